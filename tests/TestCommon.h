@@ -1,0 +1,61 @@
+#pragma once
+
+// Shared test helpers: comparisons that name the failing index, capture of
+// the standard streams, and scratch files.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace warpix_test {
+
+/// Expects a[i] and b[i] within tol for every i, naming the first index that fails.
+inline void expectNear(const std::vector<double>& a, const std::vector<double>& b,
+                       double tol, const char* what = "") {
+  ASSERT_EQ(a.size(), b.size()) << what;
+  for (size_t i = 0; i < a.size(); ++i) {
+    ASSERT_NEAR(a[i], b[i], tol) << what << " at index " << i;
+  }
+}
+
+/// Captures what is written to std::cout (the C++ stream) while alive.
+class CoutCapture {
+ public:
+  CoutCapture() : m_Old(std::cout.rdbuf(m_Buffer.rdbuf())) {}
+  ~CoutCapture() { std::cout.rdbuf(m_Old); }
+  std::string str() const { return m_Buffer.str(); }
+
+ private:
+  std::ostringstream m_Buffer;
+  std::streambuf* m_Old;
+};
+
+/// A file path in the test's temporary directory, removed on destruction.
+class TempFile {
+ public:
+  explicit TempFile(const std::string& name)
+      : m_Path(std::string(::testing::TempDir()) + "warpix_" + name) {}
+  ~TempFile() { std::remove(m_Path.c_str()); }
+  const std::string& path() const { return m_Path; }
+  const char* c_str() const { return m_Path.c_str(); }
+  void write(const std::string& bytes) const {
+    std::ofstream out(m_Path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+  }
+  std::string read() const {
+    std::ifstream in(m_Path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+ private:
+  std::string m_Path;
+};
+
+}  // namespace warpix_test
