@@ -1,0 +1,172 @@
+#include "shell/ParamParser.h"
+
+#include <fstream>
+#include <iostream>
+
+#include "support/WarpixAssert.h"
+
+namespace {
+
+ZelString StripBrackets(ZelString token) {
+  token.replace("[", "");
+  token.replace("]", "");
+  return token;
+}
+
+}  // namespace
+
+ParamParser::ParamParser(const ZelString& fileName, char const** overrides,
+                         int overrideCount) {
+  std::ifstream file(fileName.c_str(), std::ios::binary);
+  ZelStringList tokens;
+  if (!file.is_open()) {
+    if (overrideCount <= 0) {
+      std::cout << "[ERROR] Param File does not exist and no command line arguments provided: "
+                << fileName << std::endl;
+      WARPIX_ASSERT(false);
+    }
+  } else {
+    ZelString text(file);
+    text.replace("\n", " ");
+    text.replace("\t", " ");
+    tokens = text.split(" ");
+  }
+  for (int i = 0; i < overrideCount; ++i) tokens.push_back(ZelString(overrides[i]));
+  Walk(tokens, fileName);
+}
+
+void ParamParser::Walk(const ZelStringList& commands, const ZelString& fileName) {
+  ZelString module("General");
+  int i = 0;
+  while (i < commands.count()) {
+    const ZelString& token = commands[i];
+    if (token.startsWith("-") || token.endsWith(":")) {
+      module = token;
+      module.replace("-", "");
+      module.replace(":", "");
+      ++i;
+      continue;
+    }
+    if (module == "Invalid") {
+      ++i;
+      continue;
+    }
+    ZelStringList& values = m_Params[module][token];
+    values.clear();
+    ++i;
+    if (!(commands.count() > i)) {
+      std::cout << "Failed to read file: " << fileName << std::endl;
+      WARPIX_ASSERT(commands.count()>i);
+    }
+    const ZelString& value = commands[i];
+    if (!value.startsWith("[")) {
+      values.push_back(StripBrackets(value));
+      ++i;
+    } else if (value.endsWith("]")) {
+      values.push_back(StripBrackets(value));
+      ++i;
+    } else {
+      // A bracketed list: elements until a token that is "]" or ends with "]".
+      int element = (value == "[") ? i + 1 : i;
+      bool closed = false;
+      for (; element < commands.count(); ++element) {
+        const ZelString& item = commands[element];
+        if (item == "]") {
+          closed = true;
+          break;
+        }
+        values.push_back(StripBrackets(item));
+        if (item.endsWith("]")) {
+          closed = true;
+          break;
+        }
+      }
+      if (!closed) {
+        std::cout << "[WARNING] List of key '" << token << "' in module '" << module
+                  << "' has no closing ']'; keeping the " << values.count()
+                  << " values read" << std::endl;
+      }
+      i = element + 1;
+    }
+  }
+}
+
+const ZelStringList* ParamParser::Find(const ZelString& module, const ZelString& key) const {
+  auto moduleIt = m_Params.find(module);
+  if (moduleIt == m_Params.end()) return nullptr;
+  auto keyIt = moduleIt->second.find(key);
+  if (keyIt == moduleIt->second.end()) return nullptr;
+  return &keyIt->second;
+}
+
+ZelString ParamParser::GetStrValue(const ZelString& module, const ZelString& key,
+                                   bool& valid) const {
+  const ZelStringList* values = Find(module, key);
+  valid = values != nullptr && values->count() > 0;
+  return valid ? (*values)[0] : ZelString();
+}
+
+const ZelStringList& ParamParser::GetStrValues(const ZelString& module, const ZelString& key,
+                                               bool& valid) const {
+  const ZelStringList* values = Find(module, key);
+  valid = values != nullptr;
+  return valid ? *values : m_EmptyList;
+}
+
+int ParamParser::GetIntValue(const ZelString& module, const ZelString& key,
+                             bool& valid) const {
+  const ZelString text = GetStrValue(module, key, valid);
+  if (!valid) return -1;
+  return text.toInt(&valid);
+}
+
+double ParamParser::GetDoubleValue(const ZelString& module, const ZelString& key,
+                                   bool& valid) const {
+  const ZelString text = GetStrValue(module, key, valid);
+  if (!valid) return -1.0;
+  return text.toDouble(&valid);
+}
+
+std::vector<int> ParamParser::GetIntValues(const ZelString& module, const ZelString& key,
+                                           bool& valid) const {
+  std::vector<int> result;
+  const ZelStringList& values = GetStrValues(module, key, valid);
+  for (const ZelString& value : values) {
+    bool ok = false;
+    result.push_back(value.toInt(&ok));
+    valid = valid && ok;
+  }
+  return result;
+}
+
+std::vector<double> ParamParser::GetDoubleValues(const ZelString& module, const ZelString& key,
+                                                 bool& valid) const {
+  std::vector<double> result;
+  const ZelStringList& values = GetStrValues(module, key, valid);
+  for (const ZelString& value : values) {
+    bool ok = false;
+    result.push_back(value.toDouble(&ok));
+    valid = valid && ok;
+  }
+  return result;
+}
+
+void ParamParser::PrintParams() const {
+  for (const auto& module : m_Params) {
+    std::cout << "Module = " << module.first << "\n";
+    for (const auto& key : module.second)
+      std::cout << "\t'" << key.first << "' = [" << key.second.join(", ") << "]\n";
+  }
+  std::cout.flush();
+}
+
+void ParamParser::WriteParams(const ZelString& fileName) const {
+  std::ofstream textStream(fileName.c_str(), std::ios::trunc);
+  WARPIX_ASSERT(textStream.is_open());
+  for (const auto& module : m_Params) {
+    textStream << module.first << ":\n";
+    for (const auto& key : module.second)
+      textStream << "\t" << key.first << "\t[" << key.second.join(", ") << "]\n";
+  }
+  textStream.close();
+}

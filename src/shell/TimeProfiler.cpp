@@ -1,0 +1,100 @@
+#include "shell/TimeProfiler.h"
+
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+
+namespace {
+
+int64_t ProcessorClock() { return static_cast<int64_t>(std::clock()); }
+
+constexpr int64_t kTicksPerSecond = 1000000;
+constexpr int kBarWidth = 40;
+
+}  // namespace
+
+TimeProfiler::TimeProfiler() : m_Clock(ProcessorClock) {}
+TimeProfiler::TimeProfiler(ClockFunction clock) : m_Clock(clock) {}
+
+TimeProfiler::Process& TimeProfiler::Record(const ZelString& name) {
+  return m_Processes[name];
+}
+
+void TimeProfiler::startedProcess(const ZelString& name) {
+  Process& process = Record(name);
+  if (process.start != -1) finishedProcess(name, false);
+  process.start = m_Clock();
+  if (process.name.isEmpty()) process.name = name;
+}
+
+void TimeProfiler::finishedProcess(const ZelString& name, bool print) {
+  const int64_t now = m_Clock();
+  Process& process = Record(name);
+  if (process.start == -1) process.start = now;
+  process.total += now - 1 - process.start;
+  process.start = -1;
+  if (print) {
+    std::cout << ">>>>>>> Finished: " << process.name << " - "
+              << getTotalProcessLengthInSeconds(name) << std::endl;
+  }
+}
+
+long TimeProfiler::getTotalProcessLengthInCycles(const ZelString& name) {
+  return static_cast<long>(Record(name).total);
+}
+
+int TimeProfiler::getTotalProcessLengthInSecondsInt(const ZelString& name) {
+  return static_cast<int>(Record(name).total / kTicksPerSecond);
+}
+
+ZelString TimeProfiler::getTotalProcessLengthInSeconds(const ZelString& name) {
+  const int64_t total = Record(name).total;
+  const int64_t seconds = total / kTicksPerSecond;
+  const int64_t millis = (total - seconds * kTicksPerSecond) / 1000;
+  char text[64];
+  std::snprintf(text, sizeof(text), "%lld.%03llds", static_cast<long long>(seconds),
+                static_cast<long long>(millis));
+  return ZelString(text);
+}
+
+ZelString TimeProfiler::profile() {
+  if (m_Processes.empty()) return ZelString("Empty Time Profile");
+  ZelString result("Time Profile:\n");
+  for (auto& entry : m_Processes) {
+    ZelString shown = entry.first;
+    shown.replace(" ", "_");
+    result += ZelString("    ") + shown + " \t " + getTotalProcessLengthInSeconds(entry.first) +
+              "\n";
+  }
+  return result;
+}
+
+void TimeProfiler::WriteProgress(const ZelString& name, int done, int total) {
+  if (total <= 0) return;
+  finishedProcess(name, false);
+  std::cout << "\r[";
+  for (int i = 0; i < kBarWidth; ++i) {
+    std::cout << (i < static_cast<int64_t>(done) * kBarWidth / total ? "+" : " ");
+    std::cout.flush();
+  }
+  const int elapsed = getTotalProcessLengthInSecondsInt(name);
+  const long long remaining =
+      done == 0 ? -1 : static_cast<long long>(elapsed) * (total - done) / done;
+  std::cout << "] N=" << (total - done) << " T={" << elapsed << "s | " << remaining
+            << "s}    ";
+  std::cout.flush();
+  startedProcess(name);
+}
+
+void TimeProfiler::WriteIntermediateTimes(ZelStringList& names, int divisor) {
+  if (divisor == 0) return;
+  std::cout << "\r[";
+  for (int i = 0; i < names.count(); ++i) {
+    finishedProcess(names[i], false);
+    std::cout << getTotalProcessLengthInSecondsInt(names[i]) / divisor << "s\t";
+    std::cout.flush();
+    startedProcess(names[i]);
+  }
+  std::cout << "] / " << divisor;
+  std::cout.flush();
+}
