@@ -1,0 +1,100 @@
+#pragma once
+
+// The system's one raster type: rows bottom-up (row 0 is the bottom row), each
+// row padded to a multiple of 4 bytes, 1 to 4 bytes per pixel (grey, grey and
+// alpha, RGB, RGBA). Reads and writes BMP, PPM, raw, PFM, grid and JPEG files,
+// and draws or captures itself with OpenGL pixel transfers.
+//
+// Readers never abort and never throw: a file they cannot use gives a message
+// on standard error and result 0, and leaves the image empty (all sizes 0, no
+// pixels), so a caller can test Pixels() != nullptr && Width() > 0.
+#include "image/RNRgb.h"
+
+class R2Image {
+ public:
+  // === Constructors
+  /// Empty image: all sizes 0, no pixels.
+  R2Image();
+  /// width x height pixels of ncomponents bytes, all 0. Sizes that are
+  /// negative, a component count outside 1..4, or a buffer above the size limit
+  /// give an empty image and a message on standard error.
+  R2Image(int width, int height, int ncomponents);
+  /// As above, then copies RowSize() x height bytes from data (padded rows).
+  R2Image(int width, int height, int ncomponents, const unsigned char* data);
+  /// Reads the file chosen by its extension (see Read); the result is dropped.
+  explicit R2Image(const char* filename);
+  R2Image(const R2Image& image);
+  R2Image& operator=(const R2Image& image);
+  ~R2Image();
+
+  // === Accessors
+  int Width() const { return width; }
+  int Height() const { return height; }
+  int NComponents() const { return ncomponents; }
+  /// Bytes per row: Width() x NComponents() rounded up to a multiple of 4.
+  int RowSize() const { return rowsize; }
+  /// RowSize() x Height() bytes, or null when the image is empty.
+  unsigned char* Pixels() { return pixels; }
+  const unsigned char* Pixels() const { return pixels; }
+  /// True when the image has pixels (width and height positive, buffer set).
+  bool IsValid() const { return pixels != nullptr && width > 0 && height > 0; }
+
+  // === Pixels
+  /// Colour of pixel (x, y) with components byte/255; grey images give (g, g, g);
+  /// alpha is ignored. x, y must lie inside the image.
+  RNRgb PixelRGB(int x, int y) const;
+  /// Sets pixel (x, y); components are clamped to [0, 1] first. Alpha becomes 255.
+  void SetPixelRGB(int x, int y, const RNRgb& rgb);
+  /// Every byte (padding included) becomes min(255, own + other's). Images of a
+  /// different RowSize() or Height() are left alone with a message.
+  void Add(const R2Image& image);
+  /// Every byte becomes own - other's + 128, clamped to [0, 255]. Same shape rule.
+  void Subtract(const R2Image& image);
+
+  // === OpenGL
+  /// Draws the pixels with their lower-left corner at raster position (x, y).
+  void Draw(int x, int y) const;
+  /// Fills the existing buffer from the lower-left Width() x Height() pixels of
+  /// the current OpenGL read buffer.
+  void Capture();
+
+  // === Files: each returns nonzero on success, 0 on failure.
+  /// Discards the old pixels and reads the file chosen by its extension.
+  int Read(const char* filename);
+  /// Writes the file chosen by its extension.
+  int Write(const char* filename) const;
+
+  int ReadBMP(const char* filename);
+  int WriteBMP(const char* filename) const;
+  /// Reads binary (P6) and text (P3) PPM files.
+  int ReadPPM(const char* filename);
+  /// ascii = 0 writes P6, anything else P3.
+  int WritePPM(const char* filename, int ascii = 0) const;
+  int ReadRAW(const char* filename);
+  int WriteRAW(const char* filename) const;
+  /// Single-channel float image ("Pf"), normalised to grey.
+  int ReadPFM(const char* filename);
+  /// Binary grid of doubles, normalised to grey.
+  int ReadGRD(const char* filename);
+  int ReadJPEG(const char* filename);
+  int WriteJPEG(const char* filename) const;
+  /// TIFF is not supported: both report it and return 0.
+  int ReadTIFF(const char* filename);
+  int WriteTIFF(const char* filename) const;
+
+  /// Largest pixel buffer a reader or constructor accepts, in bytes (1 GiB).
+  static constexpr long long kMaxBytes = 1LL << 30;
+
+ private:
+  /// Frees the buffer and sets every size to 0.
+  void Clear();
+  /// Sets the sizes and allocates a zeroed buffer; false (image left empty)
+  /// when the sizes are out of range.
+  bool Allocate(int width, int height, int ncomponents);
+
+  int width;
+  int height;
+  int ncomponents;
+  int rowsize;
+  unsigned char* pixels;
+};
