@@ -1,0 +1,147 @@
+#pragma once
+
+#include <vector>
+
+#include "image/R2Image.h"
+#include "image/RNRgb.h"
+#include "shell/ZelString.h"
+#include "shell/ZelStringList.h"
+
+class WarpixWindow;
+
+/// Base class of every deformation method, usable by itself as the identity
+/// deformator. Owns the control points (original and target positions, flat
+/// x0, y0, x1, y1, ... arrays of equal length), the optional regular triangle
+/// mesh, the deformation history and the transparency rule, and draws the
+/// image, the mesh and the markers. Positions are in deformator coordinates:
+/// the image covers [0,1]^2, x along columns, y along rows, row 0 at y = 0.
+class Warpixator {
+ public:
+  /// Deformation modes, stored in m_DeformationType as an int.
+  enum DeformationType { DEFORM_PIXEL = 0, DEFORM_REGULAR_MESH = 1 };
+
+  /// A mesh vertex: current position (drawn), texture coordinate, rest
+  /// position (the input of the map) and its own index in m_Vertices.
+  struct ImgVertex {
+    double m_fX = 0.0;
+    double m_fY = 0.0;
+    double m_fTexU = 0.0;
+    double m_fTexV = 0.0;
+    double m_fRestX = 0.0;
+    double m_fRestY = 0.0;
+    int id = 0;
+  };
+
+  /// A mesh triangle: three indices into m_Vertices.
+  struct ImgFace {
+    int m_iV0 = 0;
+    int m_iV1 = 0;
+    int m_iV2 = 0;
+  };
+
+  // === Constructor
+  /// Pixel mode, no mesh, no control points; takes the next texture name.
+  /// The image is referred to, never owned or changed.
+  Warpixator(R2Image& image, const ZelString& name);
+  virtual ~Warpixator();
+
+  Warpixator(const Warpixator&) = delete;
+  Warpixator& operator=(const Warpixator&) = delete;
+
+  // === Mode switches (called once, by the factory)
+  /// Mesh mode over [x0,x1]x[y0,y1] with cols x rows cells: (cols+1)(rows+1)
+  /// vertices, vertex (i, j) at index i*(rows+1)+j, and 2*cols*rows
+  /// counter-clockwise triangles. Negative counts build no vertices; counts
+  /// below 1 build no triangles. Also stores the drawing and transparency settings.
+  void SwitchMeshBasedDeformation(int cols, int rows, bool drawMesh, bool whiteToTransparent,
+                                  RNRgb transparentColor, double threshold, double x0,
+                                  double x1, double y0, double y1);
+  /// Sets DEFORM_PIXEL and nothing else.
+  void SwitchPixelBasedDeformation();
+
+  // === Virtual interface (the window, the animation and the factory drive it)
+  /// Method parameter step (base: nothing).
+  virtual void TweakParameter(double step);
+  /// Method sub-mode (base: nothing).
+  virtual void ChangeMode(int mode);
+  /// Deforms, optionally saves (mesh mode: the deformed mesh becomes the rest
+  /// mesh and one history entry is appended and printed), then removes all
+  /// control points. A save in pixel mode only prints a warning and changes nothing.
+  virtual void ClearControls(bool save);
+  /// Appends (x, y) as original and target; reports the placed position in
+  /// outX/outY (methods that snap report the snapped one); then prepares.
+  virtual void AddControlPoint(double x, double y, double* outX, double* outY);
+  /// Work that depends on the original points and the mesh (base: nothing).
+  virtual void PrepareDeformator();
+  /// Recomputes the map from the targets (base: nothing). Methods that honour
+  /// m_bNeedsUpdate return at once when it is false and clear it when they run.
+  virtual void Deform();
+  /// The map of one point (base: identity).
+  virtual void MapPoint(double x, double y, double& outX, double& outY);
+  /// Maps every vertex's rest position into its current position.
+  virtual void MapMeshVertices();
+  /// m_Name as a null-terminated string.
+  virtual const char* GetDeformatorName();
+  /// Selects the control point whose target is nearest to (x, y) within
+  /// m_fControlPointRadius (ties: lower index); both coordinates negative deselect.
+  virtual void SelectControlPoint(double x, double y);
+  /// Moves the selected target to (x, y) and deforms, only when 0 < x, y < 1.
+  virtual void MoveSelectedControlPoint(double x, double y);
+  /// Replaces every target coordinate and deforms; ctrlpnts must have exactly
+  /// m_ControlPointsNewPos.size() values (fatal otherwise).
+  virtual void MoveAllControlPoints(std::vector<double>& ctrlpnts);
+  /// Uploads the texture if needed, draws the image, the markers and the name.
+  virtual void Draw(WarpixWindow* window);
+  /// Original positions in green, targets in blue (nothing when hidden).
+  virtual void DrawControlPoints(WarpixWindow* window);
+  /// Adds one point per (x, y) pair of origVals and moves the first
+  /// newVals.size()/2 of them to newVals; both lists hold whole pairs and
+  /// newVals is not longer than origVals (fatal otherwise).
+  virtual void InitializeCtrlPntState(std::vector<double>& origVals,
+                                      std::vector<double>& newVals);
+  /// Two lines "\tInitCtrlPnts\t[x0 y0 ... ]" and "\tDeformCtrlPnts\t[...]".
+  virtual void PrintCtrlPntState();
+  /// Replays the steps stored in m_History (which is emptied first and refilled
+  /// by the replayed saves). A malformed history is a fatal start-up error.
+  virtual void DeformUsingHistory();
+  /// True when transparency is on and the RGB distance to m_TransparentColor
+  /// is at most m_fTransparencyThreshold; components in [0,1].
+  virtual bool IsTransparent(double r, double g, double b);
+  /// The colour test on image pixel (column x, row y); false outside the image.
+  virtual bool IsTransparent(int x, int y);
+  /// One marker per (x, y) pair of points in colour (r, g, b), the selected
+  /// one darker (divided by 1.5).
+  virtual void DrawControlPoints(WarpixWindow* window, std::vector<double>& points, double r,
+                                 double g, double b);
+  /// The image as the textured mesh (mesh mode) or as the plain unit square.
+  virtual void DrawAsTexture();
+  /// Uploads the image into texture m_iTextureID (with alpha when transparency is on).
+  virtual void LoadIntoTexture();
+
+  // === State (public: the window, the factory and the methods use it)
+  ZelString m_Name;
+  int m_DeformationType;
+  bool m_bDrawMesh;
+  bool m_bWhiteToTransparent;
+  bool m_bSnapToNonWhite;  // toggled by the window's "n" key
+  std::vector<ImgFace> m_Faces;
+  std::vector<ImgVertex> m_Vertices;
+  double m_fControlPointRadius;  // selection radius and marker radius (default: 0.01)
+  int m_iSelectedPoint;          // -1 for none
+  std::vector<double> m_ControlPointsOrigPos;
+  std::vector<double> m_ControlPointsNewPos;
+  R2Image& m_Image;
+  unsigned int m_iTextureID;
+  bool m_bLoadTexture;
+  bool m_bNeedsUpdate;
+  ZelStringList m_History;
+  RNRgb m_TransparentColor;
+  double m_fTransparencyThreshold;
+
+  /// Next texture name handed out by a constructor (0 at program start).
+  static unsigned int s_GlobalTextureID;
+
+ protected:
+  /// Number of control points (half the length of either array).
+  int NumControlPoints() const { return static_cast<int>(m_ControlPointsOrigPos.size() / 2); }
+};
