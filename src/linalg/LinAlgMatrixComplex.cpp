@@ -1,0 +1,299 @@
+#include "linalg/LinAlgMatrixComplex.h"
+
+#include <cblas.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdio>
+#include <iostream>
+#include <type_traits>
+
+#include "linalg/LinAlgBackend.h"
+#include "support/WarpixAssert.h"
+
+// The element array goes to LAPACK and CBLAS as double complex.
+static_assert(sizeof(LinAlgComplex) == 2 * sizeof(double), "LinAlgComplex must be two doubles");
+static_assert(std::is_standard_layout<LinAlgComplex>::value, "LinAlgComplex must be standard layout");
+
+// LAPACK through its Fortran symbols: every scalar by address; the trailing
+// size_t arguments are the hidden lengths of the character options.
+extern "C" {
+void zgesv_(const int* n, const int* nrhs, LinAlgComplex* a, const int* lda, int* ipiv,
+            LinAlgComplex* b, const int* ldb, int* info);
+void zgetrf_(const int* m, const int* n, LinAlgComplex* a, const int* lda, int* ipiv, int* info);
+void zgetri_(const int* n, LinAlgComplex* a, const int* lda, const int* ipiv, LinAlgComplex* work,
+             const int* lwork, int* info);
+void zgels_(const char* trans, const int* m, const int* n, const int* nrhs, LinAlgComplex* a,
+            const int* lda, LinAlgComplex* b, const int* ldb, LinAlgComplex* work,
+            const int* lwork, int* info, size_t transLen);
+void zgesvd_(const char* jobu, const char* jobvt, const int* m, const int* n, LinAlgComplex* a,
+             const int* lda, double* s, LinAlgComplex* u, const int* ldu, LinAlgComplex* vt,
+             const int* ldvt, LinAlgComplex* work, const int* lwork, double* rwork, int* info,
+             size_t jobuLen, size_t jobvtLen);
+}
+
+namespace {
+
+template <class T>
+T zelMin(T a, T b) {
+  return a < b ? a : b;
+}
+
+int QueriedWorkSize(const LinAlgComplex& work) {
+  const int lwork = static_cast<int>(work.m_fRe);
+  return lwork > 1 ? lwork : 1;
+}
+
+// "re", "re+imi" or "re-imi" (the minus sign is the number's own).
+void PrintElement(const LinAlgComplex& z) {
+  std::cout << z.m_fRe;
+  if (z.m_fIm > 0)
+    std::cout << "+" << z.m_fIm << "i";
+  else if (z.m_fIm < 0)
+    std::cout << z.m_fIm << "i";
+  else if (z.m_fIm != z.m_fIm)  // NaN: show it rather than drop it
+    std::cout << "+" << z.m_fIm << "i";
+}
+
+}  // namespace
+
+std::map<int, std::map<int, std::vector<LinAlgComplex>>> LinAlgMatrixComplex::m_LapackComplexWorkspaces;
+std::map<int, std::map<int, std::vector<double>>> LinAlgMatrixComplex::m_LapackWorkspaces;
+std::map<int, std::map<int, std::vector<int>>> LinAlgMatrixComplex::m_LapackIntWorkspaces;
+
+LinAlgMatrixComplex::LinAlgMatrixComplex(int m, int n) : m_pData(nullptr), m(m), n(n) {
+  WARPIX_ASSERT(m>=0 && n>=0);
+  const size_t count = static_cast<size_t>(m) * static_cast<size_t>(n);
+  m_pData = new LinAlgComplex[count > 0 ? count : 1];
+}
+
+LinAlgMatrixComplex::LinAlgMatrixComplex(const LinAlgMatrixComplex& other)
+    : LinAlgMatrixComplex(other.Rows(), other.Cols()) {
+  AddMatrix(other);
+}
+
+LinAlgMatrixComplex::~LinAlgMatrixComplex() { delete[] m_pData; }
+
+LinAlgMatrixComplex& LinAlgMatrixComplex::operator=(const LinAlgMatrixComplex& src) {
+  WARPIX_ASSERT(Rows()==src.Rows() && Cols()==src.Cols());
+  if (this != &src) std::copy(src.m_pData, src.m_pData + static_cast<size_t>(m) * n, m_pData);
+  return *this;
+}
+
+LinAlgComplex& LinAlgMatrixComplex::operator()(int i, int j) {
+  WARPIX_ASSERT(i<m && i>=0 && j<n && j>=0);
+  return m_pData[i + static_cast<size_t>(m) * j];
+}
+
+const LinAlgComplex& LinAlgMatrixComplex::operator()(int i, int j) const {
+  WARPIX_ASSERT(i<m && i>=0 && j<n && j>=0);
+  return m_pData[i + static_cast<size_t>(m) * j];
+}
+
+LinAlgComplex LinAlgMatrixComplex::GetValue(int i, int j) const { return (*this)(i, j); }
+
+void LinAlgMatrixComplex::SetValue(int i, int j, const LinAlgComplex& value) { (*this)(i, j) = value; }
+
+void LinAlgMatrixComplex::PrintMatrix(double eps) {
+  for (int i = 0; i < m; ++i) {
+    std::cout << "[\t";
+    for (int j = 0; j < n; ++j) {
+      const LinAlgComplex& z = (*this)(i, j);
+      if (eps > z.Power())
+        std::cout << "0*\t";
+      else if (z.m_fIm > 0)
+        std::cout << z.m_fRe << "+" << z.m_fIm << "i\t";
+      else if (z.m_fIm < 0)
+        std::cout << z.m_fRe << z.m_fIm << "i\t";
+      else
+        std::cout << z.m_fRe << "\t";
+    }
+    std::cout << "]\n";
+  }
+  std::cout << std::endl;
+}
+
+void LinAlgMatrixComplex::PrintMatlab() {
+  std::cout << "[";
+  for (int i = 0; i < m; ++i) {
+    std::cout << "[";
+    for (int j = 0; j < n; ++j) {
+      if (j > 0) std::cout << ", ";
+      PrintElement((*this)(i, j));
+    }
+    std::cout << "];";
+  }
+  std::cout << "]" << std::flush;
+}
+
+void LinAlgMatrixComplex::MultiplyByReal(double value) {
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j < n; ++j) (*this)(i, j) *= value;
+}
+
+void LinAlgMatrixComplex::AddMatrix(const LinAlgMatrixComplex& m2) {
+  WARPIX_ASSERT(Rows()==m2.Rows());
+  WARPIX_ASSERT(Cols()==m2.Cols());
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j < n; ++j) (*this)(i, j) += m2(i, j);
+}
+
+double LinAlgMatrixComplex::Norm() {
+  double sum = 0.0;
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j < n; ++j) {
+      const LinAlgComplex& z = (*this)(i, j);
+      sum += z.m_fRe * z.m_fRe + z.m_fIm * z.m_fIm;
+    }
+  return std::sqrt(sum);
+}
+
+void LinAlgMatrixComplex::PointwiseMultiply(LinAlgMatrixComplex& m2, LinAlgMatrixComplex& trg) {
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j < n; ++j) trg(i, j) = (*this)(i, j) * m2(i, j);
+}
+
+void LinAlgMatrixComplex::Multiply(LinAlgMatrixComplex& m2, LinAlgMatrixComplex& trg) {
+  WARPIX_ASSERT(m2.m==n);
+  WARPIX_ASSERT(m==trg.m && m2.n==trg.n);
+  if (m == 0 || m2.n == 0) return;
+  LinAlgEnsureBackend();
+  const LinAlgComplex alpha(1.0, 0.0);
+  const LinAlgComplex beta(0.0, 0.0);
+  // Leading dimensions may not be 0 even when the inner dimension is.
+  cblas_zgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, m, m2.n, n, &alpha, m_pData, m,
+              m2.m_pData, std::max(1, m2.m), &beta, trg.m_pData, trg.m);
+}
+
+void LinAlgMatrixComplex::Multiply(LinAlgVectorComplex& v, LinAlgVectorComplex& trg) {
+  WARPIX_ASSERT(n==v.m && m==trg.m);
+  LinAlgEnsureBackend();
+  const LinAlgComplex alpha(1.0, 0.0);
+  const LinAlgComplex beta(0.0, 0.0);
+  cblas_zgemv(CblasColMajor, CblasNoTrans, m, n, &alpha, m_pData, m, v.m_pData, 1, &beta,
+              trg.m_pData, 1);
+}
+
+void LinAlgMatrixComplex::Conj(LinAlgMatrixComplex& trg) {
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j < n; ++j) trg(i, j) = (*this)(i, j).Conjugate();
+}
+
+bool LinAlgMatrixComplex::Inverse() {
+  WARPIX_ASSERT(m==n);
+  if (m == 0) return true;
+  LinAlgEnsureBackend();
+  const int lwork = 2 * m * n;
+  LinAlgComplex* work = GetLapackComplexWorkspace(lwork, 0);
+  int* ipiv = GetLapackIntWorkspace(m, 0);
+  int info = 0;
+  zgetrf_(&m, &m, m_pData, &m, ipiv, &info);
+  // A singular matrix comes from the user's control points (coincident or
+  // collinear ones): report it to the caller, which keeps its last good state.
+  if (info != 0) return false;
+  zgetri_(&m, m_pData, &m, ipiv, work, &lwork, &info);
+  return info == 0;
+}
+
+bool LinAlgMatrixComplex::Solve(LinAlgVectorComplex& b, LinAlgVectorComplex& x) {
+  if (m == n) return SolveLUDestructive(b, x);
+  if (m > n) return LeastSquaresQRDestructive(b, x);
+  WARPIX_ASSERT(false);
+  return false;
+}
+
+bool LinAlgMatrixComplex::SolveLUDestructive(LinAlgVectorComplex& b, LinAlgVectorComplex& xVec) {
+  WARPIX_ASSERT(m==n && b.m==m && xVec.m==m);
+  LinAlgEnsureBackend();
+  int* ipiv = GetLapackIntWorkspace(n, 0);
+  for (int i = 0; i < m; ++i) xVec(i) = b(i);
+  const int nrhs = 1;
+  int info = 0;
+  zgesv_(&n, &nrhs, m_pData, &n, ipiv, xVec.m_pData, &n, &info);
+  if (info != 0) {
+    std::fprintf(stderr, "[ERROR] Error solving system of equations: %d\n", info);
+    return false;
+  }
+  return true;
+}
+
+bool LinAlgMatrixComplex::LeastSquaresQRDestructive(LinAlgVectorComplex& b, LinAlgVectorComplex& x) {
+  WARPIX_ASSERT(m==b.m && n==x.m);
+  // With fewer rows than columns the solution would not fit in b.
+  WARPIX_ASSERT(m>=n);
+  LinAlgEnsureBackend();
+  const int nrhs = 1;
+  int info = 0;
+  LinAlgComplex query(0.0, 0.0);
+  int lwork = -1;
+  zgels_("No transpose", &m, &n, &nrhs, m_pData, &m, b.m_pData, &m, &query, &lwork, &info, 1);
+  lwork = QueriedWorkSize(query);
+  LinAlgComplex* work = GetLapackComplexWorkspace(lwork, 0);
+  zgels_("No transpose", &m, &n, &nrhs, m_pData, &m, b.m_pData, &m, work, &lwork, &info, 1);
+  // info > 0: A lacks full column rank and b holds no solution.
+  if (info != 0) return false;
+  for (int k = 0; k < n; ++k) x(k) = b(k);
+  return true;
+}
+
+bool LinAlgMatrixComplex::SVDDecomposeDestructive(LinAlgMatrixComplex& U, LinAlgVectorComplex& S,
+                                                  LinAlgMatrixComplex& Vt) {
+  WARPIX_ASSERT(U.m==m && U.n==m);
+  WARPIX_ASSERT(S.m==zelMin(m, n));
+  WARPIX_ASSERT(Vt.m==n && Vt.n==n);
+  LinAlgEnsureBackend();
+  const int k = zelMin(m, n);
+  double* rwork = GetLapackWorkspace(5 * k, 0);
+  double* s = GetLapackWorkspace(m, 1);
+  int info = 0;
+  LinAlgComplex query(0.0, 0.0);
+  int lwork = -1;
+  zgesvd_("All", "All", &m, &n, m_pData, &m, s, U.m_pData, &m, Vt.m_pData, &n, &query, &lwork,
+          rwork, &info, 1, 1);
+  lwork = QueriedWorkSize(query);
+  LinAlgComplex* work = GetLapackComplexWorkspace(lwork, 0);
+  zgesvd_("All", "All", &m, &n, m_pData, &m, s, U.m_pData, &m, Vt.m_pData, &n, work, &lwork,
+          rwork, &info, 1, 1);
+  if (info != 0) return false;
+  for (int i = 0; i < S.Rows(); ++i) S(i) = LinAlgComplex(s[i], 0.0);
+  return true;
+}
+
+double LinAlgMatrixComplex::GetMax() {
+  double best = (*this)(0, 0).Power();
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j < n; ++j) {
+      const double modulus = (*this)(i, j).Power();
+      if (modulus >= best) best = modulus;
+    }
+  return best;
+}
+
+double LinAlgMatrixComplex::GetMin() {
+  double best = (*this)(0, 0).Power();
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j < n; ++j) {
+      const double modulus = (*this)(i, j).Power();
+      if (modulus <= best) best = modulus;
+    }
+  return best;
+}
+
+LinAlgComplex* LinAlgMatrixComplex::GetLapackComplexWorkspace(int size, int slot) {
+  std::vector<LinAlgComplex>& buffer = m_LapackComplexWorkspaces[slot][size];
+  if (buffer.empty()) buffer.resize(size > 0 ? size : 1);
+  return buffer.data();
+}
+
+double* LinAlgMatrixComplex::GetLapackWorkspace(int size, int slot) {
+  std::vector<double>& buffer = m_LapackWorkspaces[slot][size];
+  if (buffer.empty()) buffer.resize(size > 0 ? size : 1);
+  return buffer.data();
+}
+
+int* LinAlgMatrixComplex::GetLapackIntWorkspace(int size, int slot) {
+  std::vector<int>& buffer = m_LapackIntWorkspaces[slot][size];
+  if (buffer.empty()) buffer.resize(size > 0 ? size : 1);
+  return buffer.data();
+}

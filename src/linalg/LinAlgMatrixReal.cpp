@@ -1,0 +1,386 @@
+#include "linalg/LinAlgMatrixReal.h"
+
+#include <cblas.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+
+#include "linalg/LinAlgBackend.h"
+#include "linalg/LinAlgVectorReal.h"
+#include "support/WarpixAssert.h"
+
+// LAPACK through its Fortran symbols: every scalar by address; the trailing
+// size_t arguments are the hidden lengths of the character options.
+extern "C" {
+void dgesv_(const int* n, const int* nrhs, double* a, const int* lda, int* ipiv, double* b,
+            const int* ldb, int* info);
+void dgetrf_(const int* m, const int* n, double* a, const int* lda, int* ipiv, int* info);
+void dgetri_(const int* n, double* a, const int* lda, const int* ipiv, double* work,
+             const int* lwork, int* info);
+void dgels_(const char* trans, const int* m, const int* n, const int* nrhs, double* a,
+            const int* lda, double* b, const int* ldb, double* work, const int* lwork, int* info,
+            size_t transLen);
+void dgesvd_(const char* jobu, const char* jobvt, const int* m, const int* n, double* a,
+             const int* lda, double* s, double* u, const int* ldu, double* vt, const int* ldvt,
+             double* work, const int* lwork, int* info, size_t jobuLen, size_t jobvtLen);
+void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda, double* w,
+            double* work, const int* lwork, int* info, size_t jobzLen, size_t uploLen);
+}
+
+namespace {
+
+template <class T>
+T zelMin(T a, T b) {
+  return a < b ? a : b;
+}
+
+// Orders eigenvalues by key (their absolute value), smaller first.
+struct Sortable {
+  double key;
+  double value;
+  int index;
+  bool operator<(const Sortable& other) const { return key < other.key; }
+};
+
+// LAPACK's answer to a workspace query, as a usable buffer length.
+int QueriedWorkSize(double work) {
+  const int lwork = static_cast<int>(work);
+  return lwork > 1 ? lwork : 1;
+}
+
+}  // namespace
+
+std::map<int, std::map<int, std::vector<double>>> LinAlgMatrixReal::m_LapackWorkspaces;
+std::map<int, std::map<int, std::vector<int>>> LinAlgMatrixReal::m_LapackIntWorkspaces;
+
+LinAlgMatrixReal::LinAlgMatrixReal(int m, int n, double value)
+    : m(m), n(n), m_pData(nullptr), m_bOwnsData(true) {
+  WARPIX_ASSERT(m>=0 && n>=0);
+  const size_t count = static_cast<size_t>(m) * static_cast<size_t>(n);
+  m_pData = new double[count > 0 ? count : 1];
+  std::fill(m_pData, m_pData + count, value);
+}
+
+LinAlgMatrixReal::LinAlgMatrixReal(const LinAlgMatrixReal& other)
+    : m(other.m), n(other.n), m_pData(nullptr), m_bOwnsData(true) {
+  const size_t count = static_cast<size_t>(m) * static_cast<size_t>(n);
+  m_pData = new double[count > 0 ? count : 1];
+  std::copy(other.m_pData, other.m_pData + count, m_pData);
+}
+
+LinAlgMatrixReal::~LinAlgMatrixReal() {
+  if (m_bOwnsData) delete[] m_pData;
+}
+
+LinAlgMatrixReal& LinAlgMatrixReal::operator=(const LinAlgMatrixReal& src) {
+  WARPIX_ASSERT(m==src.m && n==src.n);
+  if (this != &src) std::copy(src.m_pData, src.m_pData + static_cast<size_t>(m) * n, m_pData);
+  return *this;
+}
+
+double& LinAlgMatrixReal::operator()(int i, int j) {
+  WARPIX_ASSERT(i<m && i>=0 && j<n && j>=0);
+  return m_pData[i + static_cast<size_t>(m) * j];
+}
+
+double LinAlgMatrixReal::operator()(int i, int j) const {
+  WARPIX_ASSERT(i<m && i>=0 && j<n && j>=0);
+  return m_pData[i + static_cast<size_t>(m) * j];
+}
+
+void LinAlgMatrixReal::AddVal(int i, int j, double value) { (*this)(i, j) += value; }
+
+LinAlgMatrixReal LinAlgMatrixReal::operator*(LinAlgMatrixReal& m2) {
+  LinAlgMatrixReal product(m, m2.n, 0.0);
+  Multiply(m2, product);
+  return product;
+}
+
+void LinAlgMatrixReal::SetValues(double value) {
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j < n; ++j) (*this)(i, j) = value;
+}
+
+void LinAlgMatrixReal::MultiplyBy(double value) {
+  WARPIX_ASSERT(value!=0);
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j < n; ++j) (*this)(i, j) *= value;
+}
+
+void LinAlgMatrixReal::Add(LinAlgMatrixReal& otherMatrix) {
+  WARPIX_ASSERT(m==otherMatrix.m && n==otherMatrix.n);
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j < n; ++j) (*this)(i, j) += otherMatrix(i, j);
+}
+
+void LinAlgMatrixReal::Transpose(LinAlgMatrixReal& trg) {
+  WARPIX_ASSERT(m==trg.n && n==trg.m);
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j < n; ++j) trg(j, i) = (*this)(i, j);
+}
+
+void LinAlgMatrixReal::PointwiseMultiply(LinAlgMatrixReal& m2, LinAlgMatrixReal& trg) {
+  WARPIX_ASSERT(m==m2.m && n==m2.n && trg.m==m2.m && trg.n==m2.n);
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j < n; ++j) trg(i, j) = m2(i, j) * (*this)(i, j);
+}
+
+void LinAlgMatrixReal::Multiply(LinAlgMatrixReal& m2, LinAlgMatrixReal& trg) {
+  WARPIX_ASSERT(trg.m==m && trg.n==m2.n && n==m2.m);
+  if (m == 0 || m2.n == 0) return;
+  LinAlgEnsureBackend();
+  // Leading dimensions may not be 0 even when the inner dimension is.
+  cblas_dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, m, m2.n, n, 1.0, m_pData, m,
+              m2.m_pData, std::max(1, m2.m), 0.0, trg.m_pData, trg.m);
+}
+
+void LinAlgMatrixReal::Multiply(LinAlgVectorReal& v, LinAlgVectorReal& vTrg) {
+  WARPIX_ASSERT(v.m==n && vTrg.m==m);
+  if (m == 0) return;
+  LinAlgEnsureBackend();
+  cblas_dgemv(CblasColMajor, CblasNoTrans, m, n, 1.0, m_pData, m, v.m_pData, 1, 0.0,
+              vTrg.m_pData, 1);
+}
+
+bool LinAlgMatrixReal::Inverse() {
+  WARPIX_ASSERT(m==n);
+  if (m == 0) return true;
+  LinAlgEnsureBackend();
+  const int lwork = 2 * m * n;
+  double* work = GetLapackWorkspace(lwork, 0);
+  int* ipiv = GetLapackIntWorkspace(m, 0);
+  int info = 0;
+  dgetrf_(&m, &m, m_pData, &m, ipiv, &info);
+  // A singular matrix comes from the user's control points: report it to the
+  // caller, which keeps its last good state.
+  if (info != 0) return false;
+  dgetri_(&m, m_pData, &m, ipiv, work, &lwork, &info);
+  return info == 0;
+}
+
+bool LinAlgMatrixReal::Solve(LinAlgVectorReal& b, LinAlgVectorReal& x) {
+  if (m == n) return SolveLUDestructive(b, x);
+  if (m > n) return LeastSquaresQRDestructive(b, x);
+  WARPIX_ASSERT(false);
+  return false;
+}
+
+bool LinAlgMatrixReal::SolveLUDestructive(LinAlgVectorReal& b, LinAlgVectorReal& xVec) {
+  WARPIX_ASSERT(m==n && b.m==m && xVec.m==m);
+  if (n == 0) return true;
+  LinAlgEnsureBackend();
+  int* ipiv = GetLapackIntWorkspace(n, 0);
+  for (int i = 0; i < m; ++i) xVec(i) = b(i);
+  const int nrhs = 1;
+  int info = 0;
+  dgesv_(&n, &nrhs, m_pData, &n, ipiv, xVec.m_pData, &n, &info);
+  if (info != 0) {
+    std::fprintf(stderr, "[ERROR] Error solving system of equations: %d\n", info);
+    return false;
+  }
+  return true;
+}
+
+bool LinAlgMatrixReal::LeastSquaresQRDestructive(LinAlgVectorReal& b, LinAlgVectorReal& x) {
+  WARPIX_ASSERT(m>n);
+  WARPIX_ASSERT(m==b.m && n==x.m);
+  LinAlgEnsureBackend();
+  const int nrhs = 1;
+  int info = 0;
+  double query = 0.0;
+  int lwork = -1;
+  dgels_("No transpose", &m, &n, &nrhs, m_pData, &m, b.m_pData, &m, &query, &lwork, &info, 1);
+  lwork = QueriedWorkSize(query);
+  double* work = GetLapackWorkspace(lwork, 0);
+  dgels_("No transpose", &m, &n, &nrhs, m_pData, &m, b.m_pData, &m, work, &lwork, &info, 1);
+  // info > 0: A lacks full column rank and b holds no solution.
+  if (info != 0) return false;
+  for (int k = 0; k < n; ++k) x(k) = b(k);
+  return true;
+}
+
+void LinAlgMatrixReal::DecomposeCholesky() { WARPIX_ASSERT(false); }
+
+void LinAlgMatrixReal::SolveDecomposedCholesky(LinAlgVectorReal&, LinAlgVectorReal&) {
+  WARPIX_ASSERT(false);
+}
+
+bool LinAlgMatrixReal::EigendecompositionSymmetric(LinAlgVectorReal& eigenValues,
+                                                   LinAlgMatrixReal& eigenVectors) {
+  WARPIX_ASSERT(m==n && eigenValues.m==m && eigenVectors.m==m && eigenVectors.n==n);
+  if (n == 0) return true;
+  LinAlgEnsureBackend();
+  eigenVectors = *this;
+  int info = 0;
+  double query = 0.0;
+  int lwork = -1;
+  dsyev_("Vectors", "Upper", &n, eigenVectors.m_pData, &n, eigenValues.m_pData, &query, &lwork,
+         &info, 1, 1);
+  lwork = QueriedWorkSize(query);
+  double* work = GetLapackWorkspace(lwork, 0);
+  dsyev_("Vectors", "Upper", &n, eigenVectors.m_pData, &n, eigenValues.m_pData, work, &lwork,
+         &info, 1, 1);
+  if (info != 0) {
+    std::cout << "[ERROR] LAPACK: dsyevd, info=" << info << std::endl;
+    return false;
+  }
+
+  // Reorder by absolute value, largest first, moving each eigenvector column
+  // along with its value.
+  std::vector<Sortable> order(n);
+  for (int i = 0; i < n; ++i) order[i] = Sortable{std::fabs(eigenValues(i)), 0.0, i};
+  std::sort(order.begin(), order.end());
+  int* positionOf = GetLapackIntWorkspace(n, 0);  // current position of an initial index
+  int* indexAt = GetLapackIntWorkspace(n, 1);     // initial index at a position
+  for (int i = 0; i < n; ++i) positionOf[i] = indexAt[i] = i;
+  for (int k = 0; k < n; ++k) {
+    const int o = order[n - 1 - k].index;
+    const int c = positionOf[o];
+    std::swap(eigenValues(c), eigenValues(k));
+    for (int row = 0; row < m; ++row) std::swap(eigenVectors(row, c), eigenVectors(row, k));
+    positionOf[o] = k;
+    positionOf[indexAt[k]] = c;
+    indexAt[c] = indexAt[k];
+    indexAt[k] = o;
+  }
+  return true;
+}
+
+void LinAlgMatrixReal::RowNormalize() {
+  for (int i = 0; i < m; ++i) {
+    double sum = 0.0;
+    for (int j = 0; j < n; ++j) sum += (*this)(i, j);
+    if (sum != 0.0)
+      for (int j = 0; j < n; ++j) (*this)(i, j) /= sum;
+  }
+}
+
+bool LinAlgMatrixReal::SVDDecomposeDestructive(LinAlgMatrixReal& U, LinAlgVectorReal& S,
+                                               LinAlgMatrixReal& Vt) {
+  WARPIX_ASSERT(U.Rows()==m);
+  WARPIX_ASSERT(U.Cols()==m);
+  WARPIX_ASSERT(Vt.Rows()==n);
+  WARPIX_ASSERT(Vt.Cols()==n);
+  WARPIX_ASSERT(S.Rows()==zelMin(m, n));
+  if (m == 0 || n == 0) return true;
+  LinAlgEnsureBackend();
+  int info = 0;
+  double query = 0.0;
+  int lwork = -1;
+  dgesvd_("All", "All", &m, &n, m_pData, &m, S.m_pData, U.m_pData, &m, Vt.m_pData, &n, &query,
+          &lwork, &info, 1, 1);
+  lwork = QueriedWorkSize(query);
+  double* work = GetLapackWorkspace(lwork, 4);
+  dgesvd_("All", "All", &m, &n, m_pData, &m, S.m_pData, U.m_pData, &m, Vt.m_pData, &n, work,
+          &lwork, &info, 1, 1);
+  return info == 0;
+}
+
+double LinAlgMatrixReal::GetMax(int* row, int* col) {
+  double best = (*this)(0, 0);
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j < n; ++j)
+      if ((*this)(i, j) >= best) {
+        best = (*this)(i, j);
+        if (row != nullptr) *row = i;
+        if (col != nullptr) *col = j;
+      }
+  return best;
+}
+
+double LinAlgMatrixReal::GetMin(int* row, int* col) {
+  double best = (*this)(0, 0);
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j < n; ++j)
+      if ((*this)(i, j) <= best) {
+        best = (*this)(i, j);
+        if (row != nullptr) *row = i;
+        if (col != nullptr) *col = j;
+      }
+  return best;
+}
+
+double LinAlgMatrixReal::Norm(double p) {
+  double sum = 0.0;
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j < n; ++j) sum += std::pow((*this)(i, j), p);
+  return sum;
+}
+
+void LinAlgMatrixReal::PrintMatrix(double eps) {
+  for (int i = 0; i < m; ++i) {
+    std::cout << "[\t";
+    for (int j = 0; j < n; ++j) {
+      if (eps > std::fabs((*this)(i, j)))
+        std::cout << "0*\t";
+      else
+        std::cout << (*this)(i, j) << "\t";
+    }
+    std::cout << "]\n";
+  }
+  std::cout << std::endl;
+}
+
+void LinAlgMatrixReal::PrintMatlab() {
+  std::cout << "[" << std::flush;
+  for (int i = 0; i < m; ++i) {
+    for (int j = 0; j < n; ++j) std::cout << (*this)(i, j) << " " << std::flush;
+    std::cout << (i + 1 < m ? ";" : "]");
+  }
+  std::cout << std::flush;
+}
+
+int LinAlgMatrixReal::WriteMatrixBin(const char* fileName) {
+  FILE* file = std::fopen(fileName, "wb");
+  WARPIX_ASSERT(file!=NULL);
+  std::fwrite(m_pData, sizeof(double), static_cast<size_t>(m) * n, file);
+  std::fclose(file);
+  return 1;
+}
+
+int LinAlgMatrixReal::ReadMatrixBin(const char* fileName) {
+  FILE* file = std::fopen(fileName, "rb");
+  if (file == NULL) return 0;
+  const size_t count = static_cast<size_t>(m) * n;
+  std::vector<double> values(count);
+  const size_t got = std::fread(values.data(), sizeof(double), count, file);
+  std::fclose(file);
+  if (got != count) return 0;
+  std::copy(values.begin(), values.end(), m_pData);
+  return 1;
+}
+
+int LinAlgMatrixReal::WriteMatrixASCII(const char* fileName) {
+  std::ofstream textStream(fileName, std::ios::out | std::ios::trunc);
+  WARPIX_ASSERT(textStream.is_open());
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j < n; ++j) textStream << (*this)(i, j) << (j + 1 < n ? " " : "\n");
+  return 1;
+}
+
+int LinAlgMatrixReal::ReadMatrixASCII(const char* fileName) {
+  std::ifstream textStream(fileName);
+  if (!textStream.is_open()) return 0;
+  LinAlgMatrixReal values(m, n, 0.0);
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j < n; ++j)
+      if (!(textStream >> values(i, j))) return 0;
+  *this = values;
+  return 1;
+}
+
+double* LinAlgMatrixReal::GetLapackWorkspace(int size, int slot) {
+  std::vector<double>& buffer = m_LapackWorkspaces[slot][size];
+  if (buffer.empty()) buffer.resize(size > 0 ? size : 1);
+  return buffer.data();
+}
+
+int* LinAlgMatrixReal::GetLapackIntWorkspace(int size, int slot) {
+  std::vector<int>& buffer = m_LapackIntWorkspaces[slot][size];
+  if (buffer.empty()) buffer.resize(size > 0 ? size : 1);
+  return buffer.data();
+}
