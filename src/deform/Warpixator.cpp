@@ -1,0 +1,478 @@
+#include "deform/Warpixator.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <climits>
+#include <cmath>
+#include <iostream>
+#include <new>
+#include <sstream>
+#include <string>
+
+#include "image/RNError.h"
+#include "support/WarpixAssert.h"
+#include "window/WarpixWindow.h"
+
+unsigned int Warpixator::s_GlobalTextureID = 0;
+
+namespace {
+
+// A whole token as one integer (no trailing characters).
+long long ParseWholeInteger(const ZelString& token, bool& ok) {
+  std::istringstream in(token.toStdString());
+  long long value = 0;
+  in >> value;
+  ok = !in.fail() && (in >> std::ws).eof();
+  return ok ? value : 0;
+}
+
+// A whole token as one finite double (no trailing characters).
+double ParseWholeDouble(const ZelString& token, bool& ok) {
+  std::istringstream in(token.toStdString());
+  double value = 0.0;
+  in >> value;
+  ok = !in.fail() && (in >> std::ws).eof() && std::isfinite(value);
+  return ok ? value : 0.0;
+}
+
+// One replay step read from a history: N original and N target coordinates.
+struct HistoryStep {
+  std::vector<double> m_OrigPos;
+  std::vector<double> m_NewPos;
+};
+
+// The one quadric that draws every control-point marker, made on first use.
+GLUquadric* MarkerQuadric() {
+  static GLUquadric* s_Quadric = nullptr;
+  if (s_Quadric == nullptr) {
+    s_Quadric = gluNewQuadric();
+    gluQuadricDrawStyle(s_Quadric, GLU_FILL);
+    gluQuadricNormals(s_Quadric, GLU_SMOOTH);
+    gluQuadricTexture(s_Quadric, GL_TRUE);
+  }
+  return s_Quadric;
+}
+
+}  // namespace
+
+Warpixator::Warpixator(R2Image& image, const ZelString& name)
+    : m_Name(name),
+      m_DeformationType(DEFORM_PIXEL),
+      m_bDrawMesh(false),
+      m_bWhiteToTransparent(false),
+      m_bSnapToNonWhite(false),
+      m_fControlPointRadius(0.01),
+      m_iSelectedPoint(-1),
+      m_Image(image),
+      m_iTextureID(s_GlobalTextureID++),
+      m_bLoadTexture(true),
+      m_bNeedsUpdate(true),
+      m_TransparentColor(0.0, 0.0, 0.0),
+      m_fTransparencyThreshold(-1.0) {}
+
+Warpixator::~Warpixator() = default;
+
+void Warpixator::SwitchMeshBasedDeformation(int cols, int rows, bool drawMesh,
+                                            bool whiteToTransparent, RNRgb transparentColor,
+                                            double threshold, double x0, double x1, double y0,
+                                            double y1) {
+  m_TransparentColor = transparentColor;
+  m_fTransparencyThreshold = threshold;
+  m_bWhiteToTransparent = whiteToTransparent;
+  std::cout << "Mesh Based Deformation" << std::endl;
+  m_DeformationType = DEFORM_REGULAR_MESH;
+
+  // Vertices column by column; a count of 0 puts the single column (row) on
+  // the rectangle's lower edge instead of dividing by zero.
+  const int base = static_cast<int>(m_Vertices.size());
+  if (cols >= 0 && rows >= 0) {
+    for (int i = 0; i <= cols; ++i) {
+      for (int j = 0; j <= rows; ++j) {
+        const double u = cols > 0 ? static_cast<double>(i) / cols : 0.0;
+        const double v = rows > 0 ? static_cast<double>(j) / rows : 0.0;
+        ImgVertex vertex;
+        vertex.m_fX = vertex.m_fRestX = x0 + u * (x1 - x0);
+        vertex.m_fY = vertex.m_fRestY = y0 + v * (y1 - y0);
+        vertex.m_fTexU = u;
+        vertex.m_fTexV = v;
+        vertex.id = static_cast<int>(m_Vertices.size());
+        m_Vertices.push_back(vertex);
+      }
+    }
+  }
+
+  // Two counter-clockwise triangles per cell, split along the diagonal from
+  // the lower-left to the upper-right corner.
+  if (cols >= 1 && rows >= 1) {
+    auto index = [base, rows](int i, int j) { return base + i * (rows + 1) + j; };
+    for (int j = 0; j < rows; ++j) {
+      for (int i = 0; i < cols; ++i) {
+        const int p00 = index(i, j);
+        const int p10 = index(i + 1, j);
+        const int p11 = index(i + 1, j + 1);
+        const int p01 = index(i, j + 1);
+        m_Faces.push_back(ImgFace{p00, p10, p11});
+        m_Faces.push_back(ImgFace{p00, p11, p01});
+      }
+    }
+  }
+  m_bDrawMesh = drawMesh;
+}
+
+void Warpixator::SwitchPixelBasedDeformation() { m_DeformationType = DEFORM_PIXEL; }
+
+void Warpixator::TweakParameter(double) {}
+
+void Warpixator::ChangeMode(int) {}
+
+void Warpixator::ClearControls(bool save) {
+  // A pixel-mode deformator has no mesh to carry a deformation into the next
+  // step: keep its points and history rather than record a step it never shows.
+  if (save && m_DeformationType != DEFORM_REGULAR_MESH) {
+    std::cout << "[WARNING] " << m_Name
+              << ": nothing saved, saving needs DEFORM_REGULAR_MESH mode "
+                 "(control points and history kept)"
+              << std::endl;
+    return;
+  }
+
+  m_bNeedsUpdate = true;
+  m_iSelectedPoint = -1;
+  Deform();
+
+  if (save) {
+    MapMeshVertices();
+    for (ImgVertex& vertex : m_Vertices) {
+      vertex.m_fRestX = vertex.m_fX;
+      vertex.m_fRestY = vertex.m_fY;
+    }
+    m_History.push_back(ZelString::number(static_cast<int>(m_ControlPointsOrigPos.size())));
+    for (double value : m_ControlPointsOrigPos) m_History.push_back(ZelString::number(value));
+    for (double value : m_ControlPointsNewPos) m_History.push_back(ZelString::number(value));
+    std::cout << "Deformation History:\n\tHistory [" << m_History.join(" ") << "]"
+              << std::endl;
+  }
+
+  m_ControlPointsOrigPos.clear();
+  m_ControlPointsNewPos.clear();
+  PrepareDeformator();
+}
+
+void Warpixator::AddControlPoint(double x, double y, double* outX, double* outY) {
+  if (outX != nullptr) *outX = x;
+  if (outY != nullptr) *outY = y;
+  m_ControlPointsOrigPos.push_back(x);
+  m_ControlPointsOrigPos.push_back(y);
+  m_ControlPointsNewPos.push_back(x);
+  m_ControlPointsNewPos.push_back(y);
+  PrepareDeformator();
+}
+
+void Warpixator::PrepareDeformator() {}
+
+void Warpixator::Deform() {}
+
+void Warpixator::MapPoint(double x, double y, double& outX, double& outY) {
+  outX = x;
+  outY = y;
+}
+
+void Warpixator::MapMeshVertices() {
+  for (ImgVertex& vertex : m_Vertices) {
+    MapPoint(vertex.m_fRestX, vertex.m_fRestY, vertex.m_fX, vertex.m_fY);
+  }
+}
+
+const char* Warpixator::GetDeformatorName() { return m_Name.c_str(); }
+
+void Warpixator::SelectControlPoint(double x, double y) {
+  if (x < 0 && y < 0) {
+    m_iSelectedPoint = -1;
+    return;
+  }
+  double best = RN_INFINITY;
+  m_iSelectedPoint = -1;
+  for (int k = 0; k < NumControlPoints(); ++k) {
+    const double dx = m_ControlPointsNewPos[2 * k] - x;
+    const double dy = m_ControlPointsNewPos[2 * k + 1] - y;
+    const double distance2 = dx * dx + dy * dy;
+    if (distance2 < best) {
+      best = distance2;
+      m_iSelectedPoint = k;
+    }
+  }
+  if (best > m_fControlPointRadius * m_fControlPointRadius) m_iSelectedPoint = -1;
+}
+
+void Warpixator::MoveSelectedControlPoint(double x, double y) {
+  if (m_iSelectedPoint < 0 || m_iSelectedPoint >= NumControlPoints()) return;
+  if (!(x > 0.0 && x < 1.0 && y > 0.0 && y < 1.0)) return;
+  m_ControlPointsNewPos[2 * m_iSelectedPoint] = x;
+  m_ControlPointsNewPos[2 * m_iSelectedPoint + 1] = y;
+  Deform();
+}
+
+void Warpixator::MoveAllControlPoints(std::vector<double>& ctrlpnts) {
+  WARPIX_ASSERT(ctrlpnts.size()==m_ControlPointsNewPos.size());
+  m_ControlPointsNewPos = ctrlpnts;
+  Deform();
+}
+
+void Warpixator::InitializeCtrlPntState(std::vector<double>& origVals,
+                                        std::vector<double>& newVals) {
+  WARPIX_ASSERT(origVals.size() % 2 == 0);
+  WARPIX_ASSERT(newVals.size() % 2 == 0);
+  WARPIX_ASSERT(newVals.size() <= origVals.size());
+  for (size_t k = 0; k + 1 < origVals.size(); k += 2) {
+    double placedX = 0.0;
+    double placedY = 0.0;
+    AddControlPoint(origVals[k], origVals[k + 1], &placedX, &placedY);
+  }
+  // MoveSelectedControlPoint ignores an index the method did not add.
+  for (size_t k = 0; k + 1 < newVals.size(); k += 2) {
+    m_iSelectedPoint = static_cast<int>(k / 2);
+    MoveSelectedControlPoint(newVals[k], newVals[k + 1]);
+  }
+  m_iSelectedPoint = -1;
+  m_bNeedsUpdate = true;
+  PrepareDeformator();
+  Deform();
+}
+
+void Warpixator::PrintCtrlPntState() {
+  ZelString line("\tInitCtrlPnts\t[");
+  for (double value : m_ControlPointsOrigPos) line += ZelString::number(value) + " ";
+  std::cout << line << "]" << std::endl;
+  line = "\tDeformCtrlPnts\t[";
+  for (double value : m_ControlPointsNewPos) line += ZelString::number(value) + " ";
+  std::cout << line << "]" << std::endl;
+}
+
+void Warpixator::DeformUsingHistory() {
+  // Read and check every entry before replaying any, so a malformed history
+  // ends the start-up before anything is printed as saved.
+  const ZelStringList historyCopy = m_History;
+  std::vector<HistoryStep> steps;
+  long long i = 0;
+  while (i < historyCopy.count()) {
+    bool ok = false;
+    const long long numPnts = ParseWholeInteger(historyCopy[static_cast<int>(i)], ok);
+    if (!ok || numPnts < 0 || numPnts > INT_MAX || numPnts % 2 != 0) {
+      std::cout << "[ERROR] History: token " << i << " (\"" << historyCopy[static_cast<int>(i)]
+                << "\") is not a count of coordinates (a non-negative even integer)"
+                << std::endl;
+      ok = false;
+    }
+    WARPIX_ASSERT(ok);
+    if (!(i + 2*numPnts < historyCopy.count())) {
+      std::cout << "[ERROR] History: the entry at token " << i << " announces 2 x " << numPnts
+                << " values but only " << (historyCopy.count() - i - 1) << " follow"
+                << std::endl;
+    }
+    WARPIX_ASSERT(i + 2*numPnts < historyCopy.count());
+
+    HistoryStep step;
+    for (long long t = i + 1; t <= i + 2 * numPnts; ++t) {
+      const ZelString& token = historyCopy[static_cast<int>(t)];
+      const double value = ParseWholeDouble(token, ok);
+      if (!ok) {
+        std::cout << "[ERROR] History: token " << t << " (\"" << token
+                  << "\") is not a finite number" << std::endl;
+      }
+      WARPIX_ASSERT(ok);
+      (t <= i + numPnts ? step.m_OrigPos : step.m_NewPos).push_back(value);
+    }
+    steps.push_back(step);
+    i += 2 * numPnts + 1;
+  }
+
+  // Each replayed save appends its own entry again, so start from an empty
+  // history: afterwards it holds each step exactly once.
+  m_History.clear();
+  if (m_DeformationType != DEFORM_REGULAR_MESH) {
+    std::cout << "[WARNING] " << m_Name
+              << ": History not replayed, replaying needs DEFORM_REGULAR_MESH mode" << std::endl;
+    return;
+  }
+  for (HistoryStep& step : steps) {
+    m_ControlPointsOrigPos = step.m_OrigPos;
+    m_ControlPointsNewPos = step.m_NewPos;
+    m_bNeedsUpdate = true;
+    PrepareDeformator();
+    ClearControls(true);
+  }
+}
+
+bool Warpixator::IsTransparent(double r, double g, double b) {
+  if (!m_bWhiteToTransparent) return false;
+  const double dr = r - m_TransparentColor.R();
+  const double dg = g - m_TransparentColor.G();
+  const double db = b - m_TransparentColor.B();
+  return std::sqrt(dr * dr + dg * dg + db * db) <= m_fTransparencyThreshold;
+}
+
+bool Warpixator::IsTransparent(int x, int y) {
+  if (!m_Image.IsValid() || x < 0 || y < 0 || x >= m_Image.Width() || y >= m_Image.Height()) {
+    return false;
+  }
+  const RNRgb colour = m_Image.PixelRGB(x, y);
+  return IsTransparent(colour.R(), colour.G(), colour.B());
+}
+
+// ---------------------------------------------------------------------------
+// Drawing (fixed-function OpenGL and GLU)
+
+void Warpixator::Draw(WarpixWindow* window) {
+  m_bNeedsUpdate = true;
+  glDisable(GL_DEPTH_TEST);
+  if (m_bLoadTexture) LoadIntoTexture();
+  DrawAsTexture();
+  DrawControlPoints(window);
+  if (window != nullptr) window->RenderText(GetDeformatorName(), 0.2, 1.01, 0.5, 0.0, 0.0, 2);
+}
+
+void Warpixator::LoadIntoTexture() {
+  m_bLoadTexture = false;
+  glBindTexture(GL_TEXTURE_2D, m_iTextureID);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+  glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+
+  const int width = m_Image.Width();
+  const int height = m_Image.Height();
+  if (!m_Image.IsValid()) {
+    std::cout << "[WARNING] " << m_Name << ": no image to show" << std::endl;
+    return;
+  }
+  GLint maxSize = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+  if (maxSize > 0 && (width > maxSize || height > maxSize)) {
+    std::cout << "[WARNING] " << m_Name << ": image " << width << "x" << height
+              << " exceeds the largest texture " << maxSize << "x" << maxSize
+              << "; it is not shown" << std::endl;
+    return;
+  }
+
+  if (!m_bWhiteToTransparent) {
+    // Upload the image bytes as they are; rows are padded to 4 bytes.
+    GLenum format = GL_RGB;
+    switch (m_Image.NComponents()) {
+      case 1: format = GL_LUMINANCE; break;
+      case 2: format = GL_LUMINANCE_ALPHA; break;
+      case 4: format = GL_RGBA; break;
+      default: format = GL_RGB; break;
+    }
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, width, height, 0, format, GL_UNSIGNED_BYTE,
+                 m_Image.Pixels());
+    return;
+  }
+
+  const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
+  float* buffer = new (std::nothrow) float[count * 4];
+  if (buffer == nullptr) {
+    std::cout << "[WARNING] " << m_Name << ": no memory for the transparent texture" << std::endl;
+    return;
+  }
+  bool anyTransparent = false;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const RNRgb colour = m_Image.PixelRGB(x, y);
+      float* texel = buffer + 4 * (static_cast<size_t>(y) * width + x);
+      texel[0] = static_cast<float>(colour.R());
+      texel[1] = static_cast<float>(colour.G());
+      texel[2] = static_cast<float>(colour.B());
+      const bool transparent = IsTransparent(static_cast<double>(texel[0]),
+                                             static_cast<double>(texel[1]),
+                                             static_cast<double>(texel[2]));
+      texel[3] = transparent ? 0.0f : 1.0f;
+      anyTransparent = anyTransparent || transparent;
+    }
+  }
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_FLOAT, buffer);
+  delete[] buffer;
+  std::cout << "NTransparent: " << (anyTransparent ? 1 : 0) << std::endl;
+}
+
+void Warpixator::DrawAsTexture() {
+  glEnable(GL_TEXTURE_2D);
+  glBindTexture(GL_TEXTURE_2D, m_iTextureID);
+  glDisable(GL_LIGHTING);
+  glDisable(GL_BLEND);
+  glColor3f(1.0f, 1.0f, 1.0f);
+
+  if (m_DeformationType == DEFORM_REGULAR_MESH) {
+    MapMeshVertices();
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glEnable(GL_BLEND);
+    glDisable(GL_COLOR_MATERIAL);
+    const int numVertices = static_cast<int>(m_Vertices.size());
+    for (const ImgFace& face : m_Faces) {
+      const int corners[3] = {face.m_iV0, face.m_iV1, face.m_iV2};
+      bool inside = true;
+      for (int c : corners) inside = inside && c >= 0 && c < numVertices;
+      if (!inside) continue;
+      glEnable(GL_TEXTURE_2D);
+      glBegin(GL_TRIANGLES);
+      for (int c : corners) {
+        const ImgVertex& vertex = m_Vertices[c];
+        glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+        glTexCoord2f(static_cast<float>(vertex.m_fTexU), static_cast<float>(vertex.m_fTexV));
+        glVertex3f(static_cast<float>(vertex.m_fX), static_cast<float>(vertex.m_fY), 0.0f);
+      }
+      glEnd();
+      if (m_bDrawMesh) {
+        glDisable(GL_TEXTURE_2D);
+        glLineWidth(2.0f);
+        glColor3f(1.0f, 0.0f, 0.0f);
+        glBegin(GL_LINE_STRIP);
+        for (int c : {face.m_iV0, face.m_iV1, face.m_iV2, face.m_iV0}) {
+          glVertex3f(static_cast<float>(m_Vertices[c].m_fX),
+                     static_cast<float>(m_Vertices[c].m_fY), 0.0f);
+        }
+        glEnd();
+      }
+    }
+  } else if (m_DeformationType == DEFORM_PIXEL) {
+    glBegin(GL_QUADS);
+    glTexCoord2f(0.0f, 0.0f);
+    glVertex3f(0.0f, 0.0f, 0.0f);
+    glTexCoord2f(1.0f, 0.0f);
+    glVertex3f(1.0f, 0.0f, 0.0f);
+    glTexCoord2f(1.0f, 1.0f);
+    glVertex3f(1.0f, 1.0f, 0.0f);
+    glTexCoord2f(0.0f, 1.0f);
+    glVertex3f(0.0f, 1.0f, 0.0f);
+    glEnd();
+  } else {
+    WARPIX_ASSERT(false);
+  }
+  glDisable(GL_TEXTURE_2D);
+}
+
+void Warpixator::DrawControlPoints(WarpixWindow* window) {
+  if (window != nullptr && window->m_bHideControlPoints) return;
+  glDisable(GL_TEXTURE_2D);
+  DrawControlPoints(window, m_ControlPointsOrigPos, 0.0, 1.0, 0.0);
+  DrawControlPoints(window, m_ControlPointsNewPos, 0.0, 0.0, 1.0);
+}
+
+void Warpixator::DrawControlPoints(WarpixWindow* window, std::vector<double>& points, double r,
+                                   double g, double b) {
+  if (window != nullptr && window->m_bHideControlPoints) return;
+  glDisable(GL_LIGHTING);
+  GLUquadric* quadric = MarkerQuadric();
+  for (size_t k = 0; k + 1 < points.size(); k += 2) {
+    const bool selected = static_cast<int>(k / 2) == m_iSelectedPoint;
+    const double divisor = selected ? 1.5 : 1.0;
+    glColor3d(r / divisor, g / divisor, b / divisor);
+    glPushMatrix();
+    glTranslated(points[k], points[k + 1], 0.0);
+    gluSphere(quadric, m_fControlPointRadius, 8, 8);
+    glPopMatrix();
+  }
+}

@@ -1,0 +1,142 @@
+#include "shell/Warpix.h"
+
+#include <iostream>
+#include <vector>
+
+#include "deform/Warpixator.h"
+#include "image/R2Image.h"
+#include "image/RNRgb.h"
+#include "shell/ParamParser.h"
+#include "shell/ZelString.h"
+#include "shell/ZelStringList.h"
+#include "support/WarpixAssert.h"
+
+namespace {
+
+// Mesh resolutions above this many cells per side are refused (the default is
+// used instead): the mesh would not fit in memory or in int indices.
+constexpr int kMaxMeshResolution = 1000;
+
+// A settings word that is true only when present and exactly "true"; an absent
+// key gives defaultValue.
+bool ReadFlag(const ParamParser& parameters, const ZelString& module, const char* key,
+              bool defaultValue) {
+  bool valid = false;
+  const ZelString value = parameters.GetStrValue(module, key, valid);
+  return valid ? value == "true" : defaultValue;
+}
+
+// Reads the mesh keys of the settings module and switches the deformator to
+// mesh mode with them.
+void SwitchToMesh(const ParamParser& parameters, const ZelString& settings,
+                  Warpixator* deformator) {
+  bool valid = false;
+  std::vector<int> resolution = parameters.GetIntValues(settings, "MeshResolution", valid);
+  if (!valid || resolution.size() < 2) {
+    std::cout << "[WARNING] Mesh Resolution is not give. Set to default=10x10" << std::endl;
+    resolution = {10, 10};
+  } else if (resolution[0] < 1 || resolution[1] < 1 || resolution[0] > kMaxMeshResolution ||
+             resolution[1] > kMaxMeshResolution) {
+    std::cout << "[WARNING] Mesh Resolution " << resolution[0] << "x" << resolution[1]
+              << " is outside 1.." << kMaxMeshResolution << ". Set to default=10x10"
+              << std::endl;
+    resolution = {10, 10};
+  }
+
+  const bool drawMesh = ReadFlag(parameters, settings, "DrawMesh", true);
+
+  std::vector<double> rect = parameters.GetDoubleValues(settings, "DefaultRect", valid);
+  if (!valid || rect.size() < 4) {
+    std::cout << "[WARNING] Mesh Rectangle is not give. Set to default=[0,1]x[0,1]"
+              << std::endl;
+    rect = {0.0, 1.0, 0.0, 1.0};
+  }
+
+  const bool whiteToTransparent = ReadFlag(parameters, settings, "WhiteToTransparent", true);
+  const std::vector<double> colour =
+      parameters.GetDoubleValues(settings, "TransparentColor", valid);
+  const RNRgb transparentColor =
+      colour.size() == 3 ? RNRgb(colour[0], colour[1], colour[2]) : RNblack_rgb;
+  // Absent: -1 (nothing is transparent); present but not a number: 0.
+  parameters.GetStrValue(settings, "TransparencyThreshold", valid);
+  double threshold = -1.0;
+  if (valid) threshold = parameters.GetDoubleValue(settings, "TransparencyThreshold", valid);
+
+  deformator->SwitchMeshBasedDeformation(resolution[0], resolution[1], drawMesh,
+                                         whiteToTransparent, transparentColor, threshold,
+                                         rect[0], rect[1], rect[2], rect[3]);
+}
+
+}  // namespace
+
+Warpixator* GetDeformator(ParamParser& parameters, const ZelString& name, R2Image& image) {
+  // Starting state shared by every deformator of the run.
+  bool valid = false;
+  std::vector<double> newVals = parameters.GetDoubleValues("General", "DeformCtrlPnts", valid);
+  std::vector<double> origVals = parameters.GetDoubleValues("General", "InitCtrlPnts", valid);
+  const ZelStringList history = parameters.GetStrValues("General", "History", valid);
+
+  const ZelString type = parameters.GetStrValue(name, "Type", valid);
+  if (!valid) std::cout << "[ERROR] " << name << ": the key Type is missing" << std::endl;
+  WARPIX_ASSERT(valid);
+
+  ZelString displayName = name;
+  const ZelStringList& nameWords = parameters.GetStrValues(name, "Name", valid);
+  if (valid && nameWords.count() > 0) displayName = nameWords.join(" ");
+
+  // One row per deformator class.
+  Warpixator* deformator = nullptr;
+  if (type == "NullDeformator") {
+    // The identity deformator is always shown under its module name.
+    deformator = new Warpixator(image, name);
+  } else {
+    std::cout << "[WARNING] Unknown Deformation type - " << type << std::endl;
+    return nullptr;
+  }
+
+  // Settings module: the deformator's own choice, else General's, else none.
+  ZelString settings = parameters.GetStrValue(name, "DeformSetting", valid);
+  if (!valid) settings = parameters.GetStrValue("General", "DeformSetting", valid);
+  if (valid) {
+    const ZelString deformType = parameters.GetStrValue(settings, "DeformType", valid);
+    if (valid) {
+      if (deformType == "DEFORM_PIXEL") {
+        deformator->SwitchPixelBasedDeformation();
+      } else if (deformType == "DEFORM_REGULAR_MESH") {
+        SwitchToMesh(parameters, settings, deformator);
+      } else {
+        std::cout << "[ERROR] Unknown Deformation type "
+                  << "(valid=[DEFORM_PIXEL, DEFORM_REGULAR_MESH])" << std::endl;
+        WARPIX_ASSERT(false);
+      }
+    }
+  }
+
+  // Starting control points: whole (x, y) pairs, no more targets than points.
+  if (!origVals.empty()) {
+    if (origVals.size() % 2 != 0) {
+      std::cout << "[ERROR] General InitCtrlPnts has an odd number of values ("
+                << origVals.size() << "); control points need whole (x, y) pairs" << std::endl;
+    }
+    WARPIX_ASSERT(origVals.size() % 2 == 0);
+    if (newVals.size() % 2 != 0) {
+      std::cout << "[ERROR] General DeformCtrlPnts has an odd number of values ("
+                << newVals.size() << "); control points need whole (x, y) pairs" << std::endl;
+    }
+    WARPIX_ASSERT(newVals.size() % 2 == 0);
+    if (newVals.size() > origVals.size()) {
+      std::cout << "[ERROR] General DeformCtrlPnts has more values (" << newVals.size()
+                << ") than InitCtrlPnts (" << origVals.size() << ")" << std::endl;
+    }
+    WARPIX_ASSERT(newVals.size() <= origVals.size());
+    deformator->InitializeCtrlPntState(origVals, newVals);
+  }
+
+  // A stored history is replayed; a single token is no history.
+  if (history.count() > 1) {
+    std::cout << "Loading History" << std::endl;
+    deformator->m_History = history;
+    deformator->DeformUsingHistory();
+  }
+  return deformator;
+}
