@@ -1,31 +1,913 @@
 #include "image/R2Image.h"
 
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <cctype>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "image/R2ImageGrey.h"
+#include "image/RNError.h"
+
+using r2image_detail::ClampToByte;
+
+namespace {
+
+long long s_ByteLimit = 1LL << 30;
+
+/// Bytes per row: width x ncomponents rounded up to a multiple of 4.
+long long PaddedRow(long long width, long long ncomponents) {
+  return (width * ncomponents + 3) / 4 * 4;
+}
+
+/// True when a width x height image of ncomponents bytes fits the limit (so
+/// every size product of it also fits int); otherwise says why on stderr.
+bool FitsLimit(long long width, long long height, long long ncomponents,
+               const char* filename) {
+  const long long bytes = PaddedRow(width, ncomponents) * height;
+  if (bytes <= s_ByteLimit && width * ncomponents <= INT_MAX - 3) return true;
+  fprintf(stderr, "Image %lld x %lld x %lld in %s is larger than the limit of %lld bytes\n",
+          width, height, ncomponents, filename ? filename : "memory", s_ByteLimit);
+  return false;
+}
+
+/// Bytes left in the file from the current position, or -1 when the stream
+/// cannot tell (not a regular file).
+long long RemainingBytes(FILE* fp) {
+  const long pos = ftell(fp);
+  if (pos < 0 || fseek(fp, 0, SEEK_END) != 0) return -1;
+  const long end = ftell(fp);
+  if (end < 0 || fseek(fp, pos, SEEK_SET) != 0) return -1;
+  return end - pos;
+}
+
+/// True when the file cannot hold `needed` more bytes.
+bool TooShort(FILE* fp, long long needed) {
+  const long long remaining = RemainingBytes(fp);
+  return remaining >= 0 && remaining < needed;
+}
+
+/// A count as the int result of a reader or writer: at least 1 (success),
+/// at most INT_MAX.
+int CountResult(long long count) {
+  if (count < 1) return 1;
+  return count > INT_MAX ? INT_MAX : static_cast<int>(count);
+}
+
+uint32_t U32(const unsigned char* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+int32_t S32(const unsigned char* p) {
+  const uint32_t u = U32(p);
+  int32_t s;
+  memcpy(&s, &u, sizeof(s));
+  return s;
+}
+
+void PutU32(unsigned char* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+void PutU16(unsigned char* p, uint16_t v) {
+  p[0] = static_cast<unsigned char>(v);
+  p[1] = static_cast<unsigned char>(v >> 8);
+}
+
+/// OpenGL pixel format for a component count, 0 when there is none.
+GLenum GLFormat(int ncomponents) {
+  switch (ncomponents) {
+    case 1: return GL_LUMINANCE;
+    case 2: return GL_LUMINANCE_ALPHA;
+    case 3: return GL_RGB;
+    case 4: return GL_RGBA;
+    default: return 0;
+  }
+}
+
+/// Whether the extension text (from the last '.') names the format.
+bool HasExtension(const char* ext, const char* name) {
+  return strncmp(ext, name, strlen(name)) == 0;
+}
+
+}  // namespace
+
+// === Construction
+
 R2Image::R2Image() : width(0), height(0), ncomponents(0), rowsize(0), pixels(nullptr) {}
-R2Image::R2Image(int, int, int) : R2Image() {}
-R2Image::R2Image(int, int, int, const unsigned char*) : R2Image() {}
-R2Image::R2Image(const char*) : R2Image() {}
-R2Image::R2Image(const R2Image&) : R2Image() {}
-R2Image& R2Image::operator=(const R2Image&) { return *this; }
+
+R2Image::R2Image(int w, int h, int nc) : R2Image() { Allocate(w, h, nc); }
+
+R2Image::R2Image(int w, int h, int nc, const unsigned char* data) : R2Image() {
+  if (Allocate(w, h, nc) && pixels != nullptr && data != nullptr) {
+    memcpy(pixels, data, static_cast<size_t>(rowsize) * height);
+  }
+}
+
+R2Image::R2Image(const char* filename) : R2Image() { Read(filename); }
+
+R2Image::R2Image(const R2Image& image) : R2Image() { *this = image; }
+
+R2Image& R2Image::operator=(const R2Image& image) {
+  if (this == &image) return *this;
+  Clear();
+  if (image.pixels != nullptr) {
+    const size_t bytes = static_cast<size_t>(image.rowsize) * image.height;
+    pixels = new (std::nothrow) unsigned char[bytes];
+    if (pixels == nullptr) {
+      fprintf(stderr, "Unable to allocate memory for image copy\n");
+      return *this;
+    }
+    memcpy(pixels, image.pixels, bytes);
+  }
+  width = image.width;
+  height = image.height;
+  ncomponents = image.ncomponents;
+  rowsize = image.rowsize;
+  return *this;
+}
+
 R2Image::~R2Image() { delete[] pixels; }
-RNRgb R2Image::PixelRGB(int, int) const { return RNnull_rgb; }
-void R2Image::SetPixelRGB(int, int, const RNRgb&) {}
-void R2Image::Add(const R2Image&) {}
-void R2Image::Subtract(const R2Image&) {}
-void R2Image::Draw(int, int) const {}
-void R2Image::Capture() {}
-int R2Image::Read(const char*) { return 0; }
-int R2Image::Write(const char*) const { return 0; }
-int R2Image::ReadBMP(const char*) { return 0; }
-int R2Image::WriteBMP(const char*) const { return 0; }
-int R2Image::ReadPPM(const char*) { return 0; }
-int R2Image::WritePPM(const char*, int) const { return 0; }
-int R2Image::ReadRAW(const char*) { return 0; }
-int R2Image::WriteRAW(const char*) const { return 0; }
-int R2Image::ReadPFM(const char*) { return 0; }
-int R2Image::ReadGRD(const char*) { return 0; }
-int R2Image::ReadJPEG(const char*) { return 0; }
-int R2Image::WriteJPEG(const char*) const { return 0; }
-int R2Image::ReadTIFF(const char*) { return 0; }
-int R2Image::WriteTIFF(const char*) const { return 0; }
-void R2Image::Clear() {}
-bool R2Image::Allocate(int, int, int) { return false; }
+
+void R2Image::Clear() {
+  delete[] pixels;
+  pixels = nullptr;
+  width = height = ncomponents = rowsize = 0;
+}
+
+bool R2Image::Allocate(int w, int h, int nc, bool zero) {
+  Clear();
+  if (w < 0 || h < 0 || nc < 0) {
+    fprintf(stderr, "Invalid image size %d x %d x %d\n", w, h, nc);
+    return false;
+  }
+  if (!FitsLimit(w, h, nc, nullptr)) return false;
+  const long long rs = PaddedRow(w, nc);
+  const long long bytes = rs * h;
+  if (bytes > 0) {
+    pixels = zero ? new (std::nothrow) unsigned char[bytes]()
+                  : new (std::nothrow) unsigned char[bytes];
+    if (pixels == nullptr) {
+      fprintf(stderr, "Unable to allocate %lld bytes for image\n", bytes);
+      return false;
+    }
+  }
+  width = w;
+  height = h;
+  ncomponents = nc;
+  rowsize = static_cast<int>(rs);
+  return true;
+}
+
+long long R2Image::ByteLimit() { return s_ByteLimit; }
+
+void R2Image::SetByteLimit(long long bytes) { s_ByteLimit = bytes; }
+
+// === Pixels
+
+RNRgb R2Image::PixelRGB(int x, int y) const {
+  if (pixels == nullptr || x < 0 || x >= width || y < 0 || y >= height) return RNnull_rgb;
+  const unsigned char* p = pixels + static_cast<size_t>(y) * rowsize + static_cast<size_t>(x) * ncomponents;
+  switch (ncomponents) {
+    case 1:
+    case 2: {
+      const double g = p[0] / 255.0;
+      return RNRgb(g, g, g);
+    }
+    case 3:
+    case 4: return RNRgb(p[0] / 255.0, p[1] / 255.0, p[2] / 255.0);
+    default: return RNnull_rgb;
+  }
+}
+
+void R2Image::SetPixelRGB(int x, int y, const RNRgb& rgb) {
+  if (pixels == nullptr || x < 0 || x >= width || y < 0 || y >= height) return;
+  unsigned char* p = pixels + static_cast<size_t>(y) * rowsize + static_cast<size_t>(x) * ncomponents;
+  // Components outside [0, 1] (and NaN) are clamped, so the byte conversion
+  // is always in range.
+  const double r = rgb.R() * 255.0, g = rgb.G() * 255.0, b = rgb.B() * 255.0;
+  switch (ncomponents) {
+    case 4: p[3] = 255; [[fallthrough]];
+    case 3:
+      p[0] = ClampToByte(r);
+      p[1] = ClampToByte(g);
+      p[2] = ClampToByte(b);
+      break;
+    case 2: p[1] = 255; [[fallthrough]];
+    case 1: p[0] = ClampToByte(0.3 * r + 0.59 * g + 0.11 * b); break;
+    default: break;
+  }
+}
+
+void R2Image::Add(const R2Image& image) {
+  if (image.rowsize != rowsize || image.height != height || pixels == nullptr) {
+    fprintf(stderr, "Cannot add images of different sizes\n");
+    return;
+  }
+  const size_t n = static_cast<size_t>(rowsize) * height;
+  for (size_t i = 0; i < n; ++i) {
+    const int sum = pixels[i] + image.pixels[i];
+    pixels[i] = static_cast<unsigned char>(sum > 255 ? 255 : sum);
+  }
+}
+
+void R2Image::Subtract(const R2Image& image) {
+  if (image.rowsize != rowsize || image.height != height || pixels == nullptr) {
+    fprintf(stderr, "Cannot subtract images of different sizes\n");
+    return;
+  }
+  const size_t n = static_cast<size_t>(rowsize) * height;
+  for (size_t i = 0; i < n; ++i) {
+    const int d = pixels[i] - image.pixels[i] + 128;
+    pixels[i] = static_cast<unsigned char>(d < 0 ? 0 : (d > 255 ? 255 : d));
+  }
+}
+
+// === OpenGL
+
+void R2Image::Draw(int x, int y) const {
+  glMatrixMode(GL_PROJECTION);
+  glPushMatrix();
+  glLoadIdentity();
+  gluOrtho2D(0, width, 0, height);
+  glMatrixMode(GL_MODELVIEW);
+  glPushMatrix();
+  glLoadIdentity();
+  glRasterPos2i(x, y);
+  const GLenum format = GLFormat(ncomponents);
+  if (format == 0) {
+    fprintf(stderr, "Unrecognized number of components in image: %d\n", ncomponents);
+  } else if (pixels != nullptr) {
+    glDrawPixels(width, height, format, GL_UNSIGNED_BYTE, pixels);
+  }
+  glMatrixMode(GL_PROJECTION);
+  glPopMatrix();
+  glMatrixMode(GL_MODELVIEW);
+  glPopMatrix();
+}
+
+void R2Image::Capture() {
+  const GLenum format = GLFormat(ncomponents);
+  if (format == 0 || pixels == nullptr) return;
+  glReadPixels(0, 0, width, height, format, GL_UNSIGNED_BYTE, pixels);
+}
+
+// === Choosing the format
+
+int R2Image::Read(const char* filename) {
+  Clear();
+  const char* ext = filename ? strrchr(filename, '.') : nullptr;
+  if (ext == nullptr) {
+    fprintf(stderr, "Input file has no extension (e.g., .jpg).\n");
+    return 0;
+  }
+  int result = 0;
+  if (HasExtension(ext, ".bmp")) result = ReadBMP(filename);
+  else if (HasExtension(ext, ".ppm")) result = ReadPPM(filename);
+  else if (HasExtension(ext, ".pfm")) result = ReadPFM(filename);
+  else if (HasExtension(ext, ".jpg") || HasExtension(ext, ".jpeg")) result = ReadJPEG(filename);
+  else if (HasExtension(ext, ".tif") || HasExtension(ext, ".tiff")) result = ReadTIFF(filename);
+  else if (HasExtension(ext, ".raw")) result = ReadRAW(filename);
+  else if (HasExtension(ext, ".grd")) result = ReadGRD(filename);
+  else fprintf(stderr, "Unrecognized image file extension");
+  // A failed read leaves no half-filled image behind.
+  if (result == 0) Clear();
+  return result;
+}
+
+int R2Image::Write(const char* filename) const {
+  const char* ext = filename ? strrchr(filename, '.') : nullptr;
+  if (ext == nullptr) {
+    fprintf(stderr, "Input file has no extension (e.g., .jpg).\n");
+    return 0;
+  }
+  if (HasExtension(ext, ".bmp")) return WriteBMP(filename);
+  if (HasExtension(ext, ".ppm")) return WritePPM(filename, 1);
+  if (HasExtension(ext, ".jpg") || HasExtension(ext, ".jpeg")) return WriteJPEG(filename);
+  if (HasExtension(ext, ".tif") || HasExtension(ext, ".tiff")) return WriteTIFF(filename);
+  if (HasExtension(ext, ".raw")) return WriteRAW(filename);
+  fprintf(stderr, "Unrecognized image file extension");
+  return 0;
+}
+
+int R2Image::ReadTIFF(const char*) {
+  RNFail("TIFF not supported");
+  return 0;
+}
+
+int R2Image::WriteTIFF(const char*) const {
+  RNFail("TIFF not supported");
+  return 0;
+}
+
+// The writers of 3-channel formats (BMP, PPM, JPEG) take any image of 1 to 4
+// components: grey is repeated into red, green and blue, alpha is dropped.
+// An empty image or another component count is refused.
+static bool CheckWritable(const R2Image& image, const char* filename) {
+  if (image.Pixels() == nullptr || image.Width() <= 0 || image.Height() <= 0) {
+    fprintf(stderr, "Unable to write image file %s: the image has no pixels\n", filename);
+    return false;
+  }
+  if (image.NComponents() < 1 || image.NComponents() > 4) {
+    fprintf(stderr, "Unable to write image file %s: %d components per pixel\n", filename,
+            image.NComponents());
+    return false;
+  }
+  return true;
+}
+
+/// Red, green and blue bytes of pixel p of an image with nc (1..4) components.
+static void PixelBytes(const unsigned char* p, int nc, unsigned char rgb[3]) {
+  if (nc >= 3) {
+    rgb[0] = p[0];
+    rgb[1] = p[1];
+    rgb[2] = p[2];
+  } else {
+    rgb[0] = rgb[1] = rgb[2] = p[0];
+  }
+}
+
+// === BMP
+
+int R2Image::WriteBMP(const char* filename) const {
+  if (!CheckWritable(*this, filename)) return 0;
+  const long long bmpRow = PaddedRow(width, 3);
+  const long long dataBytes = bmpRow * height;
+  if (dataBytes + 54 > UINT32_MAX) {
+    fprintf(stderr, "Image too large for a BMP file: %s\n", filename);
+    return 0;
+  }
+  FILE* fp = fopen(filename, "wb");
+  if (fp == nullptr) {
+    fprintf(stderr, "Unable to open image file: %s", filename);
+    return 0;
+  }
+  unsigned char header[54] = {'B', 'M'};
+  PutU32(header + 2, static_cast<uint32_t>(dataBytes + 54));
+  PutU32(header + 6, 0);
+  PutU32(header + 10, 54);
+  PutU32(header + 14, 40);
+  PutU32(header + 18, static_cast<uint32_t>(width));
+  PutU32(header + 22, static_cast<uint32_t>(height));
+  PutU16(header + 26, 1);
+  PutU16(header + 28, 24);
+  PutU32(header + 30, 0);
+  PutU32(header + 34, static_cast<uint32_t>(dataBytes));
+  PutU32(header + 38, 2925);
+  PutU32(header + 42, 2925);
+  PutU32(header + 46, 0);
+  PutU32(header + 50, 0);
+  bool ok = fwrite(header, 1, 54, fp) == 54;
+  unsigned char* row = new (std::nothrow) unsigned char[bmpRow]();
+  ok = ok && row != nullptr;
+  for (int y = 0; ok && y < height; ++y) {
+    const unsigned char* src = pixels + static_cast<size_t>(y) * rowsize;
+    for (int x = 0; x < width; ++x) {
+      unsigned char rgb[3];
+      PixelBytes(src + static_cast<size_t>(x) * ncomponents, ncomponents, rgb);
+      row[3 * x] = rgb[2];
+      row[3 * x + 1] = rgb[1];
+      row[3 * x + 2] = rgb[0];
+    }
+    ok = fwrite(row, 1, bmpRow, fp) == static_cast<size_t>(bmpRow);
+  }
+  delete[] row;
+  if (fclose(fp) != 0) ok = false;
+  if (!ok) {
+    fprintf(stderr, "Error while writing BMP file %s\n", filename);
+    return 0;
+  }
+  return 1;
+}
+
+int R2Image::ReadBMP(const char* filename) {
+  Clear();
+  FILE* fp = fopen(filename, "rb");
+  if (fp == nullptr) {
+    fprintf(stderr, "Unable to open image file: %s", filename);
+    return 0;
+  }
+  unsigned char header[54];
+  if (fread(header, 1, 54, fp) != 54) {
+    fprintf(stderr, "Error while reading BMP file %s", filename);
+    fclose(fp);
+    return 0;
+  }
+  const uint32_t offset = U32(header + 10);
+  const int32_t w = S32(header + 18);
+  const int32_t h = S32(header + 22);
+  const unsigned bits = header[28] | header[29] << 8;
+  const uint32_t compression = U32(header + 30);
+  const uint32_t imageSize = U32(header + 34);
+  if (header[0] != 'B' || header[1] != 'M') {
+    fprintf(stderr, "Not a BMP file: %s\n", filename);
+    fclose(fp);
+    return 0;
+  }
+  // Only what the colour swap below can handle: uncompressed 24-bit pixels.
+  if (bits != 24 || compression != 0) {
+    fprintf(stderr, "Unsupported BMP file %s: %u bits per pixel, compression %u (only uncompressed 24-bit)\n",
+            filename, bits, compression);
+    fclose(fp);
+    return 0;
+  }
+  // A negative height marks top-down rows; INT_MIN has no positive counterpart.
+  if (w <= 0 || h == 0 || h == INT32_MIN) {
+    fprintf(stderr, "Invalid size %d x %d in BMP file %s\n", w, h, filename);
+    fclose(fp);
+    return 0;
+  }
+  const bool topDown = h < 0;
+  const int rows = topDown ? -h : h;
+  if (!FitsLimit(w, rows, 3, filename)) {
+    fclose(fp);
+    return 0;
+  }
+  const long long needed = PaddedRow(w, 3) * rows;
+  // An image-size field of 0 is allowed for uncompressed files; a nonzero one
+  // must cover every row.
+  if (imageSize != 0 && imageSize < needed) {
+    fprintf(stderr, "Image size %u too small for %d x %d pixels in BMP file %s\n", imageSize, w,
+            rows, filename);
+    fclose(fp);
+    return 0;
+  }
+  if (offset < 54 || fseek(fp, 0, SEEK_SET) != 0 || TooShort(fp, static_cast<long long>(offset) + needed) ||
+      fseek(fp, static_cast<long>(offset), SEEK_SET) != 0) {
+    fprintf(stderr, "Error while reading BMP file %s", filename);
+    fclose(fp);
+    return 0;
+  }
+  if (!Allocate(w, rows, 3)) {
+    fclose(fp);
+    return 0;
+  }
+  if (fread(pixels, 1, needed, fp) != static_cast<size_t>(needed)) {
+    fprintf(stderr, "Error while reading BMP file %s", filename);
+    fclose(fp);
+    Clear();
+    return 0;
+  }
+  fclose(fp);
+  for (int y = 0; y < height; ++y) {
+    unsigned char* p = pixels + static_cast<size_t>(y) * rowsize;
+    for (int x = 0; x < width; ++x, p += 3) {
+      const unsigned char t = p[0];
+      p[0] = p[2];
+      p[2] = t;
+    }
+    memset(p, 0, rowsize - 3 * width);  // padding carries no pixel
+  }
+  if (topDown) {
+    unsigned char* tmp = new (std::nothrow) unsigned char[rowsize];
+    if (tmp == nullptr) {
+      fprintf(stderr, "Unable to allocate memory for BMP file\n");
+      Clear();
+      return 0;
+    }
+    for (int y = 0; y < height / 2; ++y) {
+      unsigned char* a = pixels + static_cast<size_t>(y) * rowsize;
+      unsigned char* b = pixels + static_cast<size_t>(height - 1 - y) * rowsize;
+      memcpy(tmp, a, rowsize);
+      memcpy(a, b, rowsize);
+      memcpy(b, tmp, rowsize);
+    }
+    delete[] tmp;
+  }
+  return 1;
+}
+
+// === PPM
+
+int R2Image::WritePPM(const char* filename, int ascii) const {
+  if (!CheckWritable(*this, filename)) return 0;
+  FILE* fp = fopen(filename, ascii ? "w" : "wb");
+  if (fp == nullptr) {
+    fprintf(stderr, "Unable to open image file: %s", filename);
+    return 0;
+  }
+  bool ok = fprintf(fp, "%s\n%d %d\n255\n", ascii ? "P3" : "P6", width, height) > 0;
+  for (int y = height - 1; ok && y >= 0; --y) {
+    const unsigned char* src = pixels + static_cast<size_t>(y) * rowsize;
+    for (int x = 0; ok && x < width; ++x) {
+      unsigned char rgb[3];
+      PixelBytes(src + static_cast<size_t>(x) * ncomponents, ncomponents, rgb);
+      if (ascii) {
+        ok = fprintf(fp, "%-3d %-3d %-3d  ", rgb[0], rgb[1], rgb[2]) > 0;
+        if ((x + 1) % 4 == 0) fputc('\n', fp);
+      } else {
+        ok = fwrite(rgb, 1, 3, fp) == 3;
+      }
+    }
+    if (ascii && width % 4 != 0) fputc('\n', fp);
+  }
+  if (ascii) fputc('\n', fp);
+  if (ferror(fp)) ok = false;
+  if (fclose(fp) != 0) ok = false;
+  if (!ok) {
+    fprintf(stderr, "Unable to write image file %s\n", filename);
+    return 0;
+  }
+  return CountResult(static_cast<long long>(width) * height * ncomponents);
+}
+
+namespace {
+
+/// Skips white space and '#' comments (to the end of their line) between PPM
+/// tokens.
+void SkipSpaceAndComments(FILE* fp) {
+  for (;;) {
+    int c = getc(fp);
+    if (c == '#') {
+      while (c != '\n' && c != EOF) c = getc(fp);
+      continue;
+    }
+    if (c == EOF) return;
+    if (!isspace(c)) {
+      ungetc(c, fp);
+      return;
+    }
+  }
+}
+
+/// Reads an unsigned decimal of at most INT_MAX after white space and
+/// comments; it must end at white space, a '#' or (when atEnd is allowed)
+/// the end of the file. The terminating character is consumed only when
+/// consumeSpace is set and it is white space.
+bool ReadPPMInt(FILE* fp, int* value, bool allowEof, bool consumeSpace) {
+  SkipSpaceAndComments(fp);
+  long long v = 0;
+  int digits = 0;
+  int c;
+  while ((c = getc(fp)) != EOF && isdigit(c)) {
+    v = v * 10 + (c - '0');
+    if (v > INT_MAX) return false;
+    ++digits;
+  }
+  if (digits == 0) return false;
+  if (c == EOF) {
+    if (!allowEof) return false;
+  } else if (isspace(c)) {
+    if (!consumeSpace) ungetc(c, fp);
+  } else if (c == '#') {
+    ungetc(c, fp);
+  } else {
+    return false;
+  }
+  *value = static_cast<int>(v);
+  return true;
+}
+
+}  // namespace
+
+int R2Image::ReadPPM(const char* filename) {
+  Clear();
+  FILE* fp = fopen(filename, "rb");
+  if (fp == nullptr) {
+    fprintf(stderr, "Unable to open image file: %s", filename);
+    return 0;
+  }
+  auto fail = [&](int result) {
+    fclose(fp);
+    Clear();
+    return result;
+  };
+  // The magic id is a line of its own: "P6" (binary) or "P3" (text).
+  char magic[128];
+  if (fgets(magic, sizeof(magic), fp) == nullptr || strchr(magic, '\n') == nullptr) {
+    fprintf(stderr, "Unable to read magic id in PPM file");
+    return fail(0);
+  }
+  size_t len = strlen(magic);
+  while (len > 0 && isspace(static_cast<unsigned char>(magic[len - 1]))) magic[--len] = '\0';
+  const bool binary = strcmp(magic, "P6") == 0;
+  if (!binary && strcmp(magic, "P3") != 0) {
+    fprintf(stderr, "Unable to read magic id in PPM file");
+    return fail(0);
+  }
+  int w = 0, h = 0, maxValue = 0;
+  if (!ReadPPMInt(fp, &w, false, false) || !ReadPPMInt(fp, &h, false, false)) {
+    fprintf(stderr, "Unable to read width and height in PPM file");
+    return fail(0);
+  }
+  // Binary data starts right after the single white-space byte that ends max_value.
+  if (!ReadPPMInt(fp, &maxValue, !binary, binary)) {
+    fprintf(stderr, "Unable to read max_value in PPM file");
+    return fail(0);
+  }
+  if (w <= 0 || h <= 0) {
+    fprintf(stderr, "Invalid size %d x %d in PPM file %s\n", w, h, filename);
+    return fail(0);
+  }
+  if (maxValue < 1 || maxValue > 255) {
+    fprintf(stderr, "Unsupported max_value %d in PPM file %s (1 to 255)\n", maxValue, filename);
+    return fail(0);
+  }
+  if (!FitsLimit(w, h, 3, filename)) return fail(0);
+  // Enough bytes must be left: 3 per binary pixel, 2 per text sample (a digit
+  // and a separator; the last one needs none).
+  const long long samples = 3LL * w * h;
+  const long long remaining = RemainingBytes(fp);
+  const long long needed = binary ? samples : 2 * samples - 1;
+  if (remaining >= 0 && remaining < needed) {
+    const long long firstMissing = binary ? remaining / 3 : remaining / 6;
+    fprintf(stderr, "Unable to read data at (%d,%d) in PPM file",
+            static_cast<int>(firstMissing % w), h - 1 - static_cast<int>(firstMissing / w));
+    return fail(0);
+  }
+  if (!Allocate(w, h, 3)) {
+    fprintf(stderr, "Unable to allocate memory for PPM file");
+    return fail(0);
+  }
+  for (int y = height - 1; y >= 0; --y) {
+    unsigned char* p = pixels + static_cast<size_t>(y) * rowsize;
+    if (binary && fread(p, 1, 3 * static_cast<size_t>(width), fp) != 3 * static_cast<size_t>(width)) {
+      fprintf(stderr, "Unable to read data at (%d,%d) in PPM file", 0, y);
+      return fail(0);
+    }
+    for (int x = 0; x < width; ++x) {
+      for (int k = 0; k < 3; ++k, ++p) {
+        int value = *p;
+        // The last sample may end the file.
+        const bool ok = binary || ReadPPMInt(fp, &value, true, false);
+        if (!ok || value > maxValue) {
+          fprintf(stderr, "Unable to read data at (%d,%d) in PPM file", x, y);
+          return fail(0);
+        }
+        *p = static_cast<unsigned char>(value * 255 / maxValue);
+      }
+    }
+  }
+  fclose(fp);
+  return 1;
+}
+
+// === Raw floating-point format
+
+static constexpr int kRawMagic = 54321;
+
+int R2Image::WriteRAW(const char* filename) const {
+  if (pixels == nullptr || width <= 0 || height <= 0 || ncomponents < 1 || ncomponents > 4) {
+    fprintf(stderr, "Unable to write image file %s: the image has no pixels\n", filename);
+    return 0;
+  }
+  FILE* fp = fopen(filename, "wb");
+  if (fp == nullptr) {
+    fprintf(stderr, "Unable to open raw image file %s", filename);
+    return 0;
+  }
+  const int header[4] = {kRawMagic, width, height, ncomponents};
+  if (fwrite(header, sizeof(int), 4, fp) != 4) {
+    fprintf(stderr, "Unable to write header to raw image file %s", filename);
+    fclose(fp);
+    return 0;
+  }
+  float* row = new (std::nothrow) float[width];
+  if (row == nullptr) {
+    fprintf(stderr, "Unable to allocate buffer for raw image file %s", filename);
+    fclose(fp);
+    return 0;
+  }
+  bool ok = true;
+  for (int c = 0; ok && c < ncomponents; ++c) {
+    for (int y = 0; ok && y < height; ++y) {
+      const unsigned char* p = pixels + static_cast<size_t>(y) * rowsize + c;
+      for (int x = 0; x < width; ++x) row[x] = p[static_cast<size_t>(x) * ncomponents] / 255.0f;
+      ok = fwrite(row, sizeof(float), width, fp) == static_cast<size_t>(width);
+    }
+  }
+  delete[] row;
+  if (fclose(fp) != 0) ok = false;
+  if (!ok) {
+    fprintf(stderr, "Unable to write data to raw image file %s", filename);
+    return 0;
+  }
+  return CountResult(4LL * width * height * ncomponents);
+}
+
+int R2Image::ReadRAW(const char* filename) {
+  Clear();
+  FILE* fp = fopen(filename, "rb");
+  if (fp == nullptr) {
+    fprintf(stderr, "Unable to open raw image file %s", filename);
+    return 0;
+  }
+  auto fail = [&]() {
+    fclose(fp);
+    Clear();
+    return 0;
+  };
+  int header[4];
+  if (fread(header, sizeof(int), 4, fp) != 4) {
+    fprintf(stderr, "Unable to read header to raw image file %s", filename);
+    return fail();
+  }
+  const int w = header[1], h = header[2], nc = header[3];
+  if (header[0] != kRawMagic || w <= 0 || h <= 0 || nc < 1 || nc > 4) {
+    fprintf(stderr, "Invalid header in raw image file %s", filename);
+    return fail();
+  }
+  if (!FitsLimit(w, h, nc, filename)) return fail();
+  if (TooShort(fp, 4LL * w * h * nc)) {
+    fprintf(stderr, "Unable to read data from raw image file %s", filename);
+    return fail();
+  }
+  if (!Allocate(w, h, nc)) {
+    fprintf(stderr, "Unable to allocate memory for RAW file");
+    return fail();
+  }
+  float* row = new (std::nothrow) float[w];
+  if (row == nullptr) {
+    fprintf(stderr, "Unable to allocate buffer for raw image file %s", filename);
+    return fail();
+  }
+  for (int c = 0; c < nc; ++c) {
+    for (int y = 0; y < h; ++y) {
+      if (fread(row, sizeof(float), w, fp) != static_cast<size_t>(w)) {
+        fprintf(stderr, "Unable to read data from raw image file %s", filename);
+        delete[] row;
+        return fail();
+      }
+      unsigned char* p = pixels + static_cast<size_t>(y) * rowsize + c;
+      for (int x = 0; x < w; ++x) p[static_cast<size_t>(x) * nc] = ClampToByte(row[x] * 255.0);
+    }
+  }
+  delete[] row;
+  fclose(fp);
+  return CountResult(4LL * w * h * nc);
+}
+
+// === PFM (single channel)
+
+namespace {
+
+enum class PfmToken { kWidth, kHeight, kEndian };
+
+/// Reads one header token of a PFM file into text (at most 128 characters):
+/// blanks before it are skipped, a blank or a newline ends it. Returns false
+/// after printing the matching message.
+bool ReadPfmToken(FILE* fp, PfmToken kind, const char* filename, char* text) {
+  static const char* kNames[] = {"width", "height", "endian"};
+  const char* name = kNames[static_cast<int>(kind)];
+  int len = 0;
+  for (int read = 0; read < 256; ++read) {
+    const int c = getc(fp);
+    if (c == ' ' && len == 0) continue;
+    if (c == ' ' || c == '\n') break;
+    const bool ok = c != EOF && (isdigit(c) || (kind == PfmToken::kEndian && (c == '.' || c == '-')));
+    if (!ok) {
+      fprintf(stderr, "Bad %s character %c in %s\n", name, c == EOF ? '?' : c, filename);
+      return false;
+    }
+    if (len == 128) {
+      len = 129;
+      break;
+    }
+    text[len++] = static_cast<char>(c);
+  }
+  if (len < 1 || len > 128) {
+    fprintf(stderr, "Error reading %s in %s\n", name, filename);
+    return false;
+  }
+  text[len] = '\0';
+  return true;
+}
+
+/// Decimal digits as a positive int, or -1 when zero or above INT_MAX.
+int PositiveInt(const char* digits) {
+  long long v = 0;
+  for (const char* p = digits; *p; ++p) {
+    v = v * 10 + (*p - '0');
+    if (v > INT_MAX) return -1;
+  }
+  return v > 0 ? static_cast<int>(v) : -1;
+}
+
+}  // namespace
+
+int R2Image::ReadPFM(const char* filename) {
+  Clear();
+  FILE* fp = fopen(filename, "rb");
+  if (fp == nullptr) {
+    fprintf(stderr, "Unable to open image: %s\n", filename);
+    return 0;
+  }
+  auto fail = [&]() {
+    fclose(fp);
+    Clear();
+    return 0;
+  };
+  char magic[3];
+  if (fread(magic, 1, 3, fp) != 3 || magic[0] != 'P' || magic[1] != 'f' || magic[2] != '\n') {
+    fprintf(stderr, "Bad magic keyword in %s\n", filename);
+    return fail();
+  }
+  char text[129];
+  if (!ReadPfmToken(fp, PfmToken::kWidth, filename, text)) return fail();
+  const int w = PositiveInt(text);
+  if (!ReadPfmToken(fp, PfmToken::kHeight, filename, text)) return fail();
+  const int h = PositiveInt(text);
+  if (!ReadPfmToken(fp, PfmToken::kEndian, filename, text)) return fail();
+  if (w <= 0 || h <= 0) {
+    fprintf(stderr, "Invalid size in PFM file %s\n", filename);
+    return fail();
+  }
+  const long long count = static_cast<long long>(w) * h;
+  if (!FitsLimit(w, h, 3, filename) || !FitsLimit(w, h, 4, filename)) return fail();
+  // A file too short for its samples is refused before anything is allocated.
+  if (TooShort(fp, 4 * count)) {
+    fprintf(stderr, "read error\n");
+    return fail();
+  }
+  float* values = new (std::nothrow) float[count];
+  if (values == nullptr) {
+    fprintf(stderr, "Unable to allocate values for %s\n", filename);
+    return fail();
+  }
+  for (long long done = 0; done < count;) {
+    const size_t n = fread(values + done, sizeof(float), count - done, fp);
+    if (n == 0) {
+      fprintf(stderr, "read error\n");
+      delete[] values;
+      return fail();
+    }
+    done += static_cast<long long>(n);
+  }
+  fclose(fp);
+  if (!Allocate(w, h, 3)) {
+    delete[] values;
+    return 0;
+  }
+  const auto range = r2image_detail::ComputeGreyRange(values, count);
+  for (long long i = 0; i < count; ++i) {
+    unsigned char* p = pixels + static_cast<size_t>(i / w) * rowsize + static_cast<size_t>(i % w) * 3;
+    if (values[i] == static_cast<float>(r2image_detail::kNoDataValue)) {
+      p[0] = 64;
+      p[1] = 32;
+      p[2] = 0;
+    } else {
+      p[0] = p[1] = p[2] = r2image_detail::GreyLevel(values[i], range);
+    }
+  }
+  delete[] values;
+  return 1;
+}
+
+// === Grid
+
+int R2Image::ReadGRD(const char* filename) {
+  Clear();
+  FILE* fp = fopen(filename, "rb");
+  if (fp == nullptr) {
+    RNFail("Unable to open file %s", filename);
+    return 0;
+  }
+  auto fail = [&]() {
+    fclose(fp);
+    Clear();
+    return 0;
+  };
+  int resolution[2];
+  if (fread(resolution, sizeof(int), 2, fp) != 2) {
+    RNFail("Unable to read resolution from grid file");
+    return fail();
+  }
+  const int w = resolution[0], h = resolution[1];
+  double matrix[9];
+  if (fread(matrix, sizeof(double), 9, fp) != 9) {
+    RNFail("Unable to read transformation matrix from file");
+    return fail();
+  }
+  if (w <= 0 || h <= 0) {
+    RNFail("Invalid grid resolution %d x %d", w, h);
+    return fail();
+  }
+  if (!FitsLimit(w, h, 3, filename) || !FitsLimit(w, h, 8, filename)) return fail();
+  const long long count = static_cast<long long>(w) * h;
+  if (TooShort(fp, 8 * count)) {
+    RNFail("Unable to read %d grid values from file", static_cast<int>(count));
+    return fail();
+  }
+  double* values = new (std::nothrow) double[count];
+  if (values == nullptr || fread(values, sizeof(double), count, fp) != static_cast<size_t>(count)) {
+    RNFail("Unable to read %d grid values from file", static_cast<int>(count));
+    delete[] values;
+    return fail();
+  }
+  fclose(fp);
+  if (!Allocate(w, h, 3)) {
+    delete[] values;
+    return 0;
+  }
+  const auto range = r2image_detail::ComputeGreyRange(values, count);
+  for (long long i = 0; i < count; ++i) {
+    unsigned char* p = pixels + static_cast<size_t>(i / w) * rowsize + static_cast<size_t>(i % w) * 3;
+    p[0] = p[1] = p[2] = r2image_detail::GreyLevel(values[i], range);
+  }
+  delete[] values;
+  return CountResult(static_cast<long long>(rowsize) * height);
+}

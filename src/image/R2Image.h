@@ -82,15 +82,20 @@ class R2Image {
   int ReadTIFF(const char* filename);
   int WriteTIFF(const char* filename) const;
 
-  /// Largest pixel buffer a reader or constructor accepts, in bytes (1 GiB).
-  static constexpr long long kMaxBytes = 1LL << 30;
+  // === Size limit
+  /// Largest buffer a reader or constructor accepts, in bytes: the pixel buffer,
+  /// and for the float formats also their sample array (default: 1 GiB).
+  static long long ByteLimit();
+  /// Lowers or raises the limit, e.g. for a fuzzer that must bound memory.
+  static void SetByteLimit(long long bytes);
 
  private:
   /// Frees the buffer and sets every size to 0.
   void Clear();
-  /// Sets the sizes and allocates a zeroed buffer; false (image left empty)
-  /// when the sizes are out of range.
-  bool Allocate(int width, int height, int ncomponents);
+  /// Sets the sizes and allocates the buffer (zeroed unless zero is false);
+  /// false, with a message and the image left empty, when the sizes are
+  /// negative or the buffer would exceed ByteLimit().
+  bool Allocate(int width, int height, int ncomponents, bool zero = true);
 
   int width;
   int height;

@@ -1,0 +1,76 @@
+#pragma once
+
+// Internal to the image readers: conversion of float samples to bytes, and the
+// grey-level normalisation shared by the PFM (single precision) and grid
+// (double precision) readers. Kept out of R2Image.h; the tests include it to
+// check the statistics directly.
+#include <algorithm>
+#include <cmath>
+
+namespace r2image_detail {
+
+/// v truncated toward zero and clamped to [0, 255]; NaN gives 0. Every
+/// float-to-byte conversion of the readers goes through here, so that no
+/// out-of-range conversion (undefined behaviour) can happen.
+inline unsigned char ClampToByte(double v) {
+  if (!(v > 0.0)) return 0;
+  if (v >= 255.0) return 255;
+  return static_cast<unsigned char>(v);
+}
+
+/// The sample value that marks a no-data cell.
+inline constexpr double kNoDataValue = -321.0;
+
+/// The statistics of a normalisation and the range it picked.
+template <typename T>
+struct GreyRange {
+  T min, max, mean, spread;  // over the data cells; mean divides by all cells
+  T lo, scale;               // grey level = (sample - lo) * 255 * scale
+};
+
+/// Range of count samples: min and max over the data cells (every sample that
+/// is not kNoDataValue, NaN included), mean = sum / count (the no-data cells
+/// count in the divisor), spread = sqrt(sum of squared deviations) without
+/// division, lo = max(min, mean - 3 spread), hi = min(max, mean + 3 spread),
+/// scale = 1 / (hi - lo); a range that is not positive (or no cells) resets
+/// lo to 0 and scale to 1. All arithmetic in T.
+template <typename T>
+GreyRange<T> ComputeGreyRange(const T* samples, long long count) {
+  const T noData = static_cast<T>(kNoDataValue);
+  GreyRange<T> r;
+  r.min = static_cast<T>(3.4028234663852886e38);
+  r.max = -r.min;
+  T sum = 0;
+  for (long long i = 0; i < count; ++i) {
+    const T s = samples[i];
+    if (s == noData) continue;
+    if (s < r.min) r.min = s;
+    if (s > r.max) r.max = s;
+    sum += s;
+  }
+  r.mean = count > 0 ? sum / static_cast<T>(count) : T(0);
+  T squares = 0;
+  for (long long i = 0; i < count; ++i) {
+    const T s = samples[i];
+    if (s == noData) continue;
+    squares += (s - r.mean) * (s - r.mean);
+  }
+  r.spread = std::sqrt(squares);
+  r.lo = std::max(r.min, r.mean - 3 * r.spread);
+  const T hi = std::min(r.max, r.mean + 3 * r.spread);
+  if (count > 0 && hi - r.lo > 0) {
+    r.scale = 1 / (hi - r.lo);
+  } else {
+    r.lo = 0;
+    r.scale = 1;
+  }
+  return r;
+}
+
+/// Grey level of one sample under the range, clamped to a byte.
+template <typename T>
+unsigned char GreyLevel(T sample, const GreyRange<T>& r) {
+  return ClampToByte(static_cast<double>((sample - r.lo) * T(255) * r.scale));
+}
+
+}  // namespace r2image_detail
