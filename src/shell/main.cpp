@@ -1,8 +1,14 @@
 #include <iostream>
 #include <vector>
 
+#include <cstdio>
+
+#include "deform/Warpixator.h"
+#include "image/R2Image.h"
 #include "shell/ParamParser.h"
+#include "shell/Warpix.h"
 #include "support/WarpixAssert.h"
+#include "window/WarpixWindow.h"
 
 namespace {
 
@@ -17,6 +23,10 @@ void CheckPair(const std::vector<int>& values, bool& valid, const char* key) {
 }  // namespace
 
 int main(int argc, char const** argv) {
+  // Console lines reach a reader (a terminal, a pipe, a test) as they are written.
+  std::cout << std::unitbuf;
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+
   // Arguments: the parameter file, then override tokens.
   if (argc < 2) std::cout << "Usage: warpix <parameter file> [-Module Key Value ...]" << std::endl;
   WARPIX_ASSERT(argc>=2);
@@ -38,8 +48,26 @@ int main(int argc, char const** argv) {
   if (!valid) animationFile = "none";
   ZelString animationOutput = parameters.GetStrValue("General", "AnimationOutput", valid);
   if (!valid) animationOutput = "";
-  (void)deformators;
 
-  parameters.PrintParams();
-  return 0;
+  // Window: sizes only, no window-system call yet.
+  WarpixWindow window(windowDims[0], windowDims[1], colsRows[0], colsRows[1]);
+
+  // Image: the one picture every deformator shows.
+  R2Image image(imagePath.c_str());
+  if (!image.IsValid()) {
+    std::cout << "[ERROR] Cannot read image " << imagePath << std::endl;
+    return 1;
+  }
+
+  // Deformators, in cell order; an unknown type is skipped with a warning.
+  for (const ZelString& name : deformators) {
+    Warpixator* deformator = GetDeformator(parameters, name, image);
+    if (deformator != nullptr) window.AddDeformator(deformator);
+  }
+
+  // Main loop, with the scripted animation when one is configured. Never returns.
+  if (animationFile == "none") {
+    window.EnterGlutLoop(argc, argv, nullptr, nullptr);
+  }
+  window.EnterGlutLoop(argc, argv, animationFile.c_str(), animationOutput.c_str());
 }

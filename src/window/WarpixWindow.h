@@ -14,42 +14,66 @@ class WarpixWindow {
  public:
   // === Construction and set-up (no window-system call until EnterGlutLoop)
   WarpixWindow(int width, int height, int cols, int rows);
+  virtual ~WarpixWindow();
+  WarpixWindow(const WarpixWindow&) = delete;
+  WarpixWindow& operator=(const WarpixWindow&) = delete;
+
   /// Appends a deformator; it takes the next cell (left to right, bottom row first).
   void AddDeformator(Warpixator* deformator);
   /// Initialises GLUT, creates the window, optionally starts the animation
-  /// and runs the main loop. Never returns.
-  void EnterGlutLoop(int argc, char const** argv, char const* animationFile,
-                     char const* animationOutput);
+  /// (animationFile null: interactive only) and runs the main loop. Never returns.
+  [[noreturn]] void EnterGlutLoop(int argc, char const** argv, char const* animationFile,
+                                  char const* animationOutput);
+  /// Clear colour opaque white.
   void InitializeGL();
   int Width() const { return m_iWidth; }
   int Height() const { return m_iHeight; }
+  /// Asks GLUT for a redisplay; does nothing before the window exists.
   void Update();
+  /// Writes one "[WARNING] ..." line when some deformators sit outside the
+  /// grid (they still receive every input); returns how many are not visible.
+  int WarnAboutHiddenDeformators() const;
 
   // === Drawing services for the deformators
   /// Projection in which deformator index's unit square fills the inner part
   /// of its cell (with zoom and pan); draws the cell background unless hidden.
   void SetCoordSystemToDeformator(int index);
+  /// Pops the projection and model-view matrices pushed by SetCoordSystemToDeformator.
   void UnsetCoordSystem();
-  /// Bitmap text at (x, y) of the current coordinates; font 0, 1 or 2.
+  /// Bitmap text at (x, y) of the current coordinates; font 0 Helvetica 10,
+  /// 1 Helvetica 12, 2 Times Roman 24, any other value draws nothing.
   void RenderText(char const* text, double x, double y, double r, double g, double b,
                   int font);
 
   // === Input (window coordinates: x to the right, y upwards, both in [0, 1])
-  /// Cell coordinates of a window position and the index of its cell.
+  /// Cell coordinates of a window position and the index of its cell. The
+  /// cell is the one of the unzoomed grid under (x, y); the coordinates go
+  /// through that cell's zoom and pan, exactly inverting its drawing, so the
+  /// unit square of the cell maps to [0, 1]^2 as it appears on screen.
   int ConvertToWarpixatorCoords(double x, double y, double& outX, double& outY);
+  /// x, y >= 0: selects at the cell coordinates in every deformator;
+  /// otherwise (-1, -1) deselects.
   void SelectControlPoint(double x, double y);
   void MoveSelectedControlPoint(double x, double y);
+  /// Adds a point in the deformator under (x, y), then at the position it
+  /// reported in every other one. Ignored outside the grid or over an empty cell.
   void AddControlPoint(double x, double y);
+  /// The window keeps its size: any other size only gives a warning.
   void Resize(int width, int height);
   /// Captures the frame buffer into a JPEG file.
-  void PrintScreen(char const* fileName);
+  virtual void PrintScreen(char const* fileName);
   /// Destroys the window and ends the process with status 0.
-  void Terminate();
+  [[noreturn]] void Terminate();
 
   // === Animation
+  /// Opens the script, loads lines 1 and 2 into every deformator and starts at
+  /// frame 0. A missing or malformed script is a fatal start-up error.
   void Animation(char const* scriptFile, char const* outputPrefix, char const* name);
-  /// One animation step; true asks for another redisplay.
+  /// One animation step: writes the current frame, then applies the next line.
+  /// True asks for another redisplay; false once the script is exhausted.
   bool AnimationUpdate();
+  /// prefix, the frame number padded with zeros to six digits, ".jpg".
+  static ZelString AnimationFrameName(const ZelString& prefix, int frame);
 
   // === GLUT callbacks (the free functions forward to s_MainGLUTWindow)
   void GLUTRedrawCallback();
@@ -58,7 +82,14 @@ class WarpixWindow {
   void GLUTSpecialCallback(int key, int x, int y);
   void GLUTMouseCallback(int button, int state, int x, int y);
   void GLUTMotionCallback(int x, int y);
+  /// Clears, draws every deformator in its cell, then runs the animation step.
   void Draw();
+
+  // === View state (read-only)
+  double Zoom() const { return m_fZoom; }
+  double TranslateX() const { return m_fTranslateX; }
+  double TranslateY() const { return m_fTranslateY; }
+  int AnimationFrame() const { return m_iAnimationFrame; }
 
   // === Display flags read by the deformators' drawing
   bool m_bShowLines = true;            // line constraints drawn (toggled by 'l')
@@ -66,7 +97,15 @@ class WarpixWindow {
 
   static WarpixWindow* s_MainGLUTWindow;
 
+ protected:
+  /// The GLUT modifier bits of the current input event (0 before the window exists).
+  virtual int ReadModifiers();
+
  private:
+  void PrintHelp() const;
+  /// Records the mouse position (y upwards) and the modifiers of an input event.
+  void RecordInputState(int x, int y);
+
   int m_iWidth;
   int m_iHeight;
   int m_iCols;
@@ -81,6 +120,8 @@ class WarpixWindow {
   ZelString m_AnimationFramePrefix;
   int m_iAnimationFrame = -1;
   int m_iAnimationValuesPerLine = 0;
+  // The last script line ended the file without a newline; its frame is still due.
+  bool m_bAnimationFrameDueAtEnd = false;
   double m_fZoom = 1.0;
   double m_fTranslateX = 0.0;
   double m_fTranslateY = 0.0;

@@ -1,0 +1,519 @@
+#include "window/WarpixWindow.h"
+
+#include <GL/glut.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "deform/Warpixator.h"
+#include "image/R2Image.h"
+#include "shell/ZelStringList.h"
+#include "support/WarpixAssert.h"
+
+WarpixWindow* WarpixWindow::s_MainGLUTWindow = nullptr;
+
+namespace {
+
+constexpr unsigned char kEscape = 27;
+
+// Truncation toward zero of a cell position, kept inside int range so that a
+// far-away position cannot overflow the conversion.
+int CellOf(double position) {
+  const double limit = 1e9;
+  if (!(position > -limit)) return static_cast<int>(-limit);
+  if (!(position < limit)) return static_cast<int>(limit);
+  return static_cast<int>(position);
+}
+
+}  // namespace
+
+WarpixWindow::WarpixWindow(int width, int height, int cols, int rows)
+    : m_iWidth(width), m_iHeight(height), m_iCols(cols), m_iRows(rows) {}
+
+WarpixWindow::~WarpixWindow() { delete m_pAnimationStream; }
+
+void WarpixWindow::AddDeformator(Warpixator* deformator) { m_Deformators.push_back(deformator); }
+
+int WarpixWindow::WarnAboutHiddenDeformators() const {
+  const int cells = m_iCols * m_iRows;
+  const int hidden = static_cast<int>(m_Deformators.size()) - cells;
+  if (hidden <= 0) return 0;
+  std::cout << "[WARNING] " << m_Deformators.size() << " deformators for " << cells
+            << " cells: " << hidden << " not visible (they still receive every input)"
+            << std::endl;
+  return hidden;
+}
+
+void WarpixWindow::EnterGlutLoop(int argc, char const** argv, char const* animationFile,
+                                 char const* animationOutput) {
+  s_MainGLUTWindow = this;
+  m_iGlutWindowID = 0;
+  m_iModifiers = 0;
+  m_iLastMouseX = 0;
+  WarnAboutHiddenDeformators();
+
+  // GLUT may take options of its own out of the argument vector.
+  int glutArgc = argc;
+  glutInit(&glutArgc, const_cast<char**>(argv));
+  glutInitWindowPosition(100, 100);
+  glutInitWindowSize(m_iWidth, m_iHeight);
+  glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
+  m_iGlutWindowID = glutCreateWindow("Warpix (GLUT)");
+  InitializeGL();
+
+  glutDisplayFunc(GLUTRedraw);
+  glutReshapeFunc(GLUTResize);
+  glutKeyboardFunc(GLUTKeyboard);
+  glutSpecialFunc(GLUTSpecial);
+  glutMouseFunc(GLUTMouse);
+  glutMotionFunc(GLUTMotion);
+  Update();
+
+  if (animationFile != nullptr) {
+    Animation(animationFile, animationOutput != nullptr ? animationOutput : "", "Anim");
+  }
+  glutMainLoop();
+  std::exit(0);
+}
+
+void WarpixWindow::InitializeGL() { glClearColor(1.0f, 1.0f, 1.0f, 1.0f); }
+
+void WarpixWindow::Update() {
+  if (m_iGlutWindowID > 0) glutPostRedisplay();
+}
+
+int WarpixWindow::ReadModifiers() { return m_iGlutWindowID > 0 ? glutGetModifiers() : 0; }
+
+// ---------------------------------------------------------------------------
+// Drawing
+
+void WarpixWindow::SetCoordSystemToDeformator(int index) {
+  const double f = m_fCellFill;
+  const double margin = (1.0 - f) * 0.5;
+  glMatrixMode(GL_PROJECTION);
+  glPushMatrix();
+  glLoadIdentity();
+  glOrtho(0.0, 1.0, 0.0, 1.0, 0.0, 10.0);
+  glTranslated((index % m_iCols + margin) / m_iCols + m_fTranslateX,
+               (index / m_iCols + margin) / m_iRows + m_fTranslateY, 0.0);
+  glScaled(f * m_fZoom / m_iCols, f * m_fZoom / m_iRows, 1.0);
+
+  glMatrixMode(GL_MODELVIEW);
+  glPushMatrix();
+  glLoadIdentity();
+
+  glDisable(GL_DEPTH_TEST);
+  glDisable(GL_LIGHTING);
+  glDisable(GL_BLEND);
+  glColor3d(1.0, 1.0, 1.0);
+
+  if (!m_bHideControlPoints) {
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glColor4d(0.7, 0.7, 0.7, 1.0);
+    glBegin(GL_QUADS);
+    glVertex2d(0.0, 0.0);
+    glVertex2d(1.0, 0.0);
+    glVertex2d(1.0, 1.0);
+    glVertex2d(0.0, 1.0);
+    glEnd();
+    glColor3d(0.0, 0.2, 0.5);
+    glBegin(GL_LINE_STRIP);
+    glVertex2d(0.0, 0.0);
+    glVertex2d(1.0, 0.0);
+    glVertex2d(1.0, 1.0);
+    glVertex2d(0.0, 1.0);
+    glVertex2d(0.0, 0.0);
+    glEnd();
+  }
+  glEnable(GL_DEPTH_TEST);
+}
+
+void WarpixWindow::UnsetCoordSystem() {
+  glMatrixMode(GL_PROJECTION);
+  glPopMatrix();
+  glMatrixMode(GL_MODELVIEW);
+  glPopMatrix();
+}
+
+void WarpixWindow::RenderText(char const* text, double x, double y, double r, double g,
+                              double b, int font) {
+  void* glutFont = nullptr;
+  switch (font) {
+    case 0: glutFont = GLUT_BITMAP_HELVETICA_10; break;
+    case 1: glutFont = GLUT_BITMAP_HELVETICA_12; break;
+    case 2: glutFont = GLUT_BITMAP_TIMES_ROMAN_24; break;
+    default: break;
+  }
+  glDisable(GL_LIGHTING);
+  glDisable(GL_TEXTURE_2D);
+  glColor3d(r, g, b);
+  glRasterPos3d(x, y, 0.0);
+  if (glutFont == nullptr || text == nullptr) return;
+  for (const char* c = text; *c != '\0'; ++c) glutBitmapCharacter(glutFont, *c);
+}
+
+void WarpixWindow::Draw() {
+  glClearColor(1.0f, 1.0f, 1.0f, 1.0f);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  for (size_t k = 0; k < m_Deformators.size(); ++k) {
+    SetCoordSystemToDeformator(static_cast<int>(k));
+    m_Deformators[k]->Draw(this);
+    UnsetCoordSystem();
+  }
+  if (m_iAnimationFrame != -1) {
+    if (AnimationUpdate()) Update();
+  }
+}
+
+void WarpixWindow::PrintScreen(char const* fileName) {
+  R2Image frame(m_iWidth, m_iHeight, 3);
+  frame.Capture();
+  frame.WriteJPEG(fileName);
+}
+
+void WarpixWindow::Terminate() {
+  std::cout << std::flush;
+  if (m_iGlutWindowID > 0) glutDestroyWindow(m_iGlutWindowID);
+  std::exit(0);
+}
+
+// ---------------------------------------------------------------------------
+// Input
+
+int WarpixWindow::ConvertToWarpixatorCoords(double x, double y, double& outX, double& outY) {
+  const double f = m_fCellFill;
+  const double margin = (1.0 - f) * 0.5;
+  const double cellWidth = 1.0 / m_iCols;
+  const double cellHeight = 1.0 / m_iRows;
+  const int i = CellOf(x / cellWidth);
+  const int j = CellOf(y / cellHeight);
+  // Inverse of SetCoordSystemToDeformator for cell (i, j): with zoom 1 and no
+  // pan this is the plain inner-part mapping of the unzoomed cell.
+  outX = (x - ((i + margin) * cellWidth + m_fTranslateX)) / (cellWidth * f * m_fZoom);
+  outY = (y - ((j + margin) * cellHeight + m_fTranslateY)) / (cellHeight * f * m_fZoom);
+  return m_iCols * j + i;
+}
+
+void WarpixWindow::SelectControlPoint(double x, double y) {
+  double u = x;
+  double v = y;
+  if (x >= 0 && y >= 0) {
+    ConvertToWarpixatorCoords(x, y, u, v);
+    // A zoom of 0 maps nothing: nothing can be under the cursor.
+    if (!std::isfinite(u) || !std::isfinite(v)) u = v = -1.0;
+  }
+  for (Warpixator* deformator : m_Deformators) deformator->SelectControlPoint(u, v);
+}
+
+void WarpixWindow::MoveSelectedControlPoint(double x, double y) {
+  double u = 0.0;
+  double v = 0.0;
+  ConvertToWarpixatorCoords(x, y, u, v);
+  if (!std::isfinite(u) || !std::isfinite(v)) return;
+  for (Warpixator* deformator : m_Deformators) deformator->MoveSelectedControlPoint(u, v);
+}
+
+void WarpixWindow::AddControlPoint(double x, double y) {
+  double u = 0.0;
+  double v = 0.0;
+  const int k = ConvertToWarpixatorCoords(x, y, u, v);
+  // Only a visible cell that holds a deformator takes a new point.
+  const bool insideGrid = x >= 0.0 && x < 1.0 && y >= 0.0 && y < 1.0;
+  if (!insideGrid || k < 0 || k >= static_cast<int>(m_Deformators.size())) return;
+  if (!std::isfinite(u) || !std::isfinite(v)) return;
+
+  double placedX = u;
+  double placedY = v;
+  m_Deformators[k]->AddControlPoint(u, v, &placedX, &placedY);
+  for (size_t i = 0; i < m_Deformators.size(); ++i) {
+    if (static_cast<int>(i) == k) continue;
+    double otherX = placedX;
+    double otherY = placedY;
+    m_Deformators[i]->AddControlPoint(placedX, placedY, &otherX, &otherY);
+    if (otherX != placedX || otherY != placedY) {
+      std::cout << "[WARNING] Deformator " << i
+                << " failed to add control point at a proper spot" << std::endl;
+    }
+  }
+}
+
+void WarpixWindow::Resize(int width, int height) {
+  if (width != m_iWidth || height != m_iHeight) {
+    std::cout << "[WARNING] Cannot resize - not implemented. " << width << " x " << height
+              << std::endl;
+  }
+}
+
+void WarpixWindow::RecordInputState(int x, int y) {
+  m_iLastMouseX = x;
+  m_iLastMouseY = m_iHeight - y;
+  m_iModifiers = ReadModifiers();
+}
+
+void WarpixWindow::PrintHelp() const {
+  std::cout << "Warpix Controls: \n"
+            << "\t'h' - Show/Hide control points\n"
+            << "\t'p' - Print control points\n"
+            << "\t's' - Save deformation and clear control points\n\t\t(for iterative "
+               "deformations)\n"
+            << "\t'c' - Clear control points\n"
+            << "\t'm' - Show/Hide mesh\n"
+            << "\t' ' - (SPACE) Add control point (at a mouse location)\n"
+            << "\t'+' - Tweak a parameter (deformator-specific)\n\t\t'+'/'_' (increase by .1)"
+            << "\n\t\t'='/'-' (increase by 0.01)\n"
+            << "\t'l' - Show lines (for FPI-lines scheme)\n"
+            << "\tCTR - Hold CONTROL and move mouse (up/down) for zooming\n"
+            << "\tSHFT - Hold SHIFT and move mouse for translation\n"
+            << "\t'x' - Clear all zooming\n"
+            << "\t'n' - Snap control point to the nearest non-white\n"
+            << "In Quasi-Conformal Mode:\n"
+            << "\t'1' - Standard FPI\n"
+            << "\t'2' - FPI + MVC\n"
+            << "\t'4' - FPI + MLS\n"
+            << "\t'5' - Quasi-conformal with line constraints\n"
+            << "\t'6' - Thin plate splines with line constraints\n"
+            << "\t'7..0' - Toggle lines \n"
+            << std::flush;
+}
+
+void WarpixWindow::GLUTKeyboardCallback(unsigned char key, int x, int y) {
+  if (key == kEscape) Terminate();
+
+  switch (key) {
+    case ' ':
+      AddControlPoint(static_cast<double>(x) / m_iWidth,
+                      static_cast<double>(m_iHeight - y) / m_iHeight);
+      break;
+    case '+':
+    case '_':
+    case '=':
+    case '-': {
+      const double step = key == '+' ? 0.1 : key == '_' ? -0.1 : key == '=' ? 0.01 : -0.01;
+      for (Warpixator* deformator : m_Deformators) deformator->TweakParameter(step);
+      break;
+    }
+    case '?':
+    case '`':
+      PrintHelp();
+      break;
+    case 'c':
+    case 's':
+      for (Warpixator* deformator : m_Deformators) deformator->ClearControls(key == 's');
+      break;
+    case 'h':
+      m_bHideControlPoints = !m_bHideControlPoints;
+      break;
+    case 'l':
+      m_bShowLines = !m_bShowLines;
+      break;
+    case 'm':
+      for (Warpixator* deformator : m_Deformators) deformator->m_bDrawMesh = !deformator->m_bDrawMesh;
+      break;
+    case 'n':
+      if (m_Deformators.empty()) break;
+      std::cout << "Snap Vertex To Non-White: " << (m_Deformators[0]->m_bSnapToNonWhite ? 0 : 1)
+                << std::endl;
+      for (Warpixator* deformator : m_Deformators) {
+        deformator->m_bSnapToNonWhite = !deformator->m_bSnapToNonWhite;
+      }
+      break;
+    case 'p':
+      if (!m_Deformators.empty()) m_Deformators[0]->PrintCtrlPntState();
+      break;
+    case 'x':
+      m_fZoom = 1.0;
+      m_fTranslateX = 0.0;
+      m_fTranslateY = 0.0;
+      break;
+    default:
+      if (key >= '0' && key <= '9') {
+        for (Warpixator* deformator : m_Deformators) deformator->ChangeMode(key - '0');
+      } else {
+        std::cout << "Key pressed = " << key << std::endl;
+      }
+      break;
+  }
+  std::cout << std::flush;
+  RecordInputState(x, y);
+  Update();
+}
+
+void WarpixWindow::GLUTSpecialCallback(int /*key*/, int x, int y) {
+  RecordInputState(x, y);
+  Update();
+}
+
+void WarpixWindow::GLUTMouseCallback(int /*button*/, int state, int x, int y) {
+  if (state == GLUT_DOWN) {
+    SelectControlPoint(static_cast<double>(x) / m_iWidth,
+                       static_cast<double>(m_iHeight - y) / m_iHeight);
+  } else {
+    for (Warpixator* deformator : m_Deformators) deformator->SelectControlPoint(-1.0, -1.0);
+  }
+  RecordInputState(x, y);
+  Update();
+}
+
+void WarpixWindow::GLUTMotionCallback(int x, int y) {
+  const int yUp = m_iHeight - y;
+  const int dy = yUp - m_iLastMouseY;
+  if (m_iModifiers & GLUT_ACTIVE_CTRL) {
+    m_fZoom += static_cast<double>(dy) / m_iHeight;
+  } else if (m_iModifiers & GLUT_ACTIVE_SHIFT) {
+    m_fTranslateX += static_cast<double>(x - m_iLastMouseX) / m_iWidth;
+    m_fTranslateY += static_cast<double>(dy) / m_iHeight;
+  } else {
+    MoveSelectedControlPoint(static_cast<double>(x) / m_iWidth,
+                             static_cast<double>(yUp) / m_iHeight);
+  }
+  Update();
+  m_iLastMouseX = x;
+  m_iLastMouseY = yUp;
+}
+
+void WarpixWindow::GLUTRedrawCallback() {
+  Draw();
+  glutSwapBuffers();
+}
+
+void WarpixWindow::GLUTResizeCallback(int width, int height) {
+  Resize(width, height);
+  // Drawing keeps the stored size, whatever the window system reports.
+  glViewport(0, 0, m_iWidth, m_iHeight);
+}
+
+// ---------------------------------------------------------------------------
+// Animation
+
+ZelString WarpixWindow::AnimationFrameName(const ZelString& prefix, int frame) {
+  char digits[32];
+  std::snprintf(digits, sizeof(digits), "%06d", frame);
+  return prefix + digits + ".jpg";
+}
+
+void WarpixWindow::Animation(char const* scriptFile, char const* outputPrefix,
+                             char const* name) {
+  m_AnimationFramePrefix = ZelString(outputPrefix) + name;
+  delete m_pAnimationStream;
+  m_pAnimationStream = new std::ifstream(scriptFile);
+  std::ifstream& inTextStream = *m_pAnimationStream;
+  if (!inTextStream.is_open()) {
+    std::cout << "[ERROR] Cannot open animation script " << scriptFile << std::endl;
+  }
+  WARPIX_ASSERT(inTextStream.is_open());
+
+  ZelString firstLine;
+  ZelString secondLine;
+  firstLine.readLine(inTextStream);
+  secondLine.readLine(inTextStream);
+  const ZelStringList oldPoints = firstLine.split(" ");
+  const ZelStringList newPoints = secondLine.split(" ");
+  m_iAnimationValuesPerLine = oldPoints.count();
+  if (oldPoints.count() != newPoints.count()) {
+    std::cout << "[ERROR] Animation script " << scriptFile << ": line 1 has "
+              << oldPoints.count() << " values, line 2 has " << newPoints.count() << std::endl;
+  }
+  WARPIX_ASSERT(oldPoints.count()==newPoints.count());
+  std::cout << "Initializing anim: " << oldPoints.count() << " " << newPoints.count()
+            << std::endl;
+  if (oldPoints.count() % 2 != 0) {
+    std::cout << "[ERROR] Animation script " << scriptFile << ": " << oldPoints.count()
+              << " values do not make whole (x, y) pairs" << std::endl;
+  }
+  WARPIX_ASSERT(oldPoints.count()%2==0);
+
+  std::vector<double> originals;
+  std::vector<double> targets;
+  for (int line = 0; line < 2; ++line) {
+    const ZelStringList& tokens = line == 0 ? oldPoints : newPoints;
+    std::vector<double>& values = line == 0 ? originals : targets;
+    for (const ZelString& token : tokens) {
+      bool ok = false;
+      values.push_back(token.toDouble(&ok));
+      if (!ok) {
+        std::cout << "[ERROR] Animation script " << scriptFile << ": '" << token
+                  << "' on line " << line + 1 << " is not a number" << std::endl;
+      }
+      WARPIX_ASSERT(ok);
+    }
+  }
+
+  // The script's points replace whatever points the deformators start with,
+  // so every frame line carries exactly one value per target coordinate.
+  for (Warpixator* deformator : m_Deformators) {
+    deformator->ClearControls(false);
+    deformator->InitializeCtrlPntState(originals, targets);
+  }
+  m_bAnimationFrameDueAtEnd = false;
+  m_iAnimationFrame = 0;
+}
+
+bool WarpixWindow::AnimationUpdate() {
+  if (m_iAnimationFrame < 0 || m_pAnimationStream == nullptr) return false;
+  std::ifstream& stream = *m_pAnimationStream;
+  const bool exhausted = stream.eof() || stream.fail();
+  if (exhausted && !m_bAnimationFrameDueAtEnd) {
+    std::cout << "Animation Terminated!" << std::endl;
+    m_iAnimationFrame = -1;
+    return false;
+  }
+
+  PrintScreen(AnimationFrameName(m_AnimationFramePrefix, m_iAnimationFrame).c_str());
+  if (m_bAnimationFrameDueAtEnd) {
+    m_bAnimationFrameDueAtEnd = false;
+    return true;
+  }
+
+  ZelString line;
+  line.readLine(stream);
+  if (stream.fail()) return true;  // nothing left: the next step ends the animation
+  const ZelStringList tokens = line.split(" ");
+  if (tokens.count() < m_iAnimationValuesPerLine) return true;
+
+  // Values beyond those of line 1 are ignored.
+  std::vector<double> values(m_iAnimationValuesPerLine);
+  for (int i = 0; i < m_iAnimationValuesPerLine; ++i) {
+    bool ok = false;
+    values[i] = tokens[i].toDouble(&ok);
+    if (!ok) {
+      std::cout << "[WARNING] Animation line skipped: '" << tokens[i] << "' is not a number"
+                << std::endl;
+      return true;
+    }
+  }
+  for (Warpixator* deformator : m_Deformators) {
+    // Points added or cleared by hand during the run: move the first targets
+    // the line covers and keep the others where they are.
+    if (deformator->m_ControlPointsNewPos.size() == values.size()) {
+      deformator->MoveAllControlPoints(values);
+    } else {
+      std::vector<double> mixed = deformator->m_ControlPointsNewPos;
+      for (size_t i = 0; i < mixed.size() && i < values.size(); ++i) mixed[i] = values[i];
+      deformator->MoveAllControlPoints(mixed);
+    }
+  }
+  ++m_iAnimationFrame;
+  if (stream.eof()) m_bAnimationFrameDueAtEnd = true;
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Free GLUT callbacks: each forwards to the one window.
+
+void GLUTRedraw() { WarpixWindow::s_MainGLUTWindow->GLUTRedrawCallback(); }
+void GLUTResize(int width, int height) {
+  WarpixWindow::s_MainGLUTWindow->GLUTResizeCallback(width, height);
+}
+void GLUTKeyboard(unsigned char key, int x, int y) {
+  WarpixWindow::s_MainGLUTWindow->GLUTKeyboardCallback(key, x, y);
+}
+void GLUTSpecial(int key, int x, int y) {
+  WarpixWindow::s_MainGLUTWindow->GLUTSpecialCallback(key, x, y);
+}
+void GLUTMouse(int button, int state, int x, int y) {
+  WarpixWindow::s_MainGLUTWindow->GLUTMouseCallback(button, state, x, y);
+}
+void GLUTMotion(int x, int y) { WarpixWindow::s_MainGLUTWindow->GLUTMotionCallback(x, y); }
