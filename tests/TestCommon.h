@@ -3,6 +3,10 @@
 // Shared test helpers: comparisons that name the failing index, capture of
 // the standard streams, and scratch files.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <csignal>
 
 #include <cmath>
 #include <cstdio>
@@ -57,5 +61,26 @@ class TempFile {
  private:
   std::string m_Path;
 };
+
+struct RunResult {
+  std::string output;  // standard output and standard error together
+  int status;          // exit status, or 128 + signal number
+};
+
+/// Runs the real warpix program with the given argument text (shell syntax)
+/// and collects its output and exit status.
+inline RunResult RunWarpix(const std::string& args) {
+  const std::string command = std::string(WARPIX_BINARY) + " " + args + " 2>&1";
+  RunResult result{"", -1};
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return result;
+  std::array<char, 4096> buffer;
+  size_t n;
+  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.output.append(buffer.data(), n);
+  const int status = pclose(pipe);
+  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  else if (WIFSIGNALED(status)) result.status = 128 + WTERMSIG(status);
+  return result;
+}
 
 }  // namespace warpix_test

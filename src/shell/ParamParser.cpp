@@ -32,10 +32,10 @@ ParamParser::ParamParser(const ZelString& fileName, char const** overrides,
     tokens = text.split(" ");
   }
   for (int i = 0; i < overrideCount; ++i) tokens.push_back(ZelString(overrides[i]));
-  Walk(tokens, fileName);
-}
 
-void ParamParser::Walk(const ZelStringList& commands, const ZelString& fileName) {
+  // Walk the tokens: headers switch the module, every other token is a key
+  // followed by one value or a bracketed list.
+  const ZelStringList& commands = tokens;
   ZelString module("General");
   int i = 0;
   while (i < commands.count()) {

@@ -36,7 +36,6 @@ class ParamParser {
  private:
   using KeyTable = std::map<ZelString, ZelStringList>;
   const ZelStringList* Find(const ZelString& module, const ZelString& key) const;
-  void Walk(const ZelStringList& tokens, const ZelString& fileName);
 
   std::map<ZelString, KeyTable> m_Params;
   ZelStringList m_EmptyList;
