@@ -535,10 +535,10 @@ void SkipSpaceAndComments(FILE* fp) {
 }
 
 /// Reads an unsigned decimal of at most INT_MAX after white space and
-/// comments; it must end at white space, a '#' or (when atEnd is allowed)
-/// the end of the file. The terminating character is consumed only when
+/// comments; it must end at white space or a '#' (so a number cut by the end
+/// of the file is refused). The terminating character is consumed only when
 /// consumeSpace is set and it is white space.
-bool ReadPPMInt(FILE* fp, int* value, bool allowEof, bool consumeSpace) {
+bool ReadPPMInt(FILE* fp, int* value, bool consumeSpace) {
   SkipSpaceAndComments(fp);
   long long v = 0;
   int digits = 0;
@@ -550,7 +550,7 @@ bool ReadPPMInt(FILE* fp, int* value, bool allowEof, bool consumeSpace) {
   }
   if (digits == 0) return false;
   if (c == EOF) {
-    if (!allowEof) return false;
+    return false;
   } else if (isspace(c)) {
     if (!consumeSpace) ungetc(c, fp);
   } else if (c == '#') {
@@ -590,12 +590,12 @@ int R2Image::ReadPPM(const char* filename) {
     return fail(0);
   }
   int w = 0, h = 0, maxValue = 0;
-  if (!ReadPPMInt(fp, &w, false, false) || !ReadPPMInt(fp, &h, false, false)) {
+  if (!ReadPPMInt(fp, &w, false) || !ReadPPMInt(fp, &h, false)) {
     fprintf(stderr, "Unable to read width and height in PPM file");
     return fail(0);
   }
   // Binary data starts right after the single white-space byte that ends max_value.
-  if (!ReadPPMInt(fp, &maxValue, !binary, binary)) {
+  if (!ReadPPMInt(fp, &maxValue, binary)) {
     fprintf(stderr, "Unable to read max_value in PPM file");
     return fail(0);
   }
@@ -609,10 +609,10 @@ int R2Image::ReadPPM(const char* filename) {
   }
   if (!FitsLimit(w, h, 3, filename)) return fail(0);
   // Enough bytes must be left: 3 per binary pixel, 2 per text sample (a digit
-  // and a separator; the last one needs none).
+  // and a separator).
   const long long samples = 3LL * w * h;
   const long long remaining = RemainingBytes(fp);
-  const long long needed = binary ? samples : 2 * samples - 1;
+  const long long needed = binary ? samples : 2 * samples;
   if (remaining >= 0 && remaining < needed) {
     const long long firstMissing = binary ? remaining / 3 : remaining / 6;
     fprintf(stderr, "Unable to read data at (%d,%d) in PPM file",
@@ -632,8 +632,9 @@ int R2Image::ReadPPM(const char* filename) {
     for (int x = 0; x < width; ++x) {
       for (int k = 0; k < 3; ++k, ++p) {
         int value = *p;
-        // The last sample may end the file.
-        const bool ok = binary || ReadPPMInt(fp, &value, true, false);
+        // Every text sample ends in white space, so a file cut inside its last
+        // number is not taken for a smaller value.
+        const bool ok = binary || ReadPPMInt(fp, &value, false);
         if (!ok || value > maxValue) {
           fprintf(stderr, "Unable to read data at (%d,%d) in PPM file", x, y);
           return fail(0);

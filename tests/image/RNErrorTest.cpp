@@ -1,0 +1,52 @@
+#include "image/RNError.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "ImageTestFiles.h"
+#include "TestCommon.h"
+
+using image_test::StderrOf;
+
+TEST(RNError, FailPrintsBannerWithSystemTextThenTheMessage) {
+  const char* missing = "/nonexistent/warpix/missing.grd";
+  const std::string out = StderrOf([&] {
+    FILE* fp = fopen(missing, "rb");
+    ASSERT_EQ(fp, nullptr);
+    RNFail("Unable to open file %s", missing);
+  });
+  EXPECT_EQ(out, std::string("KELP ERROR: ") + strerror(ENOENT) + "\nUnable to open file " +
+                     missing + "\n");
+}
+
+TEST(RNError, LevelAboveZeroSilencesWarningsOnly) {
+  RNSetErrorLevel(1);
+  EXPECT_EQ(StderrOf([] { RNWarning("careful %d", 1); }), "");
+  EXPECT_NE(StderrOf([] { RNFail("bad %d", 2); }).find("KELP ERROR: "), std::string::npos);
+  RNSetErrorLevel(0);
+  errno = 0;
+  const std::string warning = StderrOf([] { RNWarning("careful %d", 3); });
+  EXPECT_EQ(warning.rfind("KELP WARNING: ", 0), 0u);
+  EXPECT_EQ(warning.substr(warning.size() - 10), "careful 3\n");
+}
+
+TEST(RNError, NullFileSilencesAndNullFormatPrintsOnlyTheBanner) {
+  RNSetErrorFile(nullptr);
+  EXPECT_EQ(StderrOf([] { RNFail("quiet"); RNWarning("quiet"); }), "");
+  RNSetErrorFile(stderr);
+  const char* noFormat = nullptr;
+  errno = 0;
+  EXPECT_EQ(StderrOf([&] { RNFail(noFormat); }), std::string("KELP ERROR: ") + strerror(0) + "\n");
+}
+
+TEST(RNError, AbortPrintsItsBannerAndEnds) {
+  EXPECT_DEATH(RNAbort("giving up on %d", 7), "KELP FATAL ERROR\\.  ABORTING:.*\n.*giving up on 7");
+  RNSetErrorFile(nullptr);
+  EXPECT_DEATH(RNAbort("silent"), "");
+  RNSetErrorFile(stderr);
+}
+
+TEST(RNError, ScalarBounds) {
+  EXPECT_EQ(RN_INFINITY, 1000000.0);
+  EXPECT_EQ(RN_EPSILON, 1e-6);
+}
