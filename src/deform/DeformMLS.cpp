@@ -1,0 +1,239 @@
+#include "deform/DeformMLS.h"
+
+#include <cfloat>
+#include <cmath>
+#include <iostream>
+
+#include "linalg/LinAlgComplex.h"
+#include "linalg/LinAlgMatrixComplex.h"
+#include "linalg/LinAlgVectorReal.h"
+#include "support/WarpixAssert.h"
+
+namespace {
+
+// Keeps the weight finite for a point lying on a control point.
+constexpr double kWeightEpsilon = 1e-6;
+
+// Below this weighted variance of the original points about p* (squared
+// unit-square lengths) they count as coincident: rounding noise would
+// otherwise be fitted as a huge scale. Real spreads are many orders larger.
+constexpr double kMinSpread = 1e-24;
+
+// A fitted |a| below this leaves the rigid rotation undetermined (targets
+// collapsed onto one point); the rotation is then kept at 1.
+constexpr double kMinRigidScale = 1e-12;
+
+}  // namespace
+
+DeformMLS::DeformMLS(R2Image& image, const ZelString& name, MLSErrorType type)
+    : Warpixator(image, name), m_ErrorType(type) {}
+
+DeformMLS::~DeformMLS() = default;
+
+void DeformMLS::AddControlPoint(double x, double y, double* outX, double* outY) {
+  // Nothing to snap to: keep the clicked position, like the base.
+  if (m_DeformationType != DEFORM_REGULAR_MESH || m_Vertices.empty()) {
+    Warpixator::AddControlPoint(x, y, outX, outY);
+    return;
+  }
+
+  float minDist = FLT_MAX;
+  int ctrlToVertex = -1;
+  for (const ImgVertex& vertex : m_Vertices) {
+    const double dx = vertex.m_fX - x;
+    const double dy = vertex.m_fY - y;
+    const double dist = dx * dx + dy * dy;
+    if (dist < minDist) {
+      minDist = static_cast<float>(dist);
+      ctrlToVertex = vertex.id;
+    }
+  }
+  // Every finite distance is below FLT_MAX; only NaN clicks find nothing.
+  if (ctrlToVertex < 0 || ctrlToVertex >= static_cast<int>(m_Vertices.size())) {
+    Warpixator::AddControlPoint(x, y, outX, outY);
+    return;
+  }
+  const double placedX = m_Vertices[ctrlToVertex].m_fX;
+  const double placedY = m_Vertices[ctrlToVertex].m_fY;
+  if (outX != nullptr) *outX = placedX;
+  if (outY != nullptr) *outY = placedY;
+  std::cout << "actual=[" << placedX << ", " << placedY << "]" << std::endl;
+
+  m_ControlPointsOrigPos.push_back(placedX);
+  m_ControlPointsOrigPos.push_back(placedY);
+  m_ControlPointsNewPos.push_back(placedX);
+  m_ControlPointsNewPos.push_back(placedY);
+  if (m_ControlPointsOrigPos.size() >= 8) PrepareDeformator();
+}
+
+void DeformMLS::PrepareDeformator() {}
+
+void DeformMLS::Deform() {
+  if (!m_bNeedsUpdate) return;
+  m_bNeedsUpdate = false;
+  // Pixel mode shows the undeformed image: there is no mesh to move.
+  if (m_DeformationType != DEFORM_REGULAR_MESH) return;
+  WARPIX_ASSERT(m_ControlPointsNewPos.size()==m_ControlPointsOrigPos.size());
+
+  if (m_ControlPointsOrigPos.empty()) {
+    for (ImgVertex& vertex : m_Vertices) {
+      vertex.m_fX = vertex.m_fRestX;
+      vertex.m_fY = vertex.m_fRestY;
+    }
+    return;
+  }
+  ClosedMLSFast(m_ControlPointsOrigPos, m_ControlPointsNewPos, m_Vertices);
+}
+
+void DeformMLS::MapPoint(double, double, double&, double&) {
+  // Only mesh vertices are mapped, by Deform; no caller reaches this.
+  WARPIX_ASSERT(false);
+}
+
+void DeformMLS::MapMeshVertices() {}
+
+void DeformMLS::QCONF_closed_MLS(LinAlgVectorComplex& P, LinAlgVectorComplex& tP,
+                                 LinAlgVectorComplex& X, LinAlgVectorComplex& tX) {
+  WARPIX_ASSERT(tP.Rows()==P.Rows());
+  WARPIX_ASSERT(tX.Rows()==X.Rows());
+  const int m = P.Rows();
+  const int n = X.Rows();
+
+  // W(i, j) = 1 / (|P[j] - X[i]| + 1e-6), row i for point i.
+  std::vector<double> W(static_cast<size_t>(n) * m);
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < m; ++j) {
+      W[static_cast<size_t>(i) * m + j] = 1.0 / ((P(j) - X(i)).Power() + kWeightEpsilon);
+    }
+  }
+
+  for (int i = 0; i < n; ++i) {
+    LinAlgVectorReal w(m, 0.0);
+    LinAlgMatrixComplex D(m, m);
+    for (int j = 0; j < m; ++j) {
+      const double Wij = W[static_cast<size_t>(i) * m + j];
+      w(j) = Wij * Wij;
+      D(j, j) = LinAlgComplex(Wij, 0.0);
+    }
+    const double total = w.Norm(1);
+    for (int j = 0; j < m; ++j) w(j) /= total;
+    const double s = w.Norm(1);
+
+    double pRe = 0.0, pIm = 0.0, qRe = 0.0, qIm = 0.0;
+    for (int j = 0; j < m; ++j) {
+      pRe += w(j) * P(j).m_fRe;
+      pIm += w(j) * P(j).m_fIm;
+      qRe += w(j) * tP(j).m_fRe;
+      qIm += w(j) * tP(j).m_fIm;
+    }
+    const LinAlgComplex pStar(pRe / s, pIm / s);
+    const LinAlgComplex qStar(qRe / s, qIm / s);
+
+    LinAlgMatrixComplex A(m, 1);
+    LinAlgVectorComplex b(m);
+    double spread = 0.0;
+    for (int j = 0; j < m; ++j) {
+      A(j, 0) = P(j) - pStar;
+      b(j) = tP(j) - qStar;
+      spread += w(j) * A(j, 0).Power() * A(j, 0).Power();
+    }
+
+    // Coincident originals (one point, or several on one spot): no rotation
+    // or scale can be fitted, so the point only translates.
+    LinAlgComplex a(1.0, 0.0);
+    if (spread > kMinSpread * s) {
+      LinAlgMatrixComplex DA(m, 1);
+      LinAlgVectorComplex Db(m);
+      D.Multiply(A, DA);
+      D.Multiply(b, Db);
+      LinAlgVectorComplex solution(1);
+      if (DA.Solve(Db, solution)) a = solution(0);
+    }
+
+    switch (m_ErrorType) {
+      case MLS_FIT_SIMILARITY:
+        tX(i) = (X(i) - pStar) * a + qStar;
+        break;
+      case MLS_RIGID: {
+        // Targets collapsed onto one point leave the rotation undetermined.
+        const double modulus = a.Power();
+        const LinAlgComplex rotation =
+            modulus > kMinRigidScale ? a / modulus : LinAlgComplex(1.0, 0.0);
+        tX(i) = (X(i) - pStar) * rotation + qStar;
+        break;
+      }
+      default:
+        WARPIX_ASSERT(false);
+    }
+  }
+}
+
+void DeformMLS::ClosedMLSFast(const std::vector<double>& orig, const std::vector<double>& target,
+                              std::vector<ImgVertex>& vertices) {
+  WARPIX_ASSERT(target.size()==orig.size());
+  WARPIX_ASSERT(m_ErrorType == MLS_FIT_SIMILARITY || m_ErrorType == MLS_RIGID);
+  const int m = static_cast<int>(orig.size() / 2);
+  if (m == 0) return;
+  m_Weights.resize(m);
+  double* const weights = m_Weights.data();
+  const double* const p = orig.data();
+  const double* const q = target.data();
+  const bool rigid = m_ErrorType == MLS_RIGID;
+
+  for (ImgVertex& vertex : vertices) {
+    const double x = vertex.m_fRestX;
+    const double y = vertex.m_fRestY;
+
+    // Weights and weighted centroids p*, q*.
+    double sum = 0.0, pX = 0.0, pY = 0.0, qX = 0.0, qY = 0.0;
+    for (int j = 0; j < m; ++j) {
+      const double dx = p[2 * j] - x;
+      const double dy = p[2 * j + 1] - y;
+      const double W = 1.0 / (std::sqrt(dx * dx + dy * dy) + kWeightEpsilon);
+      const double w = W * W;
+      weights[j] = w;
+      sum += w;
+      pX += w * p[2 * j];
+      pY += w * p[2 * j + 1];
+      qX += w * q[2 * j];
+      qY += w * q[2 * j + 1];
+    }
+    pX /= sum;
+    pY /= sum;
+    qX /= sum;
+    qY /= sum;
+
+    // a = sum_j w_j conj(p^_j) q^_j / sum_j w_j |p^_j|^2 on the centred points.
+    double numRe = 0.0, numIm = 0.0, den = 0.0;
+    for (int j = 0; j < m; ++j) {
+      const double ax = p[2 * j] - pX;
+      const double ay = p[2 * j + 1] - pY;
+      const double bx = q[2 * j] - qX;
+      const double by = q[2 * j + 1] - qY;
+      const double w = weights[j];
+      den += w * (ax * ax + ay * ay);
+      numRe += w * (ax * bx + ay * by);
+      numIm += w * (ax * by - ay * bx);
+    }
+    double aRe = 1.0, aIm = 0.0;  // undetermined fit: translation only
+    if (den > kMinSpread * sum) {
+      aRe = numRe / den;
+      aIm = numIm / den;
+    }
+    if (rigid) {
+      const double modulus = std::sqrt(aRe * aRe + aIm * aIm);
+      if (modulus > kMinRigidScale) {
+        aRe /= modulus;
+        aIm /= modulus;
+      } else {
+        aRe = 1.0;
+        aIm = 0.0;
+      }
+    }
+
+    const double cx = x - pX;
+    const double cy = y - pY;
+    vertex.m_fX = cx * aRe - cy * aIm + qX;
+    vertex.m_fY = cx * aIm + cy * aRe + qY;
+  }
+}

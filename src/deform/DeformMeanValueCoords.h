@@ -1,0 +1,45 @@
+#pragma once
+
+#include <vector>
+
+#include "deform/Warpixator.h"
+
+/// Mean value coordinates: a point's coordinates with respect to the polygon
+/// of the original control points (in the order they were added, closed from
+/// the last back to the first) are carried over to the polygon of the targets.
+/// The coordinate kernels are static so that other methods can reuse them.
+/// Mesh mode maps every vertex through MapPoint in the draw; pixel mode shows
+/// the undeformed image like the base.
+class DeformMeanValueCoords : public Warpixator {
+ public:
+  // === Constructor
+  DeformMeanValueCoords(R2Image& image, const ZelString& name);
+  ~DeformMeanValueCoords() override;
+
+  // === Methods
+  /// The point carried by its mean value coordinates to the target polygon.
+  /// With fewer than three control points (or a degenerate polygon whose
+  /// coordinates are not finite there) the point moves by the mean
+  /// displacement of the control points; with none it stays. Never NaN.
+  void MapPoint(double x, double y, double& outX, double& outY) override;
+
+  // === Coordinate kernels
+  /// Fills MVC (emptied first) with the n mean value coordinates of (x, y)
+  /// for the polygon given by the flat list ctrlPnts (x0, y0, x1, y1, ...),
+  /// computed with two atan2 and one tan per edge. A point exactly on a
+  /// control point gets the unit coordinate of the first such point.
+  /// Returns false when the coordinates are not finite: fewer than three
+  /// points off a control point (0/0), or weights summing to 0.
+  static bool CalcMVC(const std::vector<double>& ctrlPnts, double x, double y,
+                      std::vector<double>& MVC);
+  /// The same coordinates as CalcMVC, to rounding, with the half-angle tangent
+  /// taken from the dot and cross products of the two edge vectors (no
+  /// trigonometric call). A point exactly on an edge between two control
+  /// points gets linear interpolation along that edge. Reuses MVC's storage.
+  static bool CalcMVCFast(const std::vector<double>& ctrlPnts, double x, double y,
+                          std::vector<double>& MVC);
+  /// outX = sum_k MVC[k] * ctrlPnts[2k], outY = sum_k MVC[k] * ctrlPnts[2k+1].
+  /// Fatal "MVC.size()==ctrlPnts.size()/2", then "ctrlPnts.size()%2==0".
+  static void Interpolate(const std::vector<double>& ctrlPnts, const std::vector<double>& MVC,
+                          double& outX, double& outY);
+};
