@@ -266,8 +266,8 @@ void Warpixator::DeformUsingHistory() {
     }
     WARPIX_ASSERT(ok);
     if (!(i + 2*numPnts < historyCopy.count())) {
-      std::cout << "[ERROR] History: the entry at token " << i << " announces 2 x " << numPnts
-                << " values but only " << (historyCopy.count() - i - 1) << " follow"
+      std::cout << "[ERROR] History: the entry at token " << i << " announces " << 2 * numPnts
+                << " coordinates but only " << (historyCopy.count() - i - 1) << " follow"
                 << std::endl;
     }
     WARPIX_ASSERT(i + 2*numPnts < historyCopy.count());

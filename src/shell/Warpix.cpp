@@ -69,6 +69,12 @@ void SwitchToMesh(const ParamParser& parameters, const ZelString& settings,
 
 }  // namespace
 
+ZelString DeformatorDisplayName(const ParamParser& parameters, const ZelString& module) {
+  bool valid = false;
+  const ZelStringList& words = parameters.GetStrValues(module, "Name", valid);
+  return valid && words.count() > 0 ? words.join(" ") : module;
+}
+
 Warpixator* GetDeformator(ParamParser& parameters, const ZelString& name, R2Image& image) {
   // Starting state shared by every deformator of the run.
   bool valid = false;
@@ -80,9 +86,7 @@ Warpixator* GetDeformator(ParamParser& parameters, const ZelString& name, R2Imag
   if (!valid) std::cout << "[ERROR] " << name << ": the key Type is missing" << std::endl;
   WARPIX_ASSERT(valid);
 
-  ZelString displayName = name;
-  const ZelStringList& nameWords = parameters.GetStrValues(name, "Name", valid);
-  if (valid && nameWords.count() > 0) displayName = nameWords.join(" ");
+  const ZelString displayName = DeformatorDisplayName(parameters, name);
 
   // One row per deformator class.
   Warpixator* deformator = nullptr;

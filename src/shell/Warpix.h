@@ -1,9 +1,14 @@
 #pragma once
 
+#include "shell/ZelString.h"
+
 class ParamParser;
 class R2Image;
 class Warpixator;
-class ZelString;
+
+/// The name shown for the deformator of `module`: its `Name` values joined
+/// with one blank, or the module name when `Name` is absent or empty.
+ZelString DeformatorDisplayName(const ParamParser& parameters, const ZelString& module);
 
 /// Builds the deformator described by module `name` of the parameters: its
 /// class from `Type`, its mode and mesh from the settings module (`DeformSetting`

@@ -1,0 +1,231 @@
+#include "deform/Warpixator.h"
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "TestCommon.h"
+
+namespace {
+
+using warpix_test::CoutCapture;
+using Points = std::vector<double>;
+
+// Counts the hook calls; its map translates by the mean control-point
+// displacement, so a save visibly moves the rest mesh.
+class ProbeDeformator : public Warpixator {
+ public:
+  using Warpixator::Warpixator;
+  void Deform() override { ++m_iDeformCalls; }
+  void PrepareDeformator() override { ++m_iPrepareCalls; }
+  void MapPoint(double x, double y, double& outX, double& outY) override {
+    outX = x;
+    outY = y;
+    for (int k = 0, n = NumControlPoints(); k < 2 * n; k += 2) {
+      outX += (m_ControlPointsNewPos[k] - m_ControlPointsOrigPos[k]) / n;
+      outY += (m_ControlPointsNewPos[k + 1] - m_ControlPointsOrigPos[k + 1]) / n;
+    }
+  }
+  int m_iDeformCalls = 0;
+  int m_iPrepareCalls = 0;
+};
+
+class WarpixatorTest : public ::testing::Test {
+ protected:
+  void Mesh(Warpixator& d, int cols, int rows, double x0 = 0, double x1 = 1, double y0 = 0,
+            double y1 = 1) {
+    CoutCapture quiet;
+    d.SwitchMeshBasedDeformation(cols, rows, true, false, RNRgb(0, 0, 0), -1, x0, x1, y0, y1);
+  }
+  // Sets the state, saves, and returns what was printed.
+  std::string Save(Warpixator& d, Points orig, Points moved) {
+    CoutCapture out;
+    d.InitializeCtrlPntState(orig, moved);
+    d.ClearControls(true);
+    return out.str();
+  }
+  static Points Rest(const Warpixator& d) {
+    Points out;
+    for (const auto& v : d.m_Vertices) out.insert(out.end(), {v.m_fRestX, v.m_fRestY});
+    return out;
+  }
+  R2Image m_Image{4, 4, 3};
+  double m_fX = 0, m_fY = 0;
+};
+
+TEST_F(WarpixatorTest, TenByTenMeshIndexingAndTextureNames) {
+  Warpixator::s_GlobalTextureID = 0;
+  Warpixator d(m_Image, "Mesh");
+  EXPECT_EQ(d.m_iTextureID, 0u);
+  EXPECT_EQ(Warpixator(m_Image, "Next").m_iTextureID, 1u);
+  Mesh(d, 10, 10);
+  ASSERT_EQ(d.m_Vertices.size(), 121u);
+  EXPECT_EQ(d.m_Faces.size(), 200u);
+  for (int i = 0; i <= 10; ++i) {
+    for (int j = 0; j <= 10; ++j) {
+      const auto& v = d.m_Vertices[11 * i + j];
+      EXPECT_EQ(v.id, 11 * i + j);
+      EXPECT_DOUBLE_EQ(v.m_fTexU, i / 10.0);
+      EXPECT_DOUBLE_EQ(v.m_fTexV, j / 10.0);
+      EXPECT_TRUE(v.m_fRestX == v.m_fTexU && v.m_fRestY == v.m_fTexV && v.m_fX == v.m_fRestX);
+    }
+  }
+}
+
+TEST_F(WarpixatorTest, CellsOverRectSplitIntoCounterClockwiseHalves) {
+  Warpixator d(m_Image, "rect");
+  Mesh(d, 3, 2, 0.2, 0.8, 0.1, 0.9);
+  EXPECT_EQ(d.m_Vertices.size(), 12u);
+  ASSERT_EQ(d.m_Faces.size(), 12u);
+  for (const auto& f : d.m_Faces) {
+    const auto &a = d.m_Vertices[f.m_iV0], &b = d.m_Vertices[f.m_iV1], &c = d.m_Vertices[f.m_iV2];
+    const double twiceArea = (b.m_fRestX - a.m_fRestX) * (c.m_fRestY - a.m_fRestY) -
+                             (c.m_fRestX - a.m_fRestX) * (b.m_fRestY - a.m_fRestY);
+    EXPECT_NEAR(twiceArea, 0.2 * 0.4, 1e-12);  // one 0.2 x 0.4 cell, counter-clockwise
+  }
+  const auto& v = d.m_Vertices[4];  // i = 1, j = 1: texture (1/3, 1/2)
+  EXPECT_DOUBLE_EQ(v.m_fTexU, 1.0 / 3.0);
+  EXPECT_DOUBLE_EQ(v.m_fRestX, 0.4);
+  EXPECT_DOUBLE_EQ(v.m_fRestY, 0.5);
+}
+
+TEST_F(WarpixatorTest, ResolutionsBelowOneGiveNoTrianglesAndNoNaN) {
+  Warpixator zeroCols(m_Image, "a"), negative(m_Image, "b");
+  Mesh(zeroCols, 0, 3);
+  Mesh(negative, 3, -1);
+  EXPECT_TRUE(zeroCols.m_Faces.empty() && negative.m_Faces.empty() && negative.m_Vertices.empty());
+  EXPECT_EQ(Rest(zeroCols), (Points{0, 0, 0, 1.0 / 3, 0, 2.0 / 3, 0, 1}));
+}
+
+TEST_F(WarpixatorTest, SelectionSearchesTargetsWithinRadius) {
+  Warpixator d(m_Image, "s");
+  for (double x : {0.0, 0.5, 0.5}) d.AddControlPoint(x, 0.5, &m_fX, &m_fY);
+  d.SelectControlPoint(0.01, 0.5);  // exactly one radius from point 0
+  EXPECT_EQ(d.m_iSelectedPoint, 0);
+  d.SelectControlPoint(0.01 + 1e-9, 0.5);
+  EXPECT_EQ(d.m_iSelectedPoint, -1);
+  d.SelectControlPoint(0.5, 0.505);
+  EXPECT_EQ(d.m_iSelectedPoint, 1);  // tie: the lower index
+  d.SelectControlPoint(-0.005, 0.5);
+  EXPECT_EQ(d.m_iSelectedPoint, 0);  // one negative coordinate still searches
+  d.SelectControlPoint(-0.001, -0.001);
+  EXPECT_EQ(d.m_iSelectedPoint, -1);
+  d.m_ControlPointsNewPos[2] = d.m_ControlPointsNewPos[4] = 0.8;
+  d.SelectControlPoint(0.5, 0.5);  // originals cannot be picked
+  EXPECT_EQ(d.m_iSelectedPoint, -1);
+}
+
+TEST_F(WarpixatorTest, MovesStayStrictlyInsideUnitSquare) {
+  ProbeDeformator d(m_Image, "m");
+  d.AddControlPoint(0.5, 0.5, &m_fX, &m_fY);
+  d.MoveSelectedControlPoint(0.6, 0.6);  // nothing selected
+  d.SelectControlPoint(0.5, 0.5);
+  for (Points p : {Points{1.0, 0.5}, Points{0.5, 0.0}, Points{-0.1, 0.5}, Points{0.5, 1.2}}) {
+    d.MoveSelectedControlPoint(p[0], p[1]);
+  }
+  EXPECT_EQ(d.m_iDeformCalls, 0);
+  d.MoveSelectedControlPoint(0.999, 0.001);
+  EXPECT_EQ(d.m_iDeformCalls, 1);
+  EXPECT_EQ(d.m_ControlPointsNewPos, (Points{0.999, 0.001}));
+  Points tooLong{0.1, 0.1, 0.2, 0.2};
+  EXPECT_DEATH(d.MoveAllControlPoints(tooLong),
+               "ctrlpnts\\.size\\(\\)==m_ControlPointsNewPos\\.size\\(\\)");
+}
+
+TEST_F(WarpixatorTest, InitialStateMovesGivenPairsAndPrints) {
+  ProbeDeformator d(m_Image, "i");
+  Points orig{0.5, 0.5, 0.2, 0.3}, moved{0.6, 0.5}, outside{1.0, 0.5};
+  d.InitializeCtrlPntState(orig, moved);
+  EXPECT_EQ(d.m_ControlPointsNewPos, (Points{0.6, 0.5, 0.2, 0.3}));
+  EXPECT_TRUE(d.m_iSelectedPoint == -1 && d.m_iDeformCalls == 2 && d.m_iPrepareCalls == 3);
+  CoutCapture out;
+  d.PrintCtrlPntState();
+  EXPECT_EQ(out.str(), "\tInitCtrlPnts\t[0.5 0.5 0.2 0.3 ]\n\tDeformCtrlPnts\t[0.6 0.5 0.2 0.3 ]\n");
+  ProbeDeformator p(m_Image, "p");
+  p.InitializeCtrlPntState(moved, outside);
+  EXPECT_EQ(p.m_ControlPointsNewPos, moved);  // a target on the border is ignored
+  EXPECT_DEATH(p.InitializeCtrlPntState(moved, orig), "newVals\\.size\\(\\) <= origVals\\.size\\(\\)");
+}
+
+TEST_F(WarpixatorTest, SaveMakesDeformedMeshTheRestMesh) {
+  ProbeDeformator d(m_Image, "save");
+  Mesh(d, 2, 2);
+  const Points before = Rest(d);
+  EXPECT_EQ(Save(d, {0.25, 0.5}, {0.375, 0.5}),
+            "Deformation History:\n\tHistory [2 0.25 0.5 0.375 0.5]\n");
+  EXPECT_TRUE(d.m_ControlPointsOrigPos.empty() && d.m_ControlPointsNewPos.empty());
+  for (size_t k = 0; k < d.m_Vertices.size(); ++k) {
+    EXPECT_TRUE(d.m_Vertices[k].m_fRestX == d.m_Vertices[k].m_fX);
+    EXPECT_DOUBLE_EQ(d.m_Vertices[k].m_fRestX, before[2 * k] + 0.125);
+  }
+}
+
+TEST_F(WarpixatorTest, HistoryTextAndRoundTrip) {
+  ProbeDeformator original(m_Image, "a"), replayed(m_Image, "b");
+  Mesh(original, 3, 3);
+  Mesh(replayed, 3, 3);
+  Save(original, {0.2, 0.3, 0.6, 0.7}, {0.25, 0.3, 0.6, 0.75});
+  std::string printed = Save(original, {0.5, 0.5, 0.8, 0.2}, {0.5, 0.55, 0.8, 0.2});
+  const std::string tokens = "4 0.2 0.3 0.6 0.7 0.25 0.3 0.6 0.75 4 0.5 0.5 0.8 0.2 0.5 0.55 0.8 0.2";
+  EXPECT_EQ(printed, "Deformation History:\n\tHistory [" + tokens + "]\n");
+  replayed.m_History = ZelString(tokens).split(" ");
+  CoutCapture out;
+  replayed.DeformUsingHistory();
+  EXPECT_EQ(out.str().substr(out.str().rfind("Deformation")), printed);  // each step once
+  EXPECT_EQ(Rest(replayed), Rest(original));
+  EXPECT_NE(Save(original, {1.0 / 3.0, 0.00001}, {}).find(" 2 0.333333 1e-05 0.333333 1e-05]"),
+            std::string::npos);
+}
+
+TEST_F(WarpixatorTest, EmptySaveRecordsZeroAndPixelModeSavesNothing) {
+  Warpixator mesh(m_Image, "zero");
+  Mesh(mesh, 2, 2);
+  const Points rest = Rest(mesh);
+  EXPECT_EQ(Save(mesh, {}, {}), "Deformation History:\n\tHistory [0]\n");
+  CoutCapture out;
+  mesh.DeformUsingHistory();  // replays the one empty step
+  EXPECT_TRUE(mesh.m_History.join(" ") == "0" && Rest(mesh) == rest);
+  ProbeDeformator pixel(m_Image, "Pixel");
+  EXPECT_EQ(Save(pixel, {0.5, 0.5}, {}).rfind("[WARNING] Pixel: nothing saved", 0), 0u);
+  pixel.m_History = ZelString("2 0.1 0.1 0.2 0.2").split(" ");
+  pixel.DeformUsingHistory();
+  EXPECT_EQ(out.str(), "Deformation History:\n\tHistory [0]\n[WARNING] Pixel: History not "
+                       "replayed, replaying needs DEFORM_REGULAR_MESH mode\n");
+  EXPECT_TRUE(pixel.m_ControlPointsOrigPos.size() == 2 && pixel.m_iDeformCalls == 1);
+}
+
+TEST_F(WarpixatorTest, MalformedHistoriesReportThenStop) {
+  Warpixator d(m_Image, "bad");
+  Mesh(d, 1, 1);
+  const std::string shortEntry = "follow.*i \\+ 2\\*numPnts < historyCopy\\.count\\(\\)";
+  const std::vector<std::pair<const char*, std::string>> cases{
+      {"x 1 2 3 4", "token 0 \\(\"x\"\\) is not a count.*\\(ok\\)"},
+      {"3 1 2 3 4 5 6", "not a count.*\\(ok\\)"},  // odd: no whole pairs
+      {"2 1 0.2x 3 4", "token 2 .* is not a finite number.*\\(ok\\)"},
+      {"2 1 2 3 4 4 5", "token 5 announces 8 coordinates but only 1 " + shortEntry},
+      {"2147483646 1", shortEntry}};
+  for (const auto& [history, expected] : cases) {
+    d.m_History = ZelString(history).split(" ");
+    // The child writes its console to standard error, where the matcher looks.
+    EXPECT_DEATH((std::cout.rdbuf(std::cerr.rdbuf()), d.DeformUsingHistory()),
+                 "\\[ERROR\\] History: .*" + expected) << history;
+  }
+}
+
+TEST_F(WarpixatorTest, TransparencyIsAnInclusiveColourDistance) {
+  m_Image.SetPixelRGB(1, 0, RNRgb(0.2, 0.4, 0.6));
+  Warpixator d(m_Image, "t");
+  d.m_fTransparencyThreshold = 0.625;
+  EXPECT_FALSE(d.IsTransparent(0.0, 0.0, 0.0));  // switched off
+  d.m_bWhiteToTransparent = true;
+  // (0, 0.375, 0.5) is exactly 0.625 from black: a 3-4-5 triangle of dyadic values.
+  EXPECT_TRUE(d.IsTransparent(0.0, 0.375, 0.5));
+  d.m_fTransparencyThreshold = std::nextafter(0.625, 0.0);
+  EXPECT_FALSE(d.IsTransparent(0.0, 0.375, 0.5));
+  d.m_fTransparencyThreshold = 0.0;
+  d.m_TransparentColor = m_Image.PixelRGB(1, 0);
+  EXPECT_TRUE(d.IsTransparent(1, 0) && !d.IsTransparent(0, 0));
+  EXPECT_FALSE(d.IsTransparent(4, 0) || d.IsTransparent(0, -1));  // outside the image
+}
+
+}  // namespace

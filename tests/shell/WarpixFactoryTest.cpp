@@ -1,0 +1,128 @@
+#include "shell/Warpix.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "TestCommon.h"
+#include "deform/Warpixator.h"
+#include "shell/ParamParser.h"
+
+namespace {
+
+using warpix_test::CoutCapture;
+using warpix_test::TempFile;
+
+const std::string kNoRect = "[WARNING] Mesh Rectangle is not give. Set to default=[0,1]x[0,1]\n";
+const std::string kNull = "-D\nType NullDeformator\n";
+const std::string kMesh = "DeformSetting S\n-S\nDeformType DEFORM_REGULAR_MESH\n";
+
+class WarpixFactoryTest : public ::testing::Test {
+ protected:
+  // The deformator of module `name`; what the factory prints goes to m_Output.
+  std::unique_ptr<Warpixator> Build(const std::string& text, const char* name = "D") {
+    m_File.write(text);
+    m_Params = std::make_unique<ParamParser>(m_File.c_str(), nullptr, 0);
+    CoutCapture out;
+    std::unique_ptr<Warpixator> d(GetDeformator(*m_Params, name, m_Image));
+    m_Output = out.str();
+    return d;
+  }
+  TempFile m_File{"factory.params"};
+  std::unique_ptr<ParamParser> m_Params;
+  R2Image m_Image{4, 4, 3};
+  std::string m_Output;
+};
+
+TEST_F(WarpixFactoryTest, NamesAndUnknownTypes) {
+  auto d = Build(kNull + "Name [Shown Elsewhere]\n-E\nName [ ]\n");
+  EXPECT_STREQ(d->GetDeformatorName(), "D");  // the identity keeps its module name
+  EXPECT_EQ(DeformatorDisplayName(*m_Params, "D"), "Shown Elsewhere");
+  EXPECT_EQ(DeformatorDisplayName(*m_Params, "E"), "E");
+  EXPECT_TRUE(d->m_DeformationType == Warpixator::DEFORM_PIXEL && m_Output.empty());
+  d = Build("History [2 0.1 0.1 0.2 0.2]\nInitCtrlPnts [0.5 0.5]\n-D\nType Bogus\n" + kMesh);
+  EXPECT_EQ(d, nullptr);
+  EXPECT_EQ(m_Output, "[WARNING] Unknown Deformation type - Bogus\n");
+}
+
+TEST_F(WarpixFactoryTest, SharedSettingsModuleAndGeneralFallback) {
+  const std::string text =
+      "DeformSetting M\n-A\nType NullDeformator\nDeformSetting M\n-B\nType NullDeformator\n"
+      "-M\nDeformType DEFORM_REGULAR_MESH\nMeshResolution [3 2]\nDefaultRect [0.2 0.6 0.1 0.9]\n"
+      "DrawMesh false\nTransparentColor [1 0 0.5]\nTransparencyThreshold 0.1\n";
+  for (const char* name : {"A", "B"}) {
+    auto d = Build(text, name);
+    EXPECT_EQ(m_Output, "Mesh Based Deformation\n");
+    EXPECT_TRUE(d->m_Faces.size() == 12 && !d->m_bDrawMesh && d->m_bWhiteToTransparent);
+    EXPECT_TRUE(d->m_TransparentColor == RNRgb(1, 0, 0.5) && d->m_fTransparencyThreshold == 0.1);
+    // DefaultRect is x0 x1 y0 y1: the last vertex is the (x1, y1) corner.
+    EXPECT_DOUBLE_EQ(d->m_Vertices.back().m_fRestX, 0.6);
+    EXPECT_DOUBLE_EQ(d->m_Vertices.back().m_fRestY, 0.9);
+  }
+}
+
+TEST_F(WarpixFactoryTest, MeshDefaultsWarningsAndFallbacks) {
+  auto d = Build(kNull + kMesh);
+  EXPECT_EQ(m_Output, "[WARNING] Mesh Resolution is not give. Set to default=10x10\n" + kNoRect +
+                          "Mesh Based Deformation\n");
+  EXPECT_TRUE(d->m_Vertices.size() == 121 && d->m_bDrawMesh && d->m_bWhiteToTransparent);
+  EXPECT_TRUE(d->m_TransparentColor == RNRgb(0, 0, 0) && d->m_fTransparencyThreshold == -1.0);
+  const std::string head = kNull + kMesh + "DefaultRect [0 1 0 1 7]\n";
+  for (auto [resolution, vertices] : {std::pair{"20", 121u}, {"[20 30 40]", 21u * 31u},
+                                      {"[4 x]", 121u}, {"[0 5]", 121u}, {"[9999 9999]", 121u}}) {
+    d = Build(head + "MeshResolution " + resolution + "\n");
+    EXPECT_EQ(d->m_Vertices.size(), vertices) << resolution;
+    EXPECT_EQ(m_Output.rfind("[WARNING] Mesh Resolution ", 0) == 0, vertices == 121u) << m_Output;
+  }
+  for (const char* word : {"false", "no", "True"}) {
+    d = Build(head + "DrawMesh " + word + "\nWhiteToTransparent " + word + "\n");
+    EXPECT_FALSE(d->m_bDrawMesh || d->m_bWhiteToTransparent) << word;
+  }
+  d = Build(head + "DefaultRect [0 1 0]\nTransparentColor [1 1]\nTransparencyThreshold abc\n");
+  EXPECT_NE(m_Output.find(kNoRect), std::string::npos);
+  EXPECT_EQ(d->m_TransparentColor, RNRgb(0, 0, 0));  // two values: black, not partial
+  EXPECT_EQ(d->m_fTransparencyThreshold, 0.0);       // present but not a number
+  d = Build(kNull + "DeformSetting S\n-S\nDeformType DEFORM_PIXEL\nMeshResolution 20\n");
+  EXPECT_TRUE(m_Output.empty() && d->m_Vertices.empty());  // mesh keys unread
+}
+
+TEST_F(WarpixFactoryTest, InitialPointsThenHistory) {
+  const std::string tail = "InitCtrlPnts [0.2 0.3 0.6 0.7]\nDeformCtrlPnts [0.25 0.35]\n" + kMesh +
+                           "MeshResolution [2 2]\nDefaultRect [0 1 0 1]\n" + kNull;
+  auto d = Build("History [0]\n" + tail);  // one token: no history
+  EXPECT_EQ(m_Output, "Mesh Based Deformation\n");
+  EXPECT_EQ(d->m_ControlPointsNewPos, (std::vector<double>{0.25, 0.35, 0.6, 0.7}));
+  d = Build("History [2 0.1 0.2 0.15 0.2]\n" + tail);
+  EXPECT_EQ(m_Output, "Mesh Based Deformation\nLoading History\n"
+                      "Deformation History:\n\tHistory [2 0.1 0.2 0.15 0.2]\n");
+  EXPECT_TRUE(d->m_ControlPointsOrigPos.empty());  // the replayed save came after them
+}
+
+// Builds module D with the console sent to standard error, where the death
+// matcher looks for the error line together with the fatal condition.
+void BuildEchoingToStderr(const TempFile& file, R2Image& image, const std::string& text) {
+  file.write(text);
+  ParamParser params(file.c_str(), nullptr, 0);
+  std::cout.rdbuf(std::cerr.rdbuf());
+  delete GetDeformator(params, "D", image);
+}
+
+TEST_F(WarpixFactoryTest, ConfigurationErrorsReportThenStop) {
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {"-D\nName x\n", "\\[ERROR\\] D: the key Type is missing.*\\(valid\\)"},
+      {kNull + "DeformSetting S\n-S\nDeformType MESH\n",
+       "\\[ERROR\\] Unknown Deformation type \\(valid=\\[DEFORM_PIXEL, DEFORM_REGULAR_MESH\\]\\)\n"
+       ".*\\(false\\)"},
+      {"InitCtrlPnts [0.5 0.5 0.6]\n" + kNull,
+       "InitCtrlPnts has an odd number of values \\(3\\).*origVals\\.size\\(\\) % 2 == 0"},
+      {"InitCtrlPnts [0.5 0.5]\nDeformCtrlPnts [0.6 0.6 0.7 0.7]\n" + kNull,
+       "DeformCtrlPnts has more values \\(4\\) than InitCtrlPnts \\(2\\).*"
+       "newVals\\.size\\(\\) <= origVals\\.size\\(\\)"},
+      {"History [2 0.1 zz 0.2 0.2]\n" + kMesh + kNull,
+       "Loading History\n\\[ERROR\\] History: token 2.*\\(ok\\)"}};
+  for (const auto& [text, expected] : cases) {
+    EXPECT_DEATH(BuildEchoingToStderr(m_File, m_Image, text), expected) << text;
+  }
+}
+
+}  // namespace
