@@ -24,12 +24,14 @@ long long PaddedRow(long long width, long long ncomponents) {
   return (width * ncomponents + 3) / 4 * 4;
 }
 
-/// True when a width x height image of ncomponents bytes fits the limit (so
-/// every size product of it also fits int); otherwise says why on stderr.
+/// True when a width x height image of ncomponents bytes (sizes not negative)
+/// fits the limit, so that every size product of it also fits int; otherwise
+/// says why on stderr. Compared by division: the product itself may not even
+/// fit 64 bits.
 bool FitsLimit(long long width, long long height, long long ncomponents,
                const char* filename) {
-  const long long bytes = PaddedRow(width, ncomponents) * height;
-  if (bytes <= s_ByteLimit && width * ncomponents <= INT_MAX - 3) return true;
+  const long long rs = PaddedRow(width, ncomponents);
+  if (rs <= INT_MAX && (height == 0 || rs <= s_ByteLimit / height)) return true;
   fprintf(stderr, "Image %lld x %lld x %lld in %s is larger than the limit of %lld bytes\n",
           width, height, ncomponents, filename ? filename : "memory", s_ByteLimit);
   return false;
@@ -165,7 +167,10 @@ bool R2Image::Allocate(int w, int h, int nc, bool zero) {
 
 long long R2Image::ByteLimit() { return s_ByteLimit; }
 
-void R2Image::SetByteLimit(long long bytes) { s_ByteLimit = bytes; }
+void R2Image::SetByteLimit(long long bytes) {
+  // Every buffer size must stay an int for the callers' arithmetic.
+  s_ByteLimit = bytes < 0 ? 0 : (bytes > INT_MAX ? INT_MAX : bytes);
+}
 
 // === Pixels
 

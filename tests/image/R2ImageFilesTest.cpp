@@ -221,3 +221,15 @@ TEST(R2ImageFiles, JpegDecodesWhatItEncodesUpright) {
   EXPECT_EQ(back.NComponents(), 3);
   EXPECT_NEAR(At(back, 2, 2, 0), At(back, 2, 2, 2), 3);
 }
+
+TEST(R2ImageFiles, GreyProgressiveJpegReadsOneComponentWithZeroPadding) {
+  // Seed file made with the library directly: 5 x 3, scanline s holds 40 x + 10 s.
+  R2Image image;
+  ASSERT_EQ(image.Read(WARPIX_SOURCE_DIR "/tests/fuzz/corpus/seed_grey_progressive.jpg"), 1);
+  ASSERT_EQ(image.NComponents(), 1);
+  ASSERT_EQ(image.RowSize(), 8);
+  for (int y = 0; y < 3; ++y) {
+    for (int x = 0; x < 5; ++x) EXPECT_NEAR(At(image, x, y, 0), 40 * x + 10 * (2 - y), 6) << x << "," << y;
+    for (int k = 5; k < 8; ++k) EXPECT_EQ(image.Pixels()[y * 8 + k], 0);
+  }
+}

@@ -100,6 +100,7 @@ std::vector<Malformed> Cases() {
       {"grid short matrix", ".grd", Bytes().i32(1).i32(1).zeros(70), "Unable to read transformation matrix"},
       {"grid negative size", ".grd", Grid(-1, 2).f64(0), "Invalid grid resolution -1 x 2"},
       {"grid overflowing size", ".grd", Grid(1 << 20, 1 << 20).f64(0), "larger than the limit"},
+      {"grid sizes near INT_MAX", ".grd", Grid(INT32_MAX, INT32_MAX).f64(0), "larger than the limit"},
       {"grid truncated values", ".grd", Grid(2, 2).f64(0).f64(1).f64(2), "Unable to read 4 grid values from file"},
       // Raw
       {"raw bad magic", ".raw", Raw(12345, 1, 1, 1).f32(0), "Invalid header in raw image file"},
