@@ -69,7 +69,8 @@ wait_window() {
     [ -n "$WID" ] || sleep 0.05
   done
   xdotool windowfocus --sync "$WID" || fail "cannot focus the window"
-  xdotool mousemove --sync --window "$WID" 5 5 || fail "cannot move the pointer"
+  MOUSE_AT=""
+  mouse_to 5 5
 }
 
 # count_lines <fixed text>: number of output lines containing the text.
@@ -128,8 +129,14 @@ sync_input() {
   wait_line "Key pressed = z" $((before + 1))
 }
 
-# mouse_to <x> <y>: pointer to window pixel (x, y), origin top left.
-mouse_to() { xdotool mousemove --sync --window "$WID" "$1" "$2"; }
+# mouse_to <x> <y>: pointer to window pixel (x, y), origin top left. (--sync
+# waits for the pointer to move, so it is left out when it is already there.)
+MOUSE_AT=""
+mouse_to() {
+  if [ "$MOUSE_AT" = "$1 $2" ]; then return 0; fi
+  timeout 5 xdotool mousemove --sync --window "$WID" "$1" "$2" || fail "cannot move the pointer to $1 $2"
+  MOUSE_AT="$1 $2"
+}
 
 # drag <x0> <y0> <x1> <y1> ... : button 1 down at the first point, through the
 # others, up at the last.
@@ -155,28 +162,27 @@ frame_number() {
 
 # capture <snapshot file>: a frame drawn after all input sent so far, taken
 # from a running "live" animation (see live_script) that writes one numbered
-# frame per redraw into $FRAMES. Frame F+1 is the first one started after the
-# input was handled; it is complete once frame F+2 exists.
+# frame per redraw into $FRAMES. With F the newest frame once the input has
+# been handled, frame F+1 is the first one drawn after it; it is complete once
+# frame F+2 exists. Older frames are removed as they are no longer needed.
 capture() {
-  local snapshot=$1 last first next deadline
+  local snapshot=$1 last="" first next deadline=$((SECONDS + 10))
   sync_input
-  last=$(ls "$FRAMES" | sort | tail -1)
-  first=0
-  [ -n "$last" ] && first=$(($(frame_number "$last") + 1))
+  while [ -z "$last" ]; do
+    kill -0 "$PID" 2>/dev/null || fail "program ended while capturing"
+    [ $SECONDS -lt $deadline ] || fail "no frame within 10 s"
+    last=$(ls "$FRAMES" | tail -1)
+    [ -n "$last" ] || sleep 0.02
+  done
+  first=$(($(frame_number "$last") + 1))
   next=$(printf '%s/Anim%06d.jpg' "$FRAMES" $((first + 1)))
-  deadline=$((SECONDS + 10))
   while [ ! -e "$next" ]; do
     kill -0 "$PID" 2>/dev/null || fail "program ended while capturing"
     [ $SECONDS -lt $deadline ] || fail "no new frame within 10 s"
     sleep 0.02
   done
   cp "$(printf '%s/Anim%06d.jpg' "$FRAMES" "$first")" "$snapshot"
-  # Frames up to the copied one are complete and no longer needed.
-  local f
-  for f in "$FRAMES"/Anim*.jpg; do
-    [ -e "$f" ] && [ "$(frame_number "$f")" -le "$first" ] && rm -f "$f"
-  done
-  true
+  find "$FRAMES" -name 'Anim*.jpg' -delete
 }
 
 # live_script <file>: an animation with no control points and many empty frame
