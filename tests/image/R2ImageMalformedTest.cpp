@@ -152,7 +152,9 @@ TEST(R2ImageMalformed, EveryPrefixOfAValidFileIsRefused) {
   files.emplace_back(".ppm", p6.read());
   files.emplace_back(".pfm", Pfm("Pf\n2 1\n-1.0\n").f32(0.25f).f32(0.75f).data());
   files.emplace_back(".grd", Grid(1, 2).f64(3.0).f64(4.0).data());
-  for (auto& [ext, bytes] : files) {
+  for (const auto& file_bytes : files) {
+    const std::string& ext = file_bytes.first;
+    const std::string& bytes = file_bytes.second;
     R2Image whole;
     TempFile file("cut" + ext);
     file.write(bytes);
