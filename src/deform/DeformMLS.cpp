@@ -9,6 +9,10 @@
 #include "linalg/LinAlgVectorReal.h"
 #include "support/WarpixAssert.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // Keeps the weight finite for a point lying on a control point.
@@ -22,6 +26,135 @@ constexpr double kMinSpread = 1e-24;
 // A fitted |a| below this leaves the rigid rotation undetermined (targets
 // collapsed onto one point); the rotation is then kept at 1.
 constexpr double kMinRigidScale = 1e-12;
+
+// Four vertices fitted side by side, one per lane: every per-vertex sum keeps
+// its order, so the results equal a one-vertex loop bit for bit, while the
+// square roots and divisions of two vertices share one vector instruction.
+#if defined(__SSE2__)
+struct Pack {
+  static constexpr int kLanes = 4;
+  __m128d m_Lo, m_Hi;
+  static Pack Load(const double* v) { return {_mm_loadu_pd(v), _mm_loadu_pd(v + 2)}; }
+  static Pack Splat(double v) { return {_mm_set1_pd(v), _mm_set1_pd(v)}; }
+  void Store(double* v) const {
+    _mm_storeu_pd(v, m_Lo);
+    _mm_storeu_pd(v + 2, m_Hi);
+  }
+};
+inline Pack operator+(Pack a, Pack b) { return {_mm_add_pd(a.m_Lo, b.m_Lo), _mm_add_pd(a.m_Hi, b.m_Hi)}; }
+inline Pack operator-(Pack a, Pack b) { return {_mm_sub_pd(a.m_Lo, b.m_Lo), _mm_sub_pd(a.m_Hi, b.m_Hi)}; }
+inline Pack operator*(Pack a, Pack b) { return {_mm_mul_pd(a.m_Lo, b.m_Lo), _mm_mul_pd(a.m_Hi, b.m_Hi)}; }
+inline Pack operator/(Pack a, Pack b) { return {_mm_div_pd(a.m_Lo, b.m_Lo), _mm_div_pd(a.m_Hi, b.m_Hi)}; }
+inline Pack Sqrt(Pack a) { return {_mm_sqrt_pd(a.m_Lo), _mm_sqrt_pd(a.m_Hi)}; }
+#else
+struct Pack {
+  static constexpr int kLanes = 4;
+  double m_V[4];
+  static Pack Load(const double* v) { return {{v[0], v[1], v[2], v[3]}}; }
+  static Pack Splat(double v) { return {{v, v, v, v}}; }
+  void Store(double* v) const {
+    for (int l = 0; l < 4; ++l) v[l] = m_V[l];
+  }
+};
+#define WARPIX_PACK_OP(op)                                         \
+  inline Pack operator op(Pack a, Pack b) {                        \
+    for (int l = 0; l < 4; ++l) a.m_V[l] = a.m_V[l] op b.m_V[l];   \
+    return a;                                                      \
+  }
+WARPIX_PACK_OP(+)
+WARPIX_PACK_OP(-)
+WARPIX_PACK_OP(*)
+WARPIX_PACK_OP(/)
+#undef WARPIX_PACK_OP
+inline Pack Sqrt(Pack a) {
+  for (int l = 0; l < 4; ++l) a.m_V[l] = std::sqrt(a.m_V[l]);
+  return a;
+}
+#endif
+
+// One vertex in the same shape, for the vertices left over.
+struct Single {
+  static constexpr int kLanes = 1;
+  double m_V;
+  static Single Load(const double* v) { return {*v}; }
+  static Single Splat(double v) { return {v}; }
+  void Store(double* v) const { *v = m_V; }
+};
+inline Single operator+(Single a, Single b) { return {a.m_V + b.m_V}; }
+inline Single operator-(Single a, Single b) { return {a.m_V - b.m_V}; }
+inline Single operator*(Single a, Single b) { return {a.m_V * b.m_V}; }
+inline Single operator/(Single a, Single b) { return {a.m_V / b.m_V}; }
+inline Single Sqrt(Single a) { return {std::sqrt(a.m_V)}; }
+
+// The closed-form fit for P::kLanes vertices (rest positions x, y; images to
+// outX, outY) from m original points p and targets q, flat (x0, y0, x1, ...).
+// weights holds m * P::kLanes scratch values.
+template <class P>
+void FitLanes(const double* p, const double* q, int m, bool rigid, double* weights,
+              const double* x, const double* y, double* outX, double* outY) {
+  constexpr int L = P::kLanes;
+  const P X = P::Load(x), Y = P::Load(y);
+
+  // Weights w_j = W(i, j)^2 and weighted centroids p*, q*.
+  const P zero = P::Splat(0.0), one = P::Splat(1.0), epsilon = P::Splat(kWeightEpsilon);
+  P sum = zero, pX = zero, pY = zero, qX = zero, qY = zero;
+  for (int j = 0; j < m; ++j) {
+    const P px = P::Splat(p[2 * j]), py = P::Splat(p[2 * j + 1]);
+    const P dx = px - X;
+    const P dy = py - Y;
+    const P W = one / (Sqrt(dx * dx + dy * dy) + epsilon);
+    const P w = W * W;
+    w.Store(weights + static_cast<size_t>(j) * L);
+    sum = sum + w;
+    pX = pX + w * px;
+    pY = pY + w * py;
+    qX = qX + w * P::Splat(q[2 * j]);
+    qY = qY + w * P::Splat(q[2 * j + 1]);
+  }
+  pX = pX / sum;
+  pY = pY / sum;
+  qX = qX / sum;
+  qY = qY / sum;
+
+  // a = sum_j w_j conj(p^_j) q^_j / sum_j w_j |p^_j|^2 on the centred points.
+  P numRe = zero, numIm = zero, den = zero;
+  for (int j = 0; j < m; ++j) {
+    const P w = P::Load(weights + static_cast<size_t>(j) * L);
+    const P ax = P::Splat(p[2 * j]) - pX;
+    const P ay = P::Splat(p[2 * j + 1]) - pY;
+    const P bx = P::Splat(q[2 * j]) - qX;
+    const P by = P::Splat(q[2 * j + 1]) - qY;
+    den = den + w * (ax * ax + ay * ay);
+    numRe = numRe + w * (ax * bx + ay * by);
+    numIm = numIm + w * (ax * by - ay * bx);
+  }
+
+  double lane[8][L];
+  sum.Store(lane[0]);
+  pX.Store(lane[1]);
+  pY.Store(lane[2]);
+  qX.Store(lane[3]);
+  qY.Store(lane[4]);
+  den.Store(lane[5]);
+  numRe.Store(lane[6]);
+  numIm.Store(lane[7]);
+  for (int l = 0; l < L; ++l) {
+    // Coincident originals: translation only.
+    const bool determined = lane[5][l] > kMinSpread * lane[0][l];
+    double aRe = determined ? lane[6][l] / lane[5][l] : 1.0;
+    double aIm = determined ? lane[7][l] / lane[5][l] : 0.0;
+    if (rigid) {
+      const double modulus = std::sqrt(aRe * aRe + aIm * aIm);
+      const bool rotates = modulus > kMinRigidScale;
+      aRe = rotates ? aRe / modulus : 1.0;
+      aIm = rotates ? aIm / modulus : 0.0;
+    }
+    const double cx = x[l] - lane[1][l];
+    const double cy = y[l] - lane[2][l];
+    outX[l] = cx * aRe - cy * aIm + lane[3][l];
+    outY[l] = cx * aIm + cy * aRe + lane[4][l];
+  }
+}
 
 }  // namespace
 
@@ -174,66 +307,26 @@ void DeformMLS::ClosedMLSFast(const std::vector<double>& orig, const std::vector
   WARPIX_ASSERT(m_ErrorType == MLS_FIT_SIMILARITY || m_ErrorType == MLS_RIGID);
   const int m = static_cast<int>(orig.size() / 2);
   if (m == 0) return;
-  m_Weights.resize(m);
-  double* const weights = m_Weights.data();
-  const double* const p = orig.data();
-  const double* const q = target.data();
+  constexpr int kLanes = Pack::kLanes;
+  m_Weights.resize(static_cast<size_t>(m) * kLanes);
   const bool rigid = m_ErrorType == MLS_RIGID;
+  const int n = static_cast<int>(vertices.size());
 
-  for (ImgVertex& vertex : vertices) {
-    const double x = vertex.m_fRestX;
-    const double y = vertex.m_fRestY;
-
-    // Weights and weighted centroids p*, q*.
-    double sum = 0.0, pX = 0.0, pY = 0.0, qX = 0.0, qY = 0.0;
-    for (int j = 0; j < m; ++j) {
-      const double dx = p[2 * j] - x;
-      const double dy = p[2 * j + 1] - y;
-      const double W = 1.0 / (std::sqrt(dx * dx + dy * dy) + kWeightEpsilon);
-      const double w = W * W;
-      weights[j] = w;
-      sum += w;
-      pX += w * p[2 * j];
-      pY += w * p[2 * j + 1];
-      qX += w * q[2 * j];
-      qY += w * q[2 * j + 1];
+  double x[kLanes], y[kLanes], outX[kLanes], outY[kLanes];
+  int first = 0;
+  for (; first + kLanes <= n; first += kLanes) {
+    for (int l = 0; l < kLanes; ++l) {
+      x[l] = vertices[first + l].m_fRestX;
+      y[l] = vertices[first + l].m_fRestY;
     }
-    pX /= sum;
-    pY /= sum;
-    qX /= sum;
-    qY /= sum;
-
-    // a = sum_j w_j conj(p^_j) q^_j / sum_j w_j |p^_j|^2 on the centred points.
-    double numRe = 0.0, numIm = 0.0, den = 0.0;
-    for (int j = 0; j < m; ++j) {
-      const double ax = p[2 * j] - pX;
-      const double ay = p[2 * j + 1] - pY;
-      const double bx = q[2 * j] - qX;
-      const double by = q[2 * j + 1] - qY;
-      const double w = weights[j];
-      den += w * (ax * ax + ay * ay);
-      numRe += w * (ax * bx + ay * by);
-      numIm += w * (ax * by - ay * bx);
+    FitLanes<Pack>(orig.data(), target.data(), m, rigid, m_Weights.data(), x, y, outX, outY);
+    for (int l = 0; l < kLanes; ++l) {
+      vertices[first + l].m_fX = outX[l];
+      vertices[first + l].m_fY = outY[l];
     }
-    double aRe = 1.0, aIm = 0.0;  // undetermined fit: translation only
-    if (den > kMinSpread * sum) {
-      aRe = numRe / den;
-      aIm = numIm / den;
-    }
-    if (rigid) {
-      const double modulus = std::sqrt(aRe * aRe + aIm * aIm);
-      if (modulus > kMinRigidScale) {
-        aRe /= modulus;
-        aIm /= modulus;
-      } else {
-        aRe = 1.0;
-        aIm = 0.0;
-      }
-    }
-
-    const double cx = x - pX;
-    const double cy = y - pY;
-    vertex.m_fX = cx * aRe - cy * aIm + qX;
-    vertex.m_fY = cx * aIm + cy * aRe + qY;
+  }
+  for (; first < n; ++first) {
+    FitLanes<Single>(orig.data(), target.data(), m, rigid, m_Weights.data(), &vertices[first].m_fRestX,
+                &vertices[first].m_fRestY, &vertices[first].m_fX, &vertices[first].m_fY);
   }
 }

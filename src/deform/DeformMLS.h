@@ -58,5 +58,5 @@ class DeformMLS : public Warpixator {
   MLSErrorType m_ErrorType;
 
  private:
-  std::vector<double> m_Weights;  // per-point scratch of ClosedMLSFast, one entry per control point
+  std::vector<double> m_Weights;  // scratch of ClosedMLSFast: one weight per control point and lane
 };

@@ -4,6 +4,10 @@
 
 #include "support/WarpixAssert.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // What the fast weight pass found about the point.
@@ -18,29 +22,28 @@ struct MVCSpecial {
   double m_fWJ = 0.0;
 };
 
-// tan(alpha/2) for the signed angle alpha at the point from d_i to d_j, from
-// their dot and cross products: tan(alpha/2) = cross/(r_i r_j + dot)
-// = (r_i r_j - dot)/cross. The first form is used while dot >= 0, where its
-// denominator is at least r_i r_j; the second beyond a right angle, where its
-// numerator is at least r_i r_j: neither ever cancels. Returns false when the
-// point lies strictly between the two control points on their edge
-// (cross == 0, dot < 0: the angle is +-pi and the tangent unbounded).
+// tan(alpha/2) for the signed angle alpha at the point from d_i to d_j, as the
+// fraction numerator / denominator of their dot and cross products:
+// tan(alpha/2) = cross/(r_i r_j + dot) = (r_i r_j - dot)/cross. The first form
+// is used while dot >= 0, where its denominator is at least r_i r_j; the
+// second beyond a right angle, where its numerator is at least r_i r_j:
+// neither ever cancels. Returns false when the point lies strictly between the
+// two control points on their edge (cross == 0, dot < 0: the angle is +-pi and
+// the tangent unbounded).
 inline bool HalfAngleTan(double dxi, double dyi, double ri, double dxj, double dyj, double rj,
-                         double& t) {
+                         double& numerator, double& denominator) {
   const double cross = dxi * dyj - dyi * dxj;
   const double dot = dxi * dxj + dyi * dyj;
   const double rr = ri * rj;
   const bool acute = dot >= 0.0;
-  const double numerator = acute ? cross : rr - dot;
-  const double denominator = acute ? rr + dot : cross;
-  if (denominator == 0.0) return false;
-  t = numerator / denominator;
-  return true;
+  numerator = acute ? cross : rr - dot;
+  denominator = acute ? rr + dot : cross;
+  return denominator != 0.0;
 }
 
 // One pass over the polygon p (n points, flat) for the point (x, y): calls
 // emit(i, w_i) with the unnormalised weight w_i = (t_{i-1} + t_i) / r_i of
-// every vertex in order, unless the point lies exactly on a control point
+// every vertex in order (the two tangent fractions over one division), unless the point lies exactly on a control point
 // (kOnVertex, the first such index, as soon as it is found) or strictly
 // inside an edge (kOnEdge, the first such edge, reported after the pass so
 // that an exact vertex hit still wins). Needs n >= 1; allocates nothing.
@@ -58,18 +61,20 @@ MVCCase FastWeights(const double* p, int n, double x, double y, Emit&& emit,
   bool onEdge = false;
   // The closing edge n-1 -> 0 first: its tangent enters the weight of vertex 0.
   // A hit on vertex n-1 is reported by the loop, after the lower indices.
-  double tPrev = 0.0;
+  double numPrev = 0.0;
+  double denPrev = 1.0;
   {
     const double dxl = p[2 * n - 2] - x;
     const double dyl = p[2 * n - 1] - y;
     const double rl = std::sqrt(dxl * dxl + dyl * dyl);
-    if (rl != 0.0 && !HalfAngleTan(dxl, dyl, rl, dx0, dy0, r0, tPrev)) {
+    if (rl != 0.0 && !HalfAngleTan(dxl, dyl, rl, dx0, dy0, r0, numPrev, denPrev)) {
       onEdge = true;
       special.m_iI = n - 1;
       special.m_iJ = 0;
       special.m_fWI = r0 / (rl + r0);
       special.m_fWJ = rl / (rl + r0);
-      tPrev = 0.0;
+      numPrev = 0.0;
+      denPrev = 1.0;
     }
   }
 
@@ -90,9 +95,11 @@ MVCCase FastWeights(const double* p, int n, double x, double y, Emit&& emit,
         return MVCCase::kOnVertex;
       }
     }
-    double t = 0.0;
-    if (!HalfAngleTan(dxi, dyi, ri, dxj, dyj, rj, t)) {
-      t = 0.0;
+    double num = 0.0;
+    double den = 1.0;
+    if (!HalfAngleTan(dxi, dyi, ri, dxj, dyj, rj, num, den)) {
+      num = 0.0;
+      den = 1.0;
       if (!onEdge) {
         onEdge = true;
         special.m_iI = i;
@@ -101,8 +108,9 @@ MVCCase FastWeights(const double* p, int n, double x, double y, Emit&& emit,
         special.m_fWJ = ri / (ri + rj);
       }
     }
-    emit(i, (tPrev + t) / ri);
-    tPrev = t;
+    emit(i, (numPrev * den + num * denPrev) / (denPrev * den * ri));
+    numPrev = num;
+    denPrev = den;
     dxi = dxj;
     dyi = dyj;
     ri = rj;
@@ -112,6 +120,139 @@ MVCCase FastWeights(const double* p, int n, double x, double y, Emit&& emit,
 
 // A usable normalisation: finite and not zero.
 inline bool UsableSum(double sum) { return std::isfinite(sum) && sum != 0.0; }
+
+// Four mesh vertices mapped side by side, one per lane. Each lane performs the
+// operations of FastWeights in the same order, so its result equals MapPoint's
+// bit for bit, while the square roots and divisions of two vertices share one
+// vector instruction.
+#if defined(__SSE2__)
+struct Pack {
+  static constexpr int kLanes = 4;
+  __m128d m_Lo, m_Hi;
+  static Pack Load(const double* v) { return {_mm_loadu_pd(v), _mm_loadu_pd(v + 2)}; }
+  static Pack Splat(double v) { return {_mm_set1_pd(v), _mm_set1_pd(v)}; }
+  void Store(double* v) const {
+    _mm_storeu_pd(v, m_Lo);
+    _mm_storeu_pd(v + 2, m_Hi);
+  }
+  // A lane mask (all bits set where true) as a bit per lane.
+  int Bits() const { return _mm_movemask_pd(m_Lo) | (_mm_movemask_pd(m_Hi) << 2); }
+};
+inline Pack operator+(Pack a, Pack b) { return {_mm_add_pd(a.m_Lo, b.m_Lo), _mm_add_pd(a.m_Hi, b.m_Hi)}; }
+inline Pack operator-(Pack a, Pack b) { return {_mm_sub_pd(a.m_Lo, b.m_Lo), _mm_sub_pd(a.m_Hi, b.m_Hi)}; }
+inline Pack operator*(Pack a, Pack b) { return {_mm_mul_pd(a.m_Lo, b.m_Lo), _mm_mul_pd(a.m_Hi, b.m_Hi)}; }
+inline Pack operator/(Pack a, Pack b) { return {_mm_div_pd(a.m_Lo, b.m_Lo), _mm_div_pd(a.m_Hi, b.m_Hi)}; }
+inline Pack Sqrt(Pack a) { return {_mm_sqrt_pd(a.m_Lo), _mm_sqrt_pd(a.m_Hi)}; }
+inline Pack Equal(Pack a, Pack b) { return {_mm_cmpeq_pd(a.m_Lo, b.m_Lo), _mm_cmpeq_pd(a.m_Hi, b.m_Hi)}; }
+inline Pack GreaterEqual(Pack a, Pack b) {
+  return {_mm_cmpge_pd(a.m_Lo, b.m_Lo), _mm_cmpge_pd(a.m_Hi, b.m_Hi)};
+}
+inline Pack Or(Pack a, Pack b) { return {_mm_or_pd(a.m_Lo, b.m_Lo), _mm_or_pd(a.m_Hi, b.m_Hi)}; }
+// mask ? a : b, lane by lane.
+inline Pack Select(Pack mask, Pack a, Pack b) {
+  return {_mm_or_pd(_mm_and_pd(mask.m_Lo, a.m_Lo), _mm_andnot_pd(mask.m_Lo, b.m_Lo)),
+          _mm_or_pd(_mm_and_pd(mask.m_Hi, a.m_Hi), _mm_andnot_pd(mask.m_Hi, b.m_Hi))};
+}
+#else
+struct Pack {
+  static constexpr int kLanes = 4;
+  double m_V[4];
+  static Pack Load(const double* v) { return {{v[0], v[1], v[2], v[3]}}; }
+  static Pack Splat(double v) { return {{v, v, v, v}}; }
+  void Store(double* v) const {
+    for (int l = 0; l < 4; ++l) v[l] = m_V[l];
+  }
+  // Masks hold 1.0 where true and 0.0 where false.
+  int Bits() const {
+    int bits = 0;
+    for (int l = 0; l < 4; ++l) bits |= (m_V[l] != 0.0) << l;
+    return bits;
+  }
+};
+#define WARPIX_PACK_OP(name, expr)                   \
+  inline Pack name(Pack a, Pack b) {                 \
+    for (int l = 0; l < 4; ++l) {                    \
+      const double x = a.m_V[l], y = b.m_V[l];       \
+      a.m_V[l] = (expr);                             \
+    }                                                \
+    return a;                                        \
+  }
+WARPIX_PACK_OP(operator+, x + y)
+WARPIX_PACK_OP(operator-, x - y)
+WARPIX_PACK_OP(operator*, x * y)
+WARPIX_PACK_OP(operator/, x / y)
+WARPIX_PACK_OP(Equal, x == y ? 1.0 : 0.0)
+WARPIX_PACK_OP(GreaterEqual, x >= y ? 1.0 : 0.0)
+WARPIX_PACK_OP(Or, (x != 0.0 || y != 0.0) ? 1.0 : 0.0)
+#undef WARPIX_PACK_OP
+inline Pack Sqrt(Pack a) {
+  for (int l = 0; l < 4; ++l) a.m_V[l] = std::sqrt(a.m_V[l]);
+  return a;
+}
+inline Pack Select(Pack mask, Pack a, Pack b) {
+  for (int l = 0; l < 4; ++l) a.m_V[l] = mask.m_V[l] != 0.0 ? a.m_V[l] : b.m_V[l];
+  return a;
+}
+#endif
+
+// HalfAngleTan for four points at once; lanes on an edge are added to special.
+inline void HalfAngleTan(Pack dxi, Pack dyi, Pack ri, Pack dxj, Pack dyj, Pack rj,
+                         Pack& numerator, Pack& denominator, Pack& special) {
+  const Pack cross = dxi * dyj - dyi * dxj;
+  const Pack dot = dxi * dxj + dyi * dyj;
+  const Pack rr = ri * rj;
+  const Pack acute = GreaterEqual(dot, Pack::Splat(0.0));
+  numerator = Select(acute, cross, rr - dot);
+  denominator = Select(acute, rr + dot, cross);
+  special = Or(special, Equal(denominator, Pack::Splat(0.0)));
+}
+
+// The sums of MapPoint's fast route for four points (x, y) over the polygon p
+// with targets q (n >= 3 points, flat): sum_i w_i q_i and sum_i w_i. Returns a
+// bit per lane that hit a control point or an edge; those lanes must be
+// mapped one by one.
+int MapLanes(const double* p, const double* q, int n, const double* x, const double* y,
+             double* sumX, double* sumY, double* sum) {
+  const Pack X = Pack::Load(x), Y = Pack::Load(y), zero = Pack::Splat(0.0);
+  const Pack dx0 = Pack::Splat(p[0]) - X;
+  const Pack dy0 = Pack::Splat(p[1]) - Y;
+  const Pack r0 = Sqrt(dx0 * dx0 + dy0 * dy0);
+  Pack special = Equal(r0, zero);
+
+  const Pack dxl = Pack::Splat(p[2 * n - 2]) - X;
+  const Pack dyl = Pack::Splat(p[2 * n - 1]) - Y;
+  const Pack rl = Sqrt(dxl * dxl + dyl * dyl);
+  special = Or(special, Equal(rl, zero));
+  Pack numPrev, denPrev;
+  HalfAngleTan(dxl, dyl, rl, dx0, dy0, r0, numPrev, denPrev, special);
+
+  Pack dxi = dx0, dyi = dy0, ri = r0;
+  Pack sX = zero, sY = zero, s = zero;
+  for (int i = 0; i < n; ++i) {
+    Pack dxj = dx0, dyj = dy0, rj = r0;
+    if (i + 1 < n) {
+      dxj = Pack::Splat(p[2 * i + 2]) - X;
+      dyj = Pack::Splat(p[2 * i + 3]) - Y;
+      rj = Sqrt(dxj * dxj + dyj * dyj);
+      special = Or(special, Equal(rj, zero));
+    }
+    Pack num, den;
+    HalfAngleTan(dxi, dyi, ri, dxj, dyj, rj, num, den, special);
+    const Pack w = (numPrev * den + num * denPrev) / (denPrev * den * ri);
+    sX = sX + w * Pack::Splat(q[2 * i]);
+    sY = sY + w * Pack::Splat(q[2 * i + 1]);
+    s = s + w;
+    numPrev = num;
+    denPrev = den;
+    dxi = dxj;
+    dyi = dyj;
+    ri = rj;
+  }
+  sX.Store(sumX);
+  sY.Store(sumY);
+  s.Store(sum);
+  return special.Bits();
+}
 
 }  // namespace
 
@@ -174,6 +315,39 @@ void DeformMeanValueCoords::MapPoint(double x, double y, double& outX, double& o
   }
   outX = n > 0 ? x + shiftX / n : x;
   outY = n > 0 ? y + shiftY / n : y;
+}
+
+void DeformMeanValueCoords::MapMeshVertices() {
+  const int n = NumControlPoints();
+  const int count = static_cast<int>(m_Vertices.size());
+  constexpr int kLanes = Pack::kLanes;
+  int first = 0;
+  if (n >= 3) {
+    const double* const orig = m_ControlPointsOrigPos.data();
+    const double* const target = m_ControlPointsNewPos.data();
+    double x[kLanes], y[kLanes], sumX[kLanes], sumY[kLanes], sum[kLanes];
+    for (; first + kLanes <= count; first += kLanes) {
+      for (int l = 0; l < kLanes; ++l) {
+        x[l] = m_Vertices[first + l].m_fRestX;
+        y[l] = m_Vertices[first + l].m_fRestY;
+      }
+      const int special = MapLanes(orig, target, n, x, y, sumX, sumY, sum);
+      for (int l = 0; l < kLanes; ++l) {
+        ImgVertex& vertex = m_Vertices[first + l];
+        if (!(special & (1 << l)) && UsableSum(sum[l]) && std::isfinite(sumX[l]) &&
+            std::isfinite(sumY[l])) {
+          vertex.m_fX = sumX[l] / sum[l];
+          vertex.m_fY = sumY[l] / sum[l];
+        } else {
+          MapPoint(x[l], y[l], vertex.m_fX, vertex.m_fY);
+        }
+      }
+    }
+  }
+  for (; first < count; ++first) {
+    ImgVertex& vertex = m_Vertices[first];
+    MapPoint(vertex.m_fRestX, vertex.m_fRestY, vertex.m_fX, vertex.m_fY);
+  }
 }
 
 bool DeformMeanValueCoords::CalcMVC(const std::vector<double>& ctrlPnts, double x, double y,

@@ -8,8 +8,8 @@
 /// of the original control points (in the order they were added, closed from
 /// the last back to the first) are carried over to the polygon of the targets.
 /// The coordinate kernels are static so that other methods can reuse them.
-/// Mesh mode maps every vertex through MapPoint in the draw; pixel mode shows
-/// the undeformed image like the base.
+/// Mesh mode maps every vertex through MapPoint in the draw (Deform and
+/// PrepareDeformator do nothing); pixel mode shows the undeformed image.
 class DeformMeanValueCoords : public Warpixator {
  public:
   // === Constructor
@@ -22,6 +22,10 @@ class DeformMeanValueCoords : public Warpixator {
   /// coordinates are not finite there) the point moves by the mean
   /// displacement of the control points; with none it stays. Never NaN.
   void MapPoint(double x, double y, double& outX, double& outY) override;
+  /// Every vertex's rest position through MapPoint into its current position;
+  /// vertices are evaluated four at a time with MapPoint's arithmetic, so the
+  /// result is MapPoint's to the last bit.
+  void MapMeshVertices() override;
 
   // === Coordinate kernels
   /// Fills MVC (emptied first) with the n mean value coordinates of (x, y)

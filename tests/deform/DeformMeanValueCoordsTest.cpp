@@ -48,7 +48,7 @@ Points RandomPolygon(std::mt19937& gen, int n) {
   return polygon;
 }
 
-class MeanValueDeformator : public ::testing::Test {
+class DeformMeanValueCoordsMap : public ::testing::Test {
  protected:
   R2Image m_Image{4, 4, 3};
   DeformMeanValueCoords m_Mvc{m_Image, "mvc"};
@@ -148,7 +148,7 @@ TEST(DeformMeanValueCoords, InterpolateChecksShapes) {
                "ctrlPnts.size\\(\\)%2==0");
 }
 
-TEST_F(MeanValueDeformator, ControlPointsMapExactlyToTheirTargets) {
+TEST_F(DeformMeanValueCoordsMap, ControlPointsMapExactlyToTheirTargets) {
   SetPoints(kLShape, {0.15, 0.1, 0.8, 0.05, 0.95, 0.5, 0.45, 0.35, 0.3, 0.95, 0.1, 0.7});
   for (int k = 0; k < 6; ++k) {
     double x = 0.0, y = 0.0;
@@ -158,7 +158,7 @@ TEST_F(MeanValueDeformator, ControlPointsMapExactlyToTheirTargets) {
   }
 }
 
-TEST_F(MeanValueDeformator, AffineImageOfTheControlPointsMapsInteriorPointsByThatMap) {
+TEST_F(DeformMeanValueCoordsMap, AffineImageOfTheControlPointsMapsInteriorPointsByThatMap) {
   // Targets T(p) = M p + t; identity (M = I, t = 0) included.
   auto affine = [](double m00, double m01, double m10, double m11, double tx, double ty) {
     return [=](double x, double y) {
@@ -185,7 +185,7 @@ TEST_F(MeanValueDeformator, AffineImageOfTheControlPointsMapsInteriorPointsByTha
   }
 }
 
-TEST_F(MeanValueDeformator, FewerThanThreePointsMoveByTheMeanDisplacement) {
+TEST_F(DeformMeanValueCoordsMap, FewerThanThreePointsMoveByTheMeanDisplacement) {
   double x = 0.0, y = 0.0;
   m_Mvc.MapPoint(0.3, 0.4, x, y);  // no point: identity
   EXPECT_EQ(x, 0.3);
@@ -208,7 +208,7 @@ TEST_F(MeanValueDeformator, FewerThanThreePointsMoveByTheMeanDisplacement) {
   }
 }
 
-TEST_F(MeanValueDeformator, MeshVerticesIncludingThoseOnPolygonEdgesFollowTheMap) {
+TEST_F(DeformMeanValueCoordsMap, MeshVerticesIncludingThoseOnPolygonEdgesFollowTheMap) {
   m_Mvc.SwitchMeshBasedDeformation(4, 4, false, false, RNRgb(0, 0, 0), -1, 0, 1, 0, 1);
   double placedX = 0.0, placedY = 0.0;
   for (size_t k = 0; k < kUnitSquare.size(); k += 2) {
@@ -219,5 +219,26 @@ TEST_F(MeanValueDeformator, MeshVerticesIncludingThoseOnPolygonEdgesFollowTheMap
   for (const auto& vertex : m_Mvc.m_Vertices) {
     EXPECT_NEAR(vertex.m_fX, 0.5 + 0.5 * vertex.m_fRestX, 1e-12) << "vertex " << vertex.id;
     EXPECT_NEAR(vertex.m_fY, 0.5 + 0.5 * vertex.m_fRestY, 1e-12) << "vertex " << vertex.id;
+  }
+}
+
+TEST_F(DeformMeanValueCoordsMap, BatchedMeshMappingEqualsMapPointAtEveryVertex) {
+  // Control points on mesh vertices (so other vertices lie on polygon edges),
+  // seeded targets; 21 x 21 vertices cover the four-lane blocks and the rest.
+  m_Mvc.SwitchMeshBasedDeformation(20, 20, false, false, RNRgb(0, 0, 0), -1, 0, 1, 0, 1);
+  std::mt19937 gen(1);
+  std::uniform_real_distribution<double> shift(-0.05, 0.05);
+  for (const Points& orig : {Points{0.2, 0.2, 0.8, 0.2, 0.8, 0.8, 0.2, 0.8},
+                             Points{0.1, 0.5, 0.45, 0.15, 0.9, 0.3, 0.7, 0.95, 0.5, 0.5, 0.3, 0.85}}) {
+    Points target = orig;
+    for (double& v : target) v += shift(gen);
+    SetPoints(orig, target);
+    m_Mvc.MapMeshVertices();
+    for (const auto& vertex : m_Mvc.m_Vertices) {
+      double x = 0.0, y = 0.0;
+      m_Mvc.MapPoint(vertex.m_fRestX, vertex.m_fRestY, x, y);
+      ASSERT_NEAR(vertex.m_fX, x, 1e-15) << "vertex " << vertex.id;
+      ASSERT_NEAR(vertex.m_fY, y, 1e-15) << "vertex " << vertex.id;
+    }
   }
 }
