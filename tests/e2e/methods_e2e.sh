@@ -1,0 +1,114 @@
+# Mean value coordinates and moving least squares in the real window: four
+# points placed with space (snapped to mesh vertices by the moving-least-squares
+# cell under the pointer) and one of them dragged. The frame then shows, at the
+# dragged target, the picture content that lay under its original position in
+# the mean-value and both moving-least-squares cells, while the null cell is
+# unchanged. Exits 77 (skipped) while the factory does not know the two types.
+source "$(dirname "$0")/lib.sh"
+
+write_params "$WORK/run.params" <<P
+General:
+  WindowDims [ 800 800 ]
+  ColsRows [ 2 2 ]
+  Image $SRC/examples/demo.jpg
+  Deformators [ Null MeanValue Similarity Rigid ]
+  DeformSetting Mesh
+  AnimationFile live.anim
+  AnimationOutput frames/
+Null:
+  Type NullDeformator
+MeanValue:
+  Type DeformMeanValueCoords
+Similarity:
+  Type DeformMLS
+  MLSType MLS_FIT_SIMILARITY
+Rigid:
+  Type DeformMLS
+  MLSType MLS_RIGID
+Mesh:
+  DeformType DEFORM_REGULAR_MESH
+  MeshResolution [ 32 32 ]
+  DefaultRect [ 0 1 0 1 ]
+  DrawMesh false
+  WhiteToTransparent false
+P
+live_script "$WORK/live.anim"
+
+start_warpix run.params
+wait_window
+if grep -qE "Unknown Deformation type - (DeformMeanValueCoords|DeformMLS)" "$OUT"; then
+  echo "skipped: the factory does not build DeformMeanValueCoords and DeformMLS yet"
+  exit 77
+fi
+wait_line "Initializing anim: 0 0"
+
+# Cells of 400 x 400 pixels, bottom row first: Null (0), MeanValue (1),
+# Similarity (2), Rigid (3); each unit square covers pixels 40..360 of its
+# cell, so cell coordinate u lies at x = 400 col + 40 + 320 u from the left and
+# v at y = 400 row + 40 + 320 v from the bottom. Mesh vertices lie at multiples
+# of 1/32; the odd multiples 7/32, 17/32 and 25/32 are the centres of the
+# picture's grid squares (112, 272 and 400 of its 512 pixels), away from lines.
+# h hides the markers, so the frames show the picture only.
+key h
+capture "$WORK/before.jpg"
+
+# Space over the Similarity cell (top left) at (7/32, 7/32), (25/32, 7/32),
+# (25/32, 25/32), (7/32, 25/32); pointer y from the top is 360 - 320 v there.
+for at in "110 290" "290 290" "290 110" "110 110"; do
+  # shellcheck disable=SC2086
+  mouse_to $at
+  key space
+done
+wait_line "actual=[" 8
+expect_line "actual=[0.21875, 0.21875]"
+expect_line "actual=[0.78125, 0.78125]"
+grep -q "WARNING" "$OUT" && fail "placing the points printed a warning"
+pass "space snaps to mesh vertices and places the points in every cell"
+
+# Drag point 3 from (7/32, 25/32) to (17/32, 25/32) in the Null cell (bottom
+# left, y from the top 760 - 320 v): the polygon stays convex. The last step
+# comes after a pause, so that it is deformed after a drawn frame (a
+# deformation runs at most once per frame).
+mouse_to 110 510
+xdotool mousedown 1
+for at in 135 160 185 209; do
+  sleep 0.03
+  mouse_to $at 510
+done
+sleep 0.2
+mouse_to 210 510
+sleep 0.2
+xdotool mouseup 1
+key p
+wait_line $'\tDeformCtrlPnts\t['
+expect_line $'\tDeformCtrlPnts\t[0.21875 0.21875 0.78125 0.21875 0.78125 0.78125 0.53125 0.78125 ]'
+capture "$WORK/after.jpg"
+
+# At the target (17/32, 25/32): the yellow quadrant of the picture before the
+# drag in every cell and after it in the null cell; after it, the deforming
+# cells show the blue of the point's original position (7/32, 25/32) there.
+for cell in "0 0" "400 0" "0 400" "400 400"; do
+  read -r dx dy <<<"$cell"
+  expect_colour "$WORK/before.jpg" $((210 + dx)) $((290 + dy)) "$YELLOW" 40 "before the drag"
+done
+expect_colour "$WORK/after.jpg" 210 290 "$YELLOW" 40 "null cell after the drag"
+expect_colour "$WORK/after.jpg" 610 290 "$BLUE" 40 "mean value cell at the target"
+expect_colour "$WORK/after.jpg" 210 690 "$BLUE" 40 "similarity cell at the target"
+expect_colour "$WORK/after.jpg" 610 690 "$BLUE" 40 "rigid cell at the target"
+pass "the dragged point carries its picture content in the deforming cells"
+
+# The null cell is the same picture as before, probed over its whole square.
+for u in 40 110 170 230 290 350; do
+  for v in 40 110 170 230 290 350; do
+    read_pixel "$WORK/before.jpg" $u $v
+    old=$PIX
+    read_pixel "$WORK/after.jpg" $u $v
+    [ "$(colour_distance "$old" "$PIX")" -le 24 ] ||
+      fail "null cell changed at ($u, $v): ($old) before, ($PIX) after"
+  done
+done
+pass "the null cell is unchanged"
+
+key Escape
+wait_exit 5
+[ "$STATUS" -eq 0 ] || fail "Escape ended with status $STATUS"
