@@ -121,61 +121,53 @@ MVCCase FastWeights(const double* p, int n, double x, double y, Emit&& emit,
 // A usable normalisation: finite and not zero.
 inline bool UsableSum(double sum) { return std::isfinite(sum) && sum != 0.0; }
 
-// Four mesh vertices mapped side by side, one per lane. Each lane performs the
+// Two mesh vertices mapped side by side, one per lane. Each lane performs the
 // operations of FastWeights in the same order, so its result equals MapPoint's
-// bit for bit, while the square roots and divisions of two vertices share one
-// vector instruction.
+// bit for bit, while the square roots and divisions of both vertices share one
+// vector instruction. (Wider blocks were measured slower: more values than
+// vector registers.)
 #if defined(__SSE2__)
 struct Pack {
-  static constexpr int kLanes = 4;
-  __m128d m_Lo, m_Hi;
-  static Pack Load(const double* v) { return {_mm_loadu_pd(v), _mm_loadu_pd(v + 2)}; }
-  static Pack Splat(double v) { return {_mm_set1_pd(v), _mm_set1_pd(v)}; }
-  void Store(double* v) const {
-    _mm_storeu_pd(v, m_Lo);
-    _mm_storeu_pd(v + 2, m_Hi);
-  }
+  static constexpr int kLanes = 2;
+  __m128d m_V;
+  static Pack Load(const double* v) { return {_mm_loadu_pd(v)}; }
+  static Pack Splat(double v) { return {_mm_set1_pd(v)}; }
+  void Store(double* v) const { _mm_storeu_pd(v, m_V); }
   // A lane mask (all bits set where true) as a bit per lane.
-  int Bits() const { return _mm_movemask_pd(m_Lo) | (_mm_movemask_pd(m_Hi) << 2); }
+  int Bits() const { return _mm_movemask_pd(m_V); }
 };
-inline Pack operator+(Pack a, Pack b) { return {_mm_add_pd(a.m_Lo, b.m_Lo), _mm_add_pd(a.m_Hi, b.m_Hi)}; }
-inline Pack operator-(Pack a, Pack b) { return {_mm_sub_pd(a.m_Lo, b.m_Lo), _mm_sub_pd(a.m_Hi, b.m_Hi)}; }
-inline Pack operator*(Pack a, Pack b) { return {_mm_mul_pd(a.m_Lo, b.m_Lo), _mm_mul_pd(a.m_Hi, b.m_Hi)}; }
-inline Pack operator/(Pack a, Pack b) { return {_mm_div_pd(a.m_Lo, b.m_Lo), _mm_div_pd(a.m_Hi, b.m_Hi)}; }
-inline Pack Sqrt(Pack a) { return {_mm_sqrt_pd(a.m_Lo), _mm_sqrt_pd(a.m_Hi)}; }
-inline Pack Equal(Pack a, Pack b) { return {_mm_cmpeq_pd(a.m_Lo, b.m_Lo), _mm_cmpeq_pd(a.m_Hi, b.m_Hi)}; }
-inline Pack GreaterEqual(Pack a, Pack b) {
-  return {_mm_cmpge_pd(a.m_Lo, b.m_Lo), _mm_cmpge_pd(a.m_Hi, b.m_Hi)};
-}
-inline Pack Or(Pack a, Pack b) { return {_mm_or_pd(a.m_Lo, b.m_Lo), _mm_or_pd(a.m_Hi, b.m_Hi)}; }
+inline Pack operator+(Pack a, Pack b) { return {_mm_add_pd(a.m_V, b.m_V)}; }
+inline Pack operator-(Pack a, Pack b) { return {_mm_sub_pd(a.m_V, b.m_V)}; }
+inline Pack operator*(Pack a, Pack b) { return {_mm_mul_pd(a.m_V, b.m_V)}; }
+inline Pack operator/(Pack a, Pack b) { return {_mm_div_pd(a.m_V, b.m_V)}; }
+inline Pack Sqrt(Pack a) { return {_mm_sqrt_pd(a.m_V)}; }
+inline Pack Equal(Pack a, Pack b) { return {_mm_cmpeq_pd(a.m_V, b.m_V)}; }
+inline Pack GreaterEqual(Pack a, Pack b) { return {_mm_cmpge_pd(a.m_V, b.m_V)}; }
+inline Pack Or(Pack a, Pack b) { return {_mm_or_pd(a.m_V, b.m_V)}; }
 // mask ? a : b, lane by lane.
 inline Pack Select(Pack mask, Pack a, Pack b) {
-  return {_mm_or_pd(_mm_and_pd(mask.m_Lo, a.m_Lo), _mm_andnot_pd(mask.m_Lo, b.m_Lo)),
-          _mm_or_pd(_mm_and_pd(mask.m_Hi, a.m_Hi), _mm_andnot_pd(mask.m_Hi, b.m_Hi))};
+  return {_mm_or_pd(_mm_and_pd(mask.m_V, a.m_V), _mm_andnot_pd(mask.m_V, b.m_V))};
 }
 #else
 struct Pack {
-  static constexpr int kLanes = 4;
-  double m_V[4];
-  static Pack Load(const double* v) { return {{v[0], v[1], v[2], v[3]}}; }
-  static Pack Splat(double v) { return {{v, v, v, v}}; }
+  static constexpr int kLanes = 2;
+  double m_V[2];
+  static Pack Load(const double* v) { return {{v[0], v[1]}}; }
+  static Pack Splat(double v) { return {{v, v}}; }
   void Store(double* v) const {
-    for (int l = 0; l < 4; ++l) v[l] = m_V[l];
+    v[0] = m_V[0];
+    v[1] = m_V[1];
   }
   // Masks hold 1.0 where true and 0.0 where false.
-  int Bits() const {
-    int bits = 0;
-    for (int l = 0; l < 4; ++l) bits |= (m_V[l] != 0.0) << l;
-    return bits;
-  }
+  int Bits() const { return (m_V[0] != 0.0) | (m_V[1] != 0.0) << 1; }
 };
-#define WARPIX_PACK_OP(name, expr)                   \
-  inline Pack name(Pack a, Pack b) {                 \
-    for (int l = 0; l < 4; ++l) {                    \
-      const double x = a.m_V[l], y = b.m_V[l];       \
-      a.m_V[l] = (expr);                             \
-    }                                                \
-    return a;                                        \
+#define WARPIX_PACK_OP(name, expr)              \
+  inline Pack name(Pack a, Pack b) {            \
+    for (int l = 0; l < 2; ++l) {               \
+      const double x = a.m_V[l], y = b.m_V[l];  \
+      a.m_V[l] = (expr);                        \
+    }                                           \
+    return a;                                   \
   }
 WARPIX_PACK_OP(operator+, x + y)
 WARPIX_PACK_OP(operator-, x - y)
@@ -186,16 +178,16 @@ WARPIX_PACK_OP(GreaterEqual, x >= y ? 1.0 : 0.0)
 WARPIX_PACK_OP(Or, (x != 0.0 || y != 0.0) ? 1.0 : 0.0)
 #undef WARPIX_PACK_OP
 inline Pack Sqrt(Pack a) {
-  for (int l = 0; l < 4; ++l) a.m_V[l] = std::sqrt(a.m_V[l]);
+  for (int l = 0; l < 2; ++l) a.m_V[l] = std::sqrt(a.m_V[l]);
   return a;
 }
 inline Pack Select(Pack mask, Pack a, Pack b) {
-  for (int l = 0; l < 4; ++l) a.m_V[l] = mask.m_V[l] != 0.0 ? a.m_V[l] : b.m_V[l];
+  for (int l = 0; l < 2; ++l) a.m_V[l] = mask.m_V[l] != 0.0 ? a.m_V[l] : b.m_V[l];
   return a;
 }
 #endif
 
-// HalfAngleTan for four points at once; lanes on an edge are added to special.
+// HalfAngleTan for two points at once; lanes on an edge are added to special.
 inline void HalfAngleTan(Pack dxi, Pack dyi, Pack ri, Pack dxj, Pack dyj, Pack rj,
                          Pack& numerator, Pack& denominator, Pack& special) {
   const Pack cross = dxi * dyj - dyi * dxj;
@@ -207,7 +199,7 @@ inline void HalfAngleTan(Pack dxi, Pack dyi, Pack ri, Pack dxj, Pack dyj, Pack r
   special = Or(special, Equal(denominator, Pack::Splat(0.0)));
 }
 
-// The sums of MapPoint's fast route for four points (x, y) over the polygon p
+// The sums of MapPoint's fast route for two points (x, y) over the polygon p
 // with targets q (n >= 3 points, flat): sum_i w_i q_i and sum_i w_i. Returns a
 // bit per lane that hit a control point or an edge; those lanes must be
 // mapped one by one.

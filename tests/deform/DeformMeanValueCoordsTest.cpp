@@ -168,7 +168,7 @@ TEST_F(DeformMeanValueCoordsMap, FewerThanThreePointsMoveByTheMeanDisplacement) 
 
 TEST_F(DeformMeanValueCoordsMap, BatchedMeshMappingEqualsMapPointAtEveryVertex) {
   // Control points on mesh vertices, so other vertices lie on polygon edges;
-  // 21 x 21 vertices cover the four-vertex blocks and the rest.
+  // 21 x 21 vertices cover the two-vertex blocks and the last one.
   m_Mvc.SwitchMeshBasedDeformation(20, 20, false, false, RNRgb(0, 0, 0), -1, 0, 1, 0, 1);
   std::mt19937 gen(1);
   std::uniform_real_distribution<double> shift(-0.05, 0.05);
