@@ -139,6 +139,13 @@ void FitLanes(const double* p, const double* q, int m, bool rigid, double* weigh
   numRe.Store(lane[6]);
   numIm.Store(lane[7]);
   for (int l = 0; l < L; ++l) {
+    // Weights that all underflowed (control points astronomically far away)
+    // define no fit: the vertex stays at rest.
+    if (!(lane[0][l] > 0.0 && std::isfinite(lane[0][l]))) {
+      outX[l] = x[l];
+      outY[l] = y[l];
+      continue;
+    }
     // Coincident originals: translation only.
     const bool determined = lane[5][l] > kMinSpread * lane[0][l];
     double aRe = determined ? lane[6][l] / lane[5][l] : 1.0;
@@ -170,14 +177,14 @@ void DeformMLS::AddControlPoint(double x, double y, double* outX, double* outY) 
     return;
   }
 
-  float minDist = FLT_MAX;
+  double minDist = FLT_MAX;
   int ctrlToVertex = -1;
   for (const ImgVertex& vertex : m_Vertices) {
     const double dx = vertex.m_fX - x;
     const double dy = vertex.m_fY - y;
     const double dist = dx * dx + dy * dy;
     if (dist < minDist) {
-      minDist = static_cast<float>(dist);
+      minDist = dist;
       ctrlToVertex = vertex.id;
     }
   }
@@ -249,6 +256,10 @@ void DeformMLS::QCONF_closed_MLS(LinAlgVectorComplex& P, LinAlgVectorComplex& tP
       D(j, j) = LinAlgComplex(Wij, 0.0);
     }
     const double total = w.Norm(1);
+    if (!(total > 0.0 && std::isfinite(total))) {
+      tX(i) = X(i);  // all weights underflowed: no fit, the point stays
+      continue;
+    }
     for (int j = 0; j < m; ++j) w(j) /= total;
     const double s = w.Norm(1);
 

@@ -134,6 +134,9 @@ TEST_P(DeformMLSTest, NoPointKeepsTheRestMeshAndOneOrCoincidentPointsTranslate) 
   ExpectDeformed({0.5, 0.5}, {0.6, 0.45}, shifted(0.1, -0.05), 1e-14);
   // Two points on one vertex, one dragged: equal weights, the mean displacement.
   ExpectDeformed({0.5, 0.5, 0.5, 0.5}, {0.6, 0.5, 0.5, 0.5}, shifted(0.05, 0), 1e-14);
+  // A replayed history can hold any finite position: weights of a point far
+  // beyond the mesh underflow and the mesh stays at rest instead of NaN.
+  ExpectDeformed({1e300, 0.5}, {1e300, 0.6}, shifted(0, 0), 0.0);
   LinAlgVectorComplex P(1), tP(1), X(1), tX(1);
   P(0) = LinAlgComplex(0.5, 0.5);
   tP(0) = LinAlgComplex(0.6, 0.45);
