@@ -3,6 +3,8 @@
 #include <iostream>
 #include <vector>
 
+#include "deform/DeformMLS.h"
+#include "deform/DeformMeanValueCoords.h"
 #include "deform/Warpixator.h"
 #include "image/R2Image.h"
 #include "image/RNRgb.h"
@@ -93,6 +95,21 @@ Warpixator* GetDeformator(ParamParser& parameters, const ZelString& name, R2Imag
   if (type == "NullDeformator") {
     // The identity deformator is always shown under its module name.
     deformator = new Warpixator(image, name);
+  } else if (type == "DeformMeanValueCoords") {
+    deformator = new DeformMeanValueCoords(image, displayName);
+  } else if (type == "DeformMLS") {
+    // MLSType is required: a similarity or a rigid fit per mesh vertex.
+    const ZelString mlsType = parameters.GetStrValue(name, "MLSType", valid);
+    if (mlsType == "MLS_FIT_SIMILARITY") {
+      deformator = new DeformMLS(image, displayName, DeformMLS::MLS_FIT_SIMILARITY);
+    } else {
+      if (mlsType != "MLS_RIGID") {
+        std::cout << "[ERROR] " << name
+                  << ": MLSType must be MLS_FIT_SIMILARITY or MLS_RIGID" << std::endl;
+      }
+      WARPIX_ASSERT((mlsType=="MLS_RIGID"));
+      deformator = new DeformMLS(image, displayName, DeformMLS::MLS_RIGID);
+    }
   } else {
     std::cout << "[WARNING] Unknown Deformation type - " << type << std::endl;
     return nullptr;
@@ -114,6 +131,14 @@ Warpixator* GetDeformator(ParamParser& parameters, const ZelString& name, R2Imag
         WARPIX_ASSERT(false);
       }
     }
+  }
+
+  // Moving least squares moves mesh vertices only; without a mesh the image
+  // is shown undeformed.
+  if (type == "DeformMLS" && deformator->m_DeformationType != Warpixator::DEFORM_REGULAR_MESH) {
+    std::cout << "[WARNING] " << displayName
+              << ": DeformMLS needs DeformType DEFORM_REGULAR_MESH; the image is shown undeformed"
+              << std::endl;
   }
 
   // Starting control points: whole (x, y) pairs, no more targets than points.

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "TestCommon.h"
+#include "deform/DeformMLS.h"
+#include "deform/DeformMeanValueCoords.h"
 #include "deform/Warpixator.h"
 #include "shell/ParamParser.h"
 
@@ -43,6 +45,26 @@ TEST_F(WarpixFactoryTest, NamesAndUnknownTypes) {
   d = Build("History [2 0.1 0.1 0.2 0.2]\nInitCtrlPnts [0.5 0.5]\n-D\nType Bogus\n" + kMesh);
   EXPECT_EQ(d, nullptr);
   EXPECT_EQ(m_Output, "[WARNING] Unknown Deformation type - Bogus\n");
+}
+
+TEST_F(WarpixFactoryTest, MethodRowsBuildTheirClasses) {
+  auto mvc = Build("-D\nType DeformMeanValueCoords\nName [Mean value]\n" + kMesh);
+  ASSERT_NE(dynamic_cast<DeformMeanValueCoords*>(mvc.get()), nullptr);
+  EXPECT_STREQ(mvc->GetDeformatorName(), "Mean value");
+  for (const char* type : {"MLS_FIT_SIMILARITY", "MLS_RIGID"}) {
+    auto mls = Build(std::string("-D\nType DeformMLS\nMLSType ") + type + "\n" + kMesh);
+    auto* asMls = dynamic_cast<DeformMLS*>(mls.get());
+    ASSERT_NE(asMls, nullptr) << type;
+    EXPECT_EQ(asMls->m_ErrorType, std::string(type) == "MLS_RIGID" ? DeformMLS::MLS_RIGID
+                                                                    : DeformMLS::MLS_FIT_SIMILARITY);
+    EXPECT_EQ(m_Output.find("needs DeformType"), std::string::npos) << m_Output;
+  }
+  // Without a mesh the method cannot deform: one warning, no stop.
+  auto pixel = Build("-D\nType DeformMLS\nMLSType MLS_RIGID\n");
+  ASSERT_NE(pixel, nullptr);
+  EXPECT_EQ(m_Output,
+            "[WARNING] D: DeformMLS needs DeformType DEFORM_REGULAR_MESH; the image is shown "
+            "undeformed\n");
 }
 
 TEST_F(WarpixFactoryTest, SharedSettingsModuleAndGeneralFallback) {
@@ -119,7 +141,10 @@ TEST_F(WarpixFactoryTest, ConfigurationErrorsReportThenStop) {
        "DeformCtrlPnts has more values \\(4\\) than InitCtrlPnts \\(2\\).*"
        "newVals\\.size\\(\\) <= origVals\\.size\\(\\)"},
       {"History [2 0.1 zz 0.2 0.2]\n" + kMesh + kNull,
-       "Loading History\n\\[ERROR\\] History: token 2.*\\(ok\\)"}};
+       "Loading History\n\\[ERROR\\] History: token 2.*\\(ok\\)"},
+      {"-D\nType DeformMLS\nMLSType MLS_AFFINE\n",
+       "\\[ERROR\\] D: MLSType must be.*\\(mlsType==\"MLS_RIGID\"\\)"},
+      {"-D\nType DeformMLS\n", "\\(mlsType==\"MLS_RIGID\"\\)"}};
   for (const auto& [text, expected] : cases) {
     EXPECT_DEATH(BuildEchoingToStderr(m_File, m_Image, text), expected) << text;
   }
