@@ -190,7 +190,6 @@ TEST(LinAlgMatrixComplex, PrintFormats) {
 }
 
 TEST(LinAlgMatrixComplexDeathTest, ShapeAndIndexErrorsAreFatal) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
   LinAlgMatrixComplex wide(2, 3), square(2, 2), tall(3, 2);
   LinAlgVectorComplex b2(2), x3(3), x2(2);
   EXPECT_DEATH(wide.Solve(b2, x3), "false");

@@ -318,7 +318,6 @@ TEST(LinAlgVectorReal, OperationsAndFileRoundTrips) {
 }
 
 TEST(LinAlgMatrixRealDeathTest, ShapeAndIndexErrorsAreFatal) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
   LinAlgMatrixReal a(2, 3, 0.0), square(2, 2, 0.0);
   LinAlgVectorReal b(2, 0.0), x(3, 0.0), v(3, 0.0);
   EXPECT_DEATH(a.Solve(b, x), "false");

@@ -253,7 +253,6 @@ TEST_F(WindowInput, HelpTextAndResizeWarning) {
 }
 
 TEST_F(WindowInput, EscapeEndsWithStatusZero) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
   TestWindow window(100, 100, 1, 1);
   EXPECT_EXIT(window.GLUTKeyboardCallback(27, 0, 0), ::testing::ExitedWithCode(0), "");
 }
@@ -358,7 +357,6 @@ TEST_F(WindowAnimation, PointsChangedByHandDuringTheRunKeepTheirTargets) {
 }
 
 TEST_F(WindowAnimation, MalformedScriptsAreFatalAtStart) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
   TestWindow window(100, 100, 1, 1);
   TempFile file("anim_bad.anim");
   EXPECT_DEATH(window.Animation("/nonexistent/x.anim", "", "Anim"),
