@@ -3,19 +3,38 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <utility>
 
-#include "image/R2ImageGrey.h"
+#include "image/R2ImageDetail.h"
 #include "image/RNError.h"
 
 using r2image_detail::ClampToByte;
+using r2image_detail::OpenFile;
+
+FILE* r2image_detail::OpenFile(const char* filename, const char* mode, const char* format) {
+  FILE* fp = fopen(filename, mode);
+  if (fp == nullptr) fprintf(stderr, format, filename);
+  return fp;
+}
 
 namespace {
+
+/// An open file, closed when it goes out of scope.
+struct FileCloser {
+  void operator()(FILE* fp) const { fclose(fp); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+/// Closes a file that was written; false when buffered data could not go out.
+bool CloseWritten(File file) { return fclose(file.release()) == 0; }
 
 long long s_ByteLimit = 1LL << 30;
 
@@ -192,18 +211,18 @@ RNRgb R2Image::PixelRGB(int x, int y) const {
 void R2Image::SetPixelRGB(int x, int y, const RNRgb& rgb) {
   if (pixels == nullptr || x < 0 || x >= width || y < 0 || y >= height) return;
   unsigned char* p = pixels + static_cast<size_t>(y) * rowsize + static_cast<size_t>(x) * ncomponents;
-  // Components outside [0, 1] (and NaN) are clamped, so the byte conversion
-  // is always in range.
-  const double r = rgb.R() * 255.0, g = rgb.G() * 255.0, b = rgb.B() * 255.0;
+  // Bytes from components outside [0, 1] (and NaN) are clamped, so the
+  // conversion is always in range. The grey weights are summed before the
+  // scaling by 255: white gives 254, as 0.3 + 0.59 + 0.11 is just below 1.
   switch (ncomponents) {
     case 4: p[3] = 255; [[fallthrough]];
     case 3:
-      p[0] = ClampToByte(r);
-      p[1] = ClampToByte(g);
-      p[2] = ClampToByte(b);
+      p[0] = ClampToByte(255.0 * rgb.R());
+      p[1] = ClampToByte(255.0 * rgb.G());
+      p[2] = ClampToByte(255.0 * rgb.B());
       break;
     case 2: p[1] = 255; [[fallthrough]];
-    case 1: p[0] = ClampToByte(0.3 * r + 0.59 * g + 0.11 * b); break;
+    case 1: p[0] = ClampToByte(255.0 * (0.3 * rgb.R() + 0.59 * rgb.G() + 0.11 * rgb.B())); break;
     default: break;
   }
 }
@@ -310,47 +329,42 @@ int R2Image::WriteTIFF(const char*) const {
 }
 
 // The writers of 3-channel formats (BMP, PPM, JPEG) take any image of 1 to 4
-// components: grey is repeated into red, green and blue, alpha is dropped.
-// An empty image or another component count is refused.
-static bool CheckWritable(const R2Image& image, const char* filename) {
-  if (image.Pixels() == nullptr || image.Width() <= 0 || image.Height() <= 0) {
+// components through RowRGB; the raw writer keeps every component.
+bool R2Image::CheckWritable(const char* filename) const {
+  if (pixels == nullptr || width <= 0 || height <= 0) {
     fprintf(stderr, "Unable to write image file %s: the image has no pixels\n", filename);
     return false;
   }
-  if (image.NComponents() < 1 || image.NComponents() > 4) {
+  if (ncomponents < 1 || ncomponents > 4) {
     fprintf(stderr, "Unable to write image file %s: %d components per pixel\n", filename,
-            image.NComponents());
+            ncomponents);
     return false;
   }
   return true;
 }
 
-/// Red, green and blue bytes of pixel p of an image with nc (1..4) components.
-static void PixelBytes(const unsigned char* p, int nc, unsigned char rgb[3]) {
-  if (nc >= 3) {
+void R2Image::RowRGB(int y, unsigned char* rgb) const {
+  const unsigned char* p = pixels + static_cast<size_t>(y) * rowsize;
+  for (int x = 0; x < width; ++x, p += ncomponents, rgb += 3) {
+    const bool colour = ncomponents >= 3;
     rgb[0] = p[0];
-    rgb[1] = p[1];
-    rgb[2] = p[2];
-  } else {
-    rgb[0] = rgb[1] = rgb[2] = p[0];
+    rgb[1] = p[colour ? 1 : 0];
+    rgb[2] = p[colour ? 2 : 0];
   }
 }
 
 // === BMP
 
 int R2Image::WriteBMP(const char* filename) const {
-  if (!CheckWritable(*this, filename)) return 0;
+  if (!CheckWritable(filename)) return 0;
   const long long bmpRow = PaddedRow(width, 3);
   const long long dataBytes = bmpRow * height;
   if (dataBytes + 54 > UINT32_MAX) {
     fprintf(stderr, "Image too large for a BMP file: %s\n", filename);
     return 0;
   }
-  FILE* fp = fopen(filename, "wb");
-  if (fp == nullptr) {
-    fprintf(stderr, "Unable to open image file: %s", filename);
-    return 0;
-  }
+  File fp(OpenFile(filename, "wb"));
+  if (!fp) return 0;
   unsigned char header[54] = {'B', 'M'};
   PutU32(header + 2, static_cast<uint32_t>(dataBytes + 54));
   PutU32(header + 6, 0);
@@ -366,23 +380,16 @@ int R2Image::WriteBMP(const char* filename) const {
   PutU32(header + 42, 2925);
   PutU32(header + 46, 0);
   PutU32(header + 50, 0);
-  bool ok = fwrite(header, 1, 54, fp) == 54;
-  unsigned char* row = new (std::nothrow) unsigned char[bmpRow]();
+  bool ok = fwrite(header, 1, 54, fp.get()) == 54;
+  // Rows bottom-up as in the image; blue, green, red; the padding stays 0.
+  std::unique_ptr<unsigned char[]> row(new (std::nothrow) unsigned char[bmpRow]());
   ok = ok && row != nullptr;
   for (int y = 0; ok && y < height; ++y) {
-    const unsigned char* src = pixels + static_cast<size_t>(y) * rowsize;
-    for (int x = 0; x < width; ++x) {
-      unsigned char rgb[3];
-      PixelBytes(src + static_cast<size_t>(x) * ncomponents, ncomponents, rgb);
-      row[3 * x] = rgb[2];
-      row[3 * x + 1] = rgb[1];
-      row[3 * x + 2] = rgb[0];
-    }
-    ok = fwrite(row, 1, bmpRow, fp) == static_cast<size_t>(bmpRow);
+    RowRGB(y, row.get());
+    for (int x = 0; x < width; ++x) std::swap(row[3 * x], row[3 * x + 2]);
+    ok = fwrite(row.get(), 1, bmpRow, fp.get()) == static_cast<size_t>(bmpRow);
   }
-  delete[] row;
-  if (fclose(fp) != 0) ok = false;
-  if (!ok) {
+  if (!CloseWritten(std::move(fp)) || !ok) {
     fprintf(stderr, "Error while writing BMP file %s\n", filename);
     return 0;
   }
@@ -391,15 +398,11 @@ int R2Image::WriteBMP(const char* filename) const {
 
 int R2Image::ReadBMP(const char* filename) {
   Clear();
-  FILE* fp = fopen(filename, "rb");
-  if (fp == nullptr) {
-    fprintf(stderr, "Unable to open image file: %s", filename);
-    return 0;
-  }
+  File fp(OpenFile(filename, "rb"));
+  if (!fp) return 0;
   unsigned char header[54];
-  if (fread(header, 1, 54, fp) != 54) {
+  if (fread(header, 1, 54, fp.get()) != 54) {
     fprintf(stderr, "Error while reading BMP file %s", filename);
-    fclose(fp);
     return 0;
   }
   const uint32_t offset = U32(header + 10);
@@ -410,78 +413,53 @@ int R2Image::ReadBMP(const char* filename) {
   const uint32_t imageSize = U32(header + 34);
   if (header[0] != 'B' || header[1] != 'M') {
     fprintf(stderr, "Not a BMP file: %s\n", filename);
-    fclose(fp);
     return 0;
   }
   // Only what the colour swap below can handle: uncompressed 24-bit pixels.
   if (bits != 24 || compression != 0) {
     fprintf(stderr, "Unsupported BMP file %s: %u bits per pixel, compression %u (only uncompressed 24-bit)\n",
             filename, bits, compression);
-    fclose(fp);
     return 0;
   }
   // A negative height marks top-down rows; INT_MIN has no positive counterpart.
   if (w <= 0 || h == 0 || h == INT32_MIN) {
     fprintf(stderr, "Invalid size %d x %d in BMP file %s\n", w, h, filename);
-    fclose(fp);
     return 0;
   }
   const bool topDown = h < 0;
   const int rows = topDown ? -h : h;
-  if (!FitsLimit(w, rows, 3, filename)) {
-    fclose(fp);
-    return 0;
-  }
+  if (!FitsLimit(w, rows, 3, filename)) return 0;
   const long long needed = PaddedRow(w, 3) * rows;
   // An image-size field of 0 is allowed for uncompressed files; a nonzero one
   // must cover every row.
   if (imageSize != 0 && imageSize < needed) {
     fprintf(stderr, "Image size %u too small for %d x %d pixels in BMP file %s\n", imageSize, w,
             rows, filename);
-    fclose(fp);
     return 0;
   }
-  if (offset < 54 || fseek(fp, 0, SEEK_SET) != 0 || TooShort(fp, static_cast<long long>(offset) + needed) ||
-      fseek(fp, static_cast<long>(offset), SEEK_SET) != 0) {
+  if (offset < 54 || fseek(fp.get(), 0, SEEK_SET) != 0 ||
+      TooShort(fp.get(), static_cast<long long>(offset) + needed) ||
+      fseek(fp.get(), static_cast<long>(offset), SEEK_SET) != 0) {
     fprintf(stderr, "Error while reading BMP file %s", filename);
-    fclose(fp);
     return 0;
   }
-  if (!Allocate(w, rows, 3)) {
-    fclose(fp);
-    return 0;
-  }
-  if (fread(pixels, 1, needed, fp) != static_cast<size_t>(needed)) {
+  if (!Allocate(w, rows, 3)) return 0;
+  if (fread(pixels, 1, needed, fp.get()) != static_cast<size_t>(needed)) {
     fprintf(stderr, "Error while reading BMP file %s", filename);
-    fclose(fp);
     Clear();
     return 0;
   }
-  fclose(fp);
   for (int y = 0; y < height; ++y) {
     unsigned char* p = pixels + static_cast<size_t>(y) * rowsize;
-    for (int x = 0; x < width; ++x, p += 3) {
-      const unsigned char t = p[0];
-      p[0] = p[2];
-      p[2] = t;
-    }
+    for (int x = 0; x < width; ++x, p += 3) std::swap(p[0], p[2]);
     memset(p, 0, rowsize - 3 * width);  // padding carries no pixel
   }
   if (topDown) {
-    unsigned char* tmp = new (std::nothrow) unsigned char[rowsize];
-    if (tmp == nullptr) {
-      fprintf(stderr, "Unable to allocate memory for BMP file\n");
-      Clear();
-      return 0;
-    }
     for (int y = 0; y < height / 2; ++y) {
-      unsigned char* a = pixels + static_cast<size_t>(y) * rowsize;
-      unsigned char* b = pixels + static_cast<size_t>(height - 1 - y) * rowsize;
-      memcpy(tmp, a, rowsize);
-      memcpy(a, b, rowsize);
-      memcpy(b, tmp, rowsize);
+      std::swap_ranges(pixels + static_cast<size_t>(y) * rowsize,
+                       pixels + static_cast<size_t>(y + 1) * rowsize,
+                       pixels + static_cast<size_t>(height - 1 - y) * rowsize);
     }
-    delete[] tmp;
   }
   return 1;
 }
@@ -489,31 +467,27 @@ int R2Image::ReadBMP(const char* filename) {
 // === PPM
 
 int R2Image::WritePPM(const char* filename, int ascii) const {
-  if (!CheckWritable(*this, filename)) return 0;
-  FILE* fp = fopen(filename, ascii ? "w" : "wb");
-  if (fp == nullptr) {
-    fprintf(stderr, "Unable to open image file: %s", filename);
-    return 0;
-  }
-  bool ok = fprintf(fp, "%s\n%d %d\n255\n", ascii ? "P3" : "P6", width, height) > 0;
+  if (!CheckWritable(filename)) return 0;
+  File fp(OpenFile(filename, ascii ? "w" : "wb"));
+  if (!fp) return 0;
+  std::unique_ptr<unsigned char[]> row(new (std::nothrow) unsigned char[3 * static_cast<size_t>(width)]);
+  bool ok = row != nullptr && fprintf(fp.get(), "%s\n%d %d\n255\n", ascii ? "P3" : "P6", width, height) > 0;
   for (int y = height - 1; ok && y >= 0; --y) {
-    const unsigned char* src = pixels + static_cast<size_t>(y) * rowsize;
-    for (int x = 0; ok && x < width; ++x) {
-      unsigned char rgb[3];
-      PixelBytes(src + static_cast<size_t>(x) * ncomponents, ncomponents, rgb);
-      if (ascii) {
-        ok = fprintf(fp, "%-3d %-3d %-3d  ", rgb[0], rgb[1], rgb[2]) > 0;
-        if ((x + 1) % 4 == 0) fputc('\n', fp);
-      } else {
-        ok = fwrite(rgb, 1, 3, fp) == 3;
-      }
+    RowRGB(y, row.get());
+    if (!ascii) {
+      ok = fwrite(row.get(), 3, width, fp.get()) == static_cast<size_t>(width);
+      continue;
     }
-    if (ascii && width % 4 != 0) fputc('\n', fp);
+    for (int x = 0; ok && x < width; ++x) {
+      const unsigned char* rgb = row.get() + 3 * x;
+      ok = fprintf(fp.get(), "%-3d %-3d %-3d  ", rgb[0], rgb[1], rgb[2]) > 0;
+      if ((x + 1) % 4 == 0) fputc('\n', fp.get());
+    }
+    if (width % 4 != 0) fputc('\n', fp.get());
   }
-  if (ascii) fputc('\n', fp);
-  if (ferror(fp)) ok = false;
-  if (fclose(fp) != 0) ok = false;
-  if (!ok) {
+  if (ascii) fputc('\n', fp.get());
+  if (ferror(fp.get())) ok = false;
+  if (!CloseWritten(std::move(fp)) || !ok) {
     fprintf(stderr, "Unable to write image file %s\n", filename);
     return 0;
   }
@@ -553,10 +527,8 @@ bool ReadPPMInt(FILE* fp, int* value, bool consumeSpace) {
     if (v > INT_MAX) return false;
     ++digits;
   }
-  if (digits == 0) return false;
-  if (c == EOF) {
-    return false;
-  } else if (isspace(c)) {
+  if (digits == 0 || c == EOF) return false;
+  if (isspace(c)) {
     if (!consumeSpace) ungetc(c, fp);
   } else if (c == '#') {
     ungetc(c, fp);
@@ -571,48 +543,36 @@ bool ReadPPMInt(FILE* fp, int* value, bool consumeSpace) {
 
 int R2Image::ReadPPM(const char* filename) {
   Clear();
-  FILE* fp = fopen(filename, "rb");
-  if (fp == nullptr) {
-    fprintf(stderr, "Unable to open image file: %s", filename);
-    return 0;
-  }
-  auto fail = [&](int result) {
-    fclose(fp);
-    Clear();
-    return result;
-  };
-  // The magic id is a line of its own: "P6" (binary) or "P3" (text).
+  File file(OpenFile(filename, "rb"));
+  if (!file) return 0;
+  FILE* fp = file.get();
+  // The magic id is a line of its own: exactly "P6" means binary samples,
+  // any other line is read as text ("P3").
   char magic[128];
   if (fgets(magic, sizeof(magic), fp) == nullptr || strchr(magic, '\n') == nullptr) {
     fprintf(stderr, "Unable to read magic id in PPM file");
-    return fail(0);
+    return 0;
   }
-  size_t len = strlen(magic);
-  while (len > 0 && isspace(static_cast<unsigned char>(magic[len - 1]))) magic[--len] = '\0';
-  const bool binary = strcmp(magic, "P6") == 0;
-  if (!binary && strcmp(magic, "P3") != 0) {
-    fprintf(stderr, "Unable to read magic id in PPM file");
-    return fail(0);
-  }
+  const bool binary = strcmp(magic, "P6\n") == 0;
   int w = 0, h = 0, maxValue = 0;
   if (!ReadPPMInt(fp, &w, false) || !ReadPPMInt(fp, &h, false)) {
     fprintf(stderr, "Unable to read width and height in PPM file");
-    return fail(0);
+    return 0;
   }
   // Binary data starts right after the single white-space byte that ends max_value.
   if (!ReadPPMInt(fp, &maxValue, binary)) {
     fprintf(stderr, "Unable to read max_value in PPM file");
-    return fail(0);
+    return 0;
   }
   if (w <= 0 || h <= 0) {
     fprintf(stderr, "Invalid size %d x %d in PPM file %s\n", w, h, filename);
-    return fail(0);
+    return 0;
   }
   if (maxValue < 1 || maxValue > 255) {
     fprintf(stderr, "Unsupported max_value %d in PPM file %s (1 to 255)\n", maxValue, filename);
-    return fail(0);
+    return 0;
   }
-  if (!FitsLimit(w, h, 3, filename)) return fail(0);
+  if (!FitsLimit(w, h, 3, filename)) return 0;
   // Enough bytes must be left: 3 per binary pixel, 2 per text sample (a digit
   // and a separator).
   const long long samples = 3LL * w * h;
@@ -622,17 +582,18 @@ int R2Image::ReadPPM(const char* filename) {
     const long long firstMissing = binary ? remaining / 3 : remaining / 6;
     fprintf(stderr, "Unable to read data at (%d,%d) in PPM file",
             static_cast<int>(firstMissing % w), h - 1 - static_cast<int>(firstMissing / w));
-    return fail(0);
+    return 0;
   }
   if (!Allocate(w, h, 3)) {
     fprintf(stderr, "Unable to allocate memory for PPM file");
-    return fail(0);
+    return 0;
   }
   for (int y = height - 1; y >= 0; --y) {
     unsigned char* p = pixels + static_cast<size_t>(y) * rowsize;
-    if (binary && fread(p, 1, 3 * static_cast<size_t>(width), fp) != 3 * static_cast<size_t>(width)) {
+    if (binary && fread(p, 3, width, fp) != static_cast<size_t>(width)) {
       fprintf(stderr, "Unable to read data at (%d,%d) in PPM file", 0, y);
-      return fail(0);
+      Clear();
+      return 0;
     }
     for (int x = 0; x < width; ++x) {
       for (int k = 0; k < 3; ++k, ++p) {
@@ -642,13 +603,13 @@ int R2Image::ReadPPM(const char* filename) {
         const bool ok = binary || ReadPPMInt(fp, &value, false);
         if (!ok || value > maxValue) {
           fprintf(stderr, "Unable to read data at (%d,%d) in PPM file", x, y);
-          return fail(0);
+          Clear();
+          return 0;
         }
         *p = static_cast<unsigned char>(value * 255 / maxValue);
       }
     }
   }
-  fclose(fp);
   return 1;
 }
 
@@ -657,25 +618,17 @@ int R2Image::ReadPPM(const char* filename) {
 static constexpr int kRawMagic = 54321;
 
 int R2Image::WriteRAW(const char* filename) const {
-  if (pixels == nullptr || width <= 0 || height <= 0 || ncomponents < 1 || ncomponents > 4) {
-    fprintf(stderr, "Unable to write image file %s: the image has no pixels\n", filename);
-    return 0;
-  }
-  FILE* fp = fopen(filename, "wb");
-  if (fp == nullptr) {
-    fprintf(stderr, "Unable to open raw image file %s", filename);
-    return 0;
-  }
+  if (!CheckWritable(filename)) return 0;
+  File fp(OpenFile(filename, "wb", "Unable to open raw image file %s"));
+  if (!fp) return 0;
   const int header[4] = {kRawMagic, width, height, ncomponents};
-  if (fwrite(header, sizeof(int), 4, fp) != 4) {
+  if (fwrite(header, sizeof(int), 4, fp.get()) != 4) {
     fprintf(stderr, "Unable to write header to raw image file %s", filename);
-    fclose(fp);
     return 0;
   }
-  float* row = new (std::nothrow) float[width];
+  std::unique_ptr<float[]> row(new (std::nothrow) float[width]);
   if (row == nullptr) {
     fprintf(stderr, "Unable to allocate buffer for raw image file %s", filename);
-    fclose(fp);
     return 0;
   }
   bool ok = true;
@@ -683,12 +636,10 @@ int R2Image::WriteRAW(const char* filename) const {
     for (int y = 0; ok && y < height; ++y) {
       const unsigned char* p = pixels + static_cast<size_t>(y) * rowsize + c;
       for (int x = 0; x < width; ++x) row[x] = p[static_cast<size_t>(x) * ncomponents] / 255.0f;
-      ok = fwrite(row, sizeof(float), width, fp) == static_cast<size_t>(width);
+      ok = fwrite(row.get(), sizeof(float), width, fp.get()) == static_cast<size_t>(width);
     }
   }
-  delete[] row;
-  if (fclose(fp) != 0) ok = false;
-  if (!ok) {
+  if (!CloseWritten(std::move(fp)) || !ok) {
     fprintf(stderr, "Unable to write data to raw image file %s", filename);
     return 0;
   }
@@ -697,57 +648,47 @@ int R2Image::WriteRAW(const char* filename) const {
 
 int R2Image::ReadRAW(const char* filename) {
   Clear();
-  FILE* fp = fopen(filename, "rb");
-  if (fp == nullptr) {
-    fprintf(stderr, "Unable to open raw image file %s", filename);
-    return 0;
-  }
-  auto fail = [&]() {
-    fclose(fp);
-    Clear();
-    return 0;
-  };
+  File fp(OpenFile(filename, "rb", "Unable to open raw image file %s"));
+  if (!fp) return 0;
   int header[4];
-  if (fread(header, sizeof(int), 4, fp) != 4) {
+  if (fread(header, sizeof(int), 4, fp.get()) != 4) {
     fprintf(stderr, "Unable to read header to raw image file %s", filename);
-    return fail();
+    return 0;
   }
   const int w = header[1], h = header[2], nc = header[3];
   if (header[0] != kRawMagic || w <= 0 || h <= 0 || nc < 1 || nc > 4) {
     fprintf(stderr, "Invalid header in raw image file %s", filename);
-    return fail();
+    return 0;
   }
-  if (!FitsLimit(w, h, nc, filename)) return fail();
-  if (TooShort(fp, 4LL * w * h * nc)) {
+  if (!FitsLimit(w, h, nc, filename)) return 0;
+  if (TooShort(fp.get(), 4LL * w * h * nc)) {
     fprintf(stderr, "Unable to read data from raw image file %s", filename);
-    return fail();
+    return 0;
+  }
+  std::unique_ptr<float[]> row(new (std::nothrow) float[w]);
+  if (row == nullptr) {
+    fprintf(stderr, "Unable to allocate buffer for raw image file %s", filename);
+    return 0;
   }
   if (!Allocate(w, h, nc)) {
     fprintf(stderr, "Unable to allocate memory for RAW file");
-    return fail();
-  }
-  float* row = new (std::nothrow) float[w];
-  if (row == nullptr) {
-    fprintf(stderr, "Unable to allocate buffer for raw image file %s", filename);
-    return fail();
+    return 0;
   }
   for (int c = 0; c < nc; ++c) {
     for (int y = 0; y < h; ++y) {
-      if (fread(row, sizeof(float), w, fp) != static_cast<size_t>(w)) {
+      if (fread(row.get(), sizeof(float), w, fp.get()) != static_cast<size_t>(w)) {
         fprintf(stderr, "Unable to read data from raw image file %s", filename);
-        delete[] row;
-        return fail();
+        Clear();
+        return 0;
       }
       unsigned char* p = pixels + static_cast<size_t>(y) * rowsize + c;
       for (int x = 0; x < w; ++x) p[static_cast<size_t>(x) * nc] = ClampToByte(row[x] * 255.0);
     }
   }
-  delete[] row;
-  fclose(fp);
   return CountResult(4LL * w * h * nc);
 }
 
-// === PFM (single channel)
+// === Float samples as grey levels (PFM and grid)
 
 namespace {
 
@@ -793,127 +734,103 @@ int PositiveInt(const char* digits) {
   return v > 0 ? static_cast<int>(v) : -1;
 }
 
-}  // namespace
-
-int R2Image::ReadPFM(const char* filename) {
-  Clear();
-  FILE* fp = fopen(filename, "rb");
-  if (fp == nullptr) {
-    fprintf(stderr, "Unable to open image: %s\n", filename);
-    return 0;
-  }
-  auto fail = [&]() {
-    fclose(fp);
-    Clear();
-    return 0;
-  };
-  char magic[3];
-  if (fread(magic, 1, 3, fp) != 3 || magic[0] != 'P' || magic[1] != 'f' || magic[2] != '\n') {
-    fprintf(stderr, "Bad magic keyword in %s\n", filename);
-    return fail();
-  }
-  char text[129];
-  if (!ReadPfmToken(fp, PfmToken::kWidth, filename, text)) return fail();
-  const int w = PositiveInt(text);
-  if (!ReadPfmToken(fp, PfmToken::kHeight, filename, text)) return fail();
-  const int h = PositiveInt(text);
-  if (!ReadPfmToken(fp, PfmToken::kEndian, filename, text)) return fail();
-  if (w <= 0 || h <= 0) {
-    fprintf(stderr, "Invalid size in PFM file %s\n", filename);
-    return fail();
-  }
-  const long long count = static_cast<long long>(w) * h;
-  if (!FitsLimit(w, h, 3, filename) || !FitsLimit(w, h, 4, filename)) return fail();
-  // A file too short for its samples is refused before anything is allocated.
-  if (TooShort(fp, 4 * count)) {
-    fprintf(stderr, "read error\n");
-    return fail();
-  }
-  float* values = new (std::nothrow) float[count];
-  if (values == nullptr) {
-    fprintf(stderr, "Unable to allocate values for %s\n", filename);
-    return fail();
-  }
-  for (long long done = 0; done < count;) {
-    const size_t n = fread(values + done, sizeof(float), count - done, fp);
-    if (n == 0) {
-      fprintf(stderr, "read error\n");
-      delete[] values;
-      return fail();
-    }
-    done += static_cast<long long>(n);
-  }
-  fclose(fp);
-  if (!Allocate(w, h, 3)) {
-    delete[] values;
-    return 0;
-  }
-  const auto range = r2image_detail::ComputeGreyRange(values, count);
+/// Grey levels of width x height samples (sample i is pixel (i mod width,
+/// i div width)) into a 3-component buffer, normalised in the samples'
+/// precision. With markNoData, no-data cells are painted red 64, green 32,
+/// blue 0; otherwise they are converted like data cells.
+template <typename T>
+void FillGrey(unsigned char* pixels, int rowsize, int width, int height, const T* samples,
+              bool markNoData) {
+  const long long count = static_cast<long long>(width) * height;
+  const auto range = r2image_detail::ComputeGreyRange(samples, count);
   for (long long i = 0; i < count; ++i) {
-    unsigned char* p = pixels + static_cast<size_t>(i / w) * rowsize + static_cast<size_t>(i % w) * 3;
-    if (values[i] == static_cast<float>(r2image_detail::kNoDataValue)) {
+    unsigned char* p = pixels + static_cast<size_t>(i / width) * rowsize + static_cast<size_t>(i % width) * 3;
+    if (markNoData && samples[i] == static_cast<T>(r2image_detail::kNoDataValue)) {
       p[0] = 64;
       p[1] = 32;
       p[2] = 0;
     } else {
-      p[0] = p[1] = p[2] = r2image_detail::GreyLevel(values[i], range);
+      p[0] = p[1] = p[2] = r2image_detail::GreyLevel(samples[i], range);
     }
   }
-  delete[] values;
+}
+
+}  // namespace
+
+int R2Image::ReadPFM(const char* filename) {
+  Clear();
+  File fp(OpenFile(filename, "rb", "Unable to open image: %s\n"));
+  if (!fp) return 0;
+  char magic[3];
+  if (fread(magic, 1, 3, fp.get()) != 3 || magic[0] != 'P' || magic[1] != 'f' || magic[2] != '\n') {
+    fprintf(stderr, "Bad magic keyword in %s\n", filename);
+    return 0;
+  }
+  char text[129];
+  if (!ReadPfmToken(fp.get(), PfmToken::kWidth, filename, text)) return 0;
+  const int w = PositiveInt(text);
+  if (!ReadPfmToken(fp.get(), PfmToken::kHeight, filename, text)) return 0;
+  const int h = PositiveInt(text);
+  if (!ReadPfmToken(fp.get(), PfmToken::kEndian, filename, text)) return 0;
+  if (w <= 0 || h <= 0) {
+    fprintf(stderr, "Invalid size in PFM file %s\n", filename);
+    return 0;
+  }
+  const long long count = static_cast<long long>(w) * h;
+  if (!FitsLimit(w, h, 3, filename) || !FitsLimit(w, h, 4, filename)) return 0;
+  // A file too short for its samples is refused before anything is allocated.
+  if (TooShort(fp.get(), 4 * count)) {
+    fprintf(stderr, "read error\n");
+    return 0;
+  }
+  std::unique_ptr<float[]> values(new (std::nothrow) float[count]);
+  if (values == nullptr) {
+    fprintf(stderr, "Unable to allocate values for %s\n", filename);
+    return 0;
+  }
+  for (long long done = 0; done < count;) {
+    const size_t n = fread(values.get() + done, sizeof(float), count - done, fp.get());
+    if (n == 0) {
+      fprintf(stderr, "read error\n");
+      return 0;
+    }
+    done += static_cast<long long>(n);
+  }
+  if (!Allocate(w, h, 3)) return 0;
+  FillGrey(pixels, rowsize, w, h, values.get(), true);
   return 1;
 }
 
-// === Grid
-
 int R2Image::ReadGRD(const char* filename) {
   Clear();
-  FILE* fp = fopen(filename, "rb");
-  if (fp == nullptr) {
+  File fp(fopen(filename, "rb"));
+  if (!fp) {
     RNFail("Unable to open file %s", filename);
     return 0;
   }
-  auto fail = [&]() {
-    fclose(fp);
-    Clear();
-    return 0;
-  };
   int resolution[2];
-  if (fread(resolution, sizeof(int), 2, fp) != 2) {
+  if (fread(resolution, sizeof(int), 2, fp.get()) != 2) {
     RNFail("Unable to read resolution from grid file");
-    return fail();
+    return 0;
   }
   const int w = resolution[0], h = resolution[1];
   double matrix[9];
-  if (fread(matrix, sizeof(double), 9, fp) != 9) {
+  if (fread(matrix, sizeof(double), 9, fp.get()) != 9) {
     RNFail("Unable to read transformation matrix from file");
-    return fail();
+    return 0;
   }
   if (w <= 0 || h <= 0) {
     RNFail("Invalid grid resolution %d x %d", w, h);
-    return fail();
-  }
-  if (!FitsLimit(w, h, 3, filename) || !FitsLimit(w, h, 8, filename)) return fail();
-  const long long count = static_cast<long long>(w) * h;
-  if (TooShort(fp, 8 * count)) {
-    RNFail("Unable to read %d grid values from file", static_cast<int>(count));
-    return fail();
-  }
-  double* values = new (std::nothrow) double[count];
-  if (values == nullptr || fread(values, sizeof(double), count, fp) != static_cast<size_t>(count)) {
-    RNFail("Unable to read %d grid values from file", static_cast<int>(count));
-    delete[] values;
-    return fail();
-  }
-  fclose(fp);
-  if (!Allocate(w, h, 3)) {
-    delete[] values;
     return 0;
   }
-  const auto range = r2image_detail::ComputeGreyRange(values, count);
-  for (long long i = 0; i < count; ++i) {
-    unsigned char* p = pixels + static_cast<size_t>(i / w) * rowsize + static_cast<size_t>(i % w) * 3;
-    p[0] = p[1] = p[2] = r2image_detail::GreyLevel(values[i], range);
+  if (!FitsLimit(w, h, 3, filename) || !FitsLimit(w, h, 8, filename)) return 0;
+  const long long count = static_cast<long long>(w) * h;
+  std::unique_ptr<double[]> values(TooShort(fp.get(), 8 * count) ? nullptr : new (std::nothrow) double[count]);
+  if (values == nullptr || fread(values.get(), sizeof(double), count, fp.get()) != static_cast<size_t>(count)) {
+    RNFail("Unable to read %d grid values from file", static_cast<int>(count));
+    return 0;
   }
-  delete[] values;
+  if (!Allocate(w, h, 3)) return 0;
+  FillGrey(pixels, rowsize, w, h, values.get(), false);
   return CountResult(static_cast<long long>(rowsize) * height);
 }

@@ -15,9 +15,10 @@ class R2Image {
   // === Constructors
   /// Empty image: all sizes 0, no pixels.
   R2Image();
-  /// width x height pixels of ncomponents bytes, all 0. Sizes that are
-  /// negative, a component count outside 1..4, or a buffer above the size limit
-  /// give an empty image and a message on standard error.
+  /// width x height pixels of ncomponents bytes, all 0. Negative sizes or a
+  /// buffer above the size limit give an empty image and a message on
+  /// standard error. A component count outside 1..4 is kept; such an image
+  /// has no colours (PixelRGB gives black) and is neither drawn nor written.
   R2Image(int width, int height, int ncomponents);
   /// As above, then copies RowSize() x height bytes from data (padded rows).
   R2Image(int width, int height, int ncomponents, const unsigned char* data);
@@ -43,7 +44,9 @@ class R2Image {
   /// Colour of pixel (x, y) with components byte/255; grey images give (g, g, g);
   /// alpha is ignored. x, y must lie inside the image.
   RNRgb PixelRGB(int x, int y) const;
-  /// Sets pixel (x, y); components are clamped to [0, 1] first. Alpha becomes 255.
+  /// Sets pixel (x, y): 255 x component, or for grey 255 x (0.3 r + 0.59 g +
+  /// 0.11 b), truncated; each byte is clamped to [0, 255]. Alpha becomes 255.
+  /// Pixels outside the image are ignored.
   void SetPixelRGB(int x, int y, const RNRgb& rgb);
   /// Every byte (padding included) becomes min(255, own + other's). Images of a
   /// different RowSize() or Height() are left alone with a message.
@@ -96,6 +99,12 @@ class R2Image {
   /// false, with a message and the image left empty, when the sizes are
   /// negative or the buffer would exceed ByteLimit().
   bool Allocate(int width, int height, int ncomponents, bool zero = true);
+  /// True when the image has pixels of 1 to 4 components, so a 3-channel
+  /// writer can take it; otherwise false with a message naming filename.
+  bool CheckWritable(const char* filename) const;
+  /// Red, green and blue bytes of row y into rgb (3 x width bytes): grey is
+  /// repeated into the three channels, alpha is dropped.
+  void RowRGB(int y, unsigned char* rgb) const;
 
   int width;
   int height;

@@ -15,6 +15,7 @@
 #include <jpeglib.h>
 
 #include "image/R2Image.h"
+#include "image/R2ImageDetail.h"
 
 namespace {
 
@@ -68,11 +69,8 @@ struct WriteState {
 
 int R2Image::ReadJPEG(const char* filename) {
   Clear();
-  FILE* fp = fopen(filename, "rb");
-  if (fp == nullptr) {
-    fprintf(stderr, "Unable to open image file: %s", filename);
-    return 0;
-  }
+  FILE* fp = r2image_detail::OpenFile(filename, "rb");
+  if (fp == nullptr) return 0;
   ReadState* s = new (std::nothrow) ReadState;
   if (s == nullptr) {
     fclose(fp);
@@ -132,15 +130,9 @@ int R2Image::ReadJPEG(const char* filename) {
 }
 
 int R2Image::WriteJPEG(const char* filename) const {
-  if (pixels == nullptr || width <= 0 || height <= 0 || ncomponents < 1 || ncomponents > 4) {
-    fprintf(stderr, "Unable to write image file %s: the image has no pixels\n", filename);
-    return 0;
-  }
-  FILE* fp = fopen(filename, "wb");
-  if (fp == nullptr) {
-    fprintf(stderr, "Unable to open image file: %s", filename);
-    return 0;
-  }
+  if (!CheckWritable(filename)) return 0;
+  FILE* fp = r2image_detail::OpenFile(filename, "wb");
+  if (fp == nullptr) return 0;
   WriteState* s = new (std::nothrow) WriteState;
   unsigned char* row = ncomponents == 3 ? nullptr : new (std::nothrow) unsigned char[3 * static_cast<size_t>(width)];
   if (s == nullptr || (ncomponents != 3 && row == nullptr)) {
@@ -174,20 +166,10 @@ int R2Image::WriteJPEG(const char* filename) const {
   jpeg_set_quality(&s->cinfo, 75, TRUE);
   jpeg_start_compress(&s->cinfo, TRUE);
   while (s->cinfo.next_scanline < s->cinfo.image_height) {
-    const unsigned char* src = pixels + static_cast<size_t>(height - 1 - static_cast<int>(s->cinfo.next_scanline)) * rowsize;
-    JSAMPROW line = const_cast<JSAMPROW>(src);
+    const int y = height - 1 - static_cast<int>(s->cinfo.next_scanline);
+    JSAMPROW line = const_cast<JSAMPROW>(pixels + static_cast<size_t>(y) * rowsize);
     if (s->row != nullptr) {
-      for (int x = 0; x < width; ++x) {
-        const unsigned char* p = src + static_cast<size_t>(x) * ncomponents;
-        unsigned char* q = s->row + 3 * static_cast<size_t>(x);
-        if (ncomponents >= 3) {
-          q[0] = p[0];
-          q[1] = p[1];
-          q[2] = p[2];
-        } else {
-          q[0] = q[1] = q[2] = p[0];
-        }
-      }
+      RowRGB(y, s->row);
       line = s->row;
     }
     jpeg_write_scanlines(&s->cinfo, &line, 1);

@@ -8,57 +8,47 @@ using image_test::RandomImage;
 using image_test::StderrOf;
 using warpix_test::TempFile;
 
-TEST(R2Image, RowsArePaddedToFourBytes) {
-  EXPECT_EQ(R2Image(5, 2, 3).RowSize(), 16);
-  EXPECT_EQ(R2Image(4, 2, 3).RowSize(), 12);
-  EXPECT_EQ(R2Image(3, 2, 1).RowSize(), 4);
-  EXPECT_EQ(R2Image(1, 1, 2).RowSize(), 4);
+TEST(R2Image, RowsArePaddedToFourBytesAndCopiesAreDeep) {
+  for (const auto& [w, nc, rowsize] : {std::tuple{5, 3, 16}, {4, 3, 12}, {3, 1, 4}, {1, 2, 4}, {0, 3, 0}}) {
+    EXPECT_EQ(R2Image(w, 2, nc).RowSize(), rowsize) << w << " x " << nc;
+  }
   const R2Image empty;
   EXPECT_EQ(empty.Width() + empty.Height() + empty.NComponents() + empty.RowSize(), 0);
   EXPECT_EQ(empty.Pixels(), nullptr);
-}
-
-TEST(R2Image, CopiesAreDeepAndDataIsCopiedWithPadding) {
   const unsigned char data[8] = {1, 2, 3, 0, 4, 5, 6, 0};  // 1 x 2, 3 components
-  R2Image a(1, 2, 3, data);
-  R2Image b(a);
+  const R2Image a(1, 2, 3, data);
+  R2Image b(a), c;
   b.Pixels()[0] = 99;
+  c = a;
   EXPECT_EQ(a.Pixels()[0], 1);
   EXPECT_EQ(At(b, 0, 1, 2), 6);
-  R2Image c;
-  c = a;
   EXPECT_EQ(memcmp(c.Pixels(), data, 8), 0);
+  EXPECT_NE(StderrOf([] { EXPECT_FALSE(R2Image(-1, 4, 3).IsValid()); }).find("Invalid image size -1 x 4 x 3"), std::string::npos);
+  EXPECT_NE(StderrOf([] { EXPECT_FALSE(R2Image(1 << 20, 1 << 20, 3).IsValid()); }).find("larger than the limit"), std::string::npos);
 }
 
-TEST(R2Image, BadSizesGiveAnEmptyImageWithAMessage) {
-  std::string out = StderrOf([] { EXPECT_FALSE(R2Image(-1, 4, 3).IsValid()); });
-  EXPECT_NE(out.find("Invalid image size -1 x 4 x 3"), std::string::npos);
-  out = StderrOf([] { EXPECT_EQ(R2Image(1 << 20, 1 << 20, 3).Pixels(), nullptr); });
-  EXPECT_NE(out.find("larger than the limit"), std::string::npos);
-}
-
-TEST(R2Image, PixelRGBAndSetPixelRGBFollowTheComponentCount) {
-  R2Image rgba(2, 2, 4), grey(2, 2, 1), greyAlpha(2, 2, 2);
-  rgba.SetPixelRGB(1, 1, RNRgb(1.0, 0.5, 0.0));
-  EXPECT_EQ(At(rgba, 1, 1, 0), 255);
-  EXPECT_EQ(At(rgba, 1, 1, 1), 127);  // 127.5 truncated
-  EXPECT_EQ(At(rgba, 1, 1, 3), 255);
-  EXPECT_EQ(rgba.PixelRGB(1, 1), RNRgb(1.0, 127 / 255.0, 0.0));
-  // Grey = 255 (0.3 r + 0.59 g + 0.11 b): red alone gives 76.5 -> 76.
-  grey.SetPixelRGB(0, 1, RNred_rgb);
-  EXPECT_EQ(At(grey, 0, 1, 0), 76);
-  EXPECT_EQ(grey.PixelRGB(0, 1), RNRgb(76 / 255.0, 76 / 255.0, 76 / 255.0));
-  greyAlpha.SetPixelRGB(1, 0, RNwhite_rgb);
-  EXPECT_EQ(At(greyAlpha, 1, 0, 0), 255);
-  EXPECT_EQ(At(greyAlpha, 1, 0, 1), 255);
-  // Out-of-range components are clamped instead of wrapping; outside pixels are ignored.
-  rgba.SetPixelRGB(0, 0, RNRgb(2.0, -1.0, NAN));
-  EXPECT_EQ(rgba.PixelRGB(0, 0), RNRgb(1.0, 0.0, 0.0));
-  rgba.SetPixelRGB(2, 0, RNwhite_rgb);
-  EXPECT_EQ(rgba.PixelRGB(-1, 0), RNnull_rgb);
-  R2Image five(1, 1, 5);
-  five.Pixels()[0] = 200;
-  EXPECT_EQ(five.PixelRGB(0, 0), RNnull_rgb);
+TEST(R2Image, SetPixelRGBAndPixelRGBFollowTheComponentCount) {
+  struct Case { int nc; RNRgb in; std::vector<int> bytes; };
+  const Case cases[] = {
+      {3, RNRgb(1.0, 0.5, 0.2), {255, 127, 51}},        // 255 x component, truncated
+      {4, RNRgb(0.0, 1.0, 0.5), {0, 255, 127, 255}},    // alpha 255
+      {1, RNred_rgb, {76}},                             // 255 x 0.3 = 76.5
+      {1, RNwhite_rgb, {254}},                          // 0.3 + 0.59 + 0.11 is just below 1
+      {1, RNRgb(0.183, 0.84, 0.45), {152}},             // weights summed before scaling by 255
+      {2, RNRgb(0.0, 1.0, 0.0), {150, 255}},            // 255 x 0.59, alpha 255
+      {3, RNRgb(2.0, -1.0, NAN), {255, 0, 0}},          // out of range: clamped, not wrapped
+      {5, RNwhite_rgb, {0, 0, 0, 0, 0}},                // unknown count: nothing set
+  };
+  for (const Case& c : cases) {
+    R2Image image(2, 2, c.nc);
+    image.SetPixelRGB(1, 1, c.in);
+    image.SetPixelRGB(2, 0, RNwhite_rgb);  // outside: ignored
+    for (int k = 0; k < c.nc; ++k) EXPECT_EQ(At(image, 1, 1, k), c.bytes[k]) << c.nc << " components, byte " << k;
+    const double g = c.bytes[0] / 255.0;
+    const RNRgb expected = c.nc > 4 ? RNnull_rgb : c.nc >= 3 ? RNRgb(g, c.bytes[1] / 255.0, c.bytes[2] / 255.0) : RNRgb(g, g, g);
+    EXPECT_EQ(image.PixelRGB(1, 1), expected) << c.nc << " components";
+    EXPECT_EQ(image.PixelRGB(1, 0), RNnull_rgb);
+  }
 }
 
 TEST(R2Image, AddSaturatesAndSubtractCentresOn128) {
@@ -75,22 +65,34 @@ TEST(R2Image, AddSaturatesAndSubtractCentresOn128) {
 
 TEST(R2Image, ExtensionIsTheTextFromTheLastDotMatchedByPrefix) {
   const R2Image image = RandomImage(2, 2, 3);
-  R2Image other;
-  EXPECT_EQ(StderrOf([&] { EXPECT_EQ(image.Write("photo.JPG"), 0); }),
-            "Unrecognized image file extension");
-  EXPECT_EQ(StderrOf([&] { EXPECT_EQ(other.Read("dir.old/photo"), 0); }),
-            "Unrecognized image file extension");
-  EXPECT_EQ(StderrOf([&] { EXPECT_EQ(other.Read("photo"), 0); }),
-            "Input file has no extension (e.g., .jpg).\n");
-  EXPECT_NE(StderrOf([&] { EXPECT_EQ(image.Write("a.tiff"), 0); }).find("KELP ERROR"), std::string::npos);
-  EXPECT_NE(StderrOf([&] { EXPECT_EQ(other.Read("a.tif"), 0); }).find("\nTIFF not supported\n"),
-            std::string::npos);
-  EXPECT_EQ(StderrOf([&] { EXPECT_EQ(image.Write("a.pfm"), 0); }), "Unrecognized image file extension");
-  // ".bmpx" starts with ".bmp", so it is a BMP file.
-  TempFile file("prefix.bmpx");
-  EXPECT_EQ(image.Write(file.c_str()), 1);
-  EXPECT_EQ(file.read().substr(0, 2), "BM");
-  EXPECT_EQ(other.Read(file.c_str()), 1);
+  const std::string unknown = "Unrecognized image file extension", none = "Input file has no extension (e.g., .jpg).\n";
+  struct Case { bool write; const char* name; std::string starts, ends; };  // ends empty: exact text
+  const Case cases[] = {
+      {true, "photo.JPG", unknown, ""}, {false, "photo.JPG", unknown, ""},  // case-sensitive
+      {false, "dir.old/photo", unknown, ""},                                // last dot of the path
+      {true, "a.pfm", unknown, ""}, {true, "a.grd", unknown, ""},           // read-only formats
+      {true, "photo", none, ""}, {false, "photo", none, ""},
+      {true, "a.tiff", "KELP ERROR: ", "\nTIFF not supported\n"}, {false, "a.tif", "KELP ERROR: ", "\nTIFF not supported\n"},
+  };
+  for (const Case& c : cases) {
+    R2Image other;
+    int result = -1;
+    const std::string err = StderrOf([&] { result = c.write ? image.Write(c.name) : other.Read(c.name); });
+    EXPECT_EQ(result, 0) << c.name;
+    if (c.ends.empty()) {
+      EXPECT_EQ(err, c.starts) << c.name;
+    } else {
+      EXPECT_EQ(err.rfind(c.starts, 0), 0u) << err;
+      EXPECT_EQ(err.substr(err.find('\n')), c.ends) << err;
+    }
+  }
+  // ".bmpx" starts with ".bmp" and ".jpegx" with ".jpeg".
+  for (const char* name : {"prefix.bmpx", "prefix.jpegx"}) {
+    TempFile file(name);
+    R2Image other;
+    EXPECT_EQ(image.Write(file.c_str()), 1) << name;
+    EXPECT_EQ(other.Read(file.c_str()), 1) << name;
+  }
 }
 
 TEST(R2Image, DrawAndCaptureRefuseUnknownComponentCounts) {

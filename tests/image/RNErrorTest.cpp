@@ -19,18 +19,14 @@ TEST(RNError, FailPrintsBannerWithSystemTextThenTheMessage) {
                      missing + "\n");
 }
 
-TEST(RNError, LevelAboveZeroSilencesWarningsOnly) {
+TEST(RNError, LevelAboveZeroSilencesWarningsAndNullFileSilencesAll) {
   RNSetErrorLevel(1);
   EXPECT_EQ(StderrOf([] { RNWarning("careful %d", 1); }), "");
   EXPECT_NE(StderrOf([] { RNFail("bad %d", 2); }).find("KELP ERROR: "), std::string::npos);
   RNSetErrorLevel(0);
-  errno = 0;
   const std::string warning = StderrOf([] { RNWarning("careful %d", 3); });
   EXPECT_EQ(warning.rfind("KELP WARNING: ", 0), 0u);
-  EXPECT_EQ(warning.substr(warning.size() - 10), "careful 3\n");
-}
-
-TEST(RNError, NullFileSilencesAndNullFormatPrintsOnlyTheBanner) {
+  EXPECT_EQ(warning.substr(warning.find('\n')), "\ncareful 3\n");
   RNSetErrorFile(nullptr);
   EXPECT_EQ(StderrOf([] { RNFail("quiet"); RNWarning("quiet"); }), "");
   RNSetErrorFile(stderr);
@@ -44,9 +40,5 @@ TEST(RNError, AbortPrintsItsBannerAndEnds) {
   RNSetErrorFile(nullptr);
   EXPECT_DEATH(RNAbort("silent"), "");
   RNSetErrorFile(stderr);
-}
-
-TEST(RNError, ScalarBounds) {
-  EXPECT_EQ(RN_INFINITY, 1000000.0);
-  EXPECT_EQ(RN_EPSILON, 1e-6);
+  EXPECT_TRUE(RN_INFINITY == 1000000.0 && RN_EPSILON == 1e-6);
 }

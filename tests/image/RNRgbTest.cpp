@@ -13,30 +13,20 @@ TEST(RNRgb, ComparisonIsExactAndNaNIsNeverEqual) {
   EXPECT_TRUE(nan != nan);
 }
 
-TEST(RNRgb, InPlaceArithmeticWorksComponentwiseAndReturnsTheTarget) {
+TEST(RNRgb, InPlaceArithmeticIsComponentwiseOnTheNamedColours) {
   RNRgb c = RNwhite_rgb;
   EXPECT_EQ(&(c *= 0.5), &c);
   EXPECT_EQ(c, RNRgb(0.5, 0.5, 0.5));
-  c += RNRgb(0.25, 0.0, -0.5);
-  EXPECT_EQ(c, RNRgb(0.75, 0.5, 0.0));
-  c -= RNred_rgb;
-  EXPECT_EQ(c, RNRgb(-0.25, 0.5, 0.0));
-  c *= RNRgb(2.0, 4.0, 8.0);
-  EXPECT_EQ(c, RNRgb(-0.5, 2.0, 0.0));
-  c /= 4.0;
-  EXPECT_EQ(c, RNRgb(-0.125, 0.5, 0.0));
-  EXPECT_EQ(c.Red(), c[0]);
-  EXPECT_EQ(c.G(), 0.5);
-}
-
-TEST(RNRgb, NamedColoursAreTheCornersOfTheCube) {
-  EXPECT_EQ(RNnull_rgb, RNblack_rgb);
+  EXPECT_EQ(c += RNRgb(0.25, 0.0, -0.5), RNRgb(0.75, 0.5, 0.0));
+  EXPECT_EQ(c -= RNred_rgb, RNRgb(-0.25, 0.5, 0.0));
+  EXPECT_EQ(c *= RNRgb(2.0, 4.0, 8.0), RNRgb(-0.5, 2.0, 0.0));
+  EXPECT_EQ(c /= 4.0, RNRgb(-0.125, 0.5, 0.0));
+  EXPECT_TRUE(c.Red() == c[0] && c.G() == 0.5 && c.Blue() == 0.0);
+  // The named colours are the corners of the unit cube.
   RNRgb sum = RNred_rgb;
-  sum += RNgreen_rgb;
-  EXPECT_EQ(sum, RNyellow_rgb);
-  sum += RNblue_rgb;
-  EXPECT_EQ(sum, RNwhite_rgb);
-  sum -= RNred_rgb;
-  EXPECT_EQ(sum, RNcyan_rgb);
+  EXPECT_EQ(sum += RNgreen_rgb, RNyellow_rgb);
+  EXPECT_EQ(sum += RNblue_rgb, RNwhite_rgb);
+  EXPECT_EQ(sum -= RNred_rgb, RNcyan_rgb);
   EXPECT_EQ(RNmagenta_rgb, RNRgb(1, 0, 1));
+  EXPECT_TRUE(RNnull_rgb == RNblack_rgb && RNblack_rgb == RNRgb(0, 0, 0));
 }

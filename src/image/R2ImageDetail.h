@@ -1,13 +1,19 @@
 #pragma once
 
-// Internal to the image readers: conversion of float samples to bytes, and the
-// grey-level normalisation shared by the PFM (single precision) and grid
-// (double precision) readers. Kept out of R2Image.h; the tests include it to
-// check the statistics directly.
+// Internal to the image readers and writers: opening files with a report,
+// conversion of float samples to bytes, and the grey-level normalisation
+// shared by the PFM (single precision) and grid (double precision) readers.
+// Kept out of R2Image.h; the tests include it to check the statistics directly.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace r2image_detail {
+
+/// fopen, printing format (with the file name for its %s) on standard error
+/// when the file cannot be opened (default: the BMP, PPM and JPEG wording).
+FILE* OpenFile(const char* filename, const char* mode,
+               const char* format = "Unable to open image file: %s");
 
 /// v truncated toward zero and clamped to [0, 255]; NaN gives 0. Every
 /// float-to-byte conversion of the readers goes through here, so that no
