@@ -7,11 +7,8 @@
 #include "linalg/LinAlgComplex.h"
 #include "linalg/LinAlgMatrixComplex.h"
 #include "linalg/LinAlgVectorReal.h"
+#include "support/DoubleLanes.h"
 #include "support/WarpixAssert.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -27,64 +24,11 @@ constexpr double kMinSpread = 1e-24;
 // collapsed onto one point); the rotation is then kept at 1.
 constexpr double kMinRigidScale = 1e-12;
 
-// Four vertices fitted side by side, one per lane: every per-vertex sum keeps
-// its order, so the results equal a one-vertex loop bit for bit, while the
-// square roots and divisions of two vertices share one vector instruction.
-#if defined(__SSE2__)
-struct Pack {
-  static constexpr int kLanes = 4;
-  __m128d m_Lo, m_Hi;
-  static Pack Load(const double* v) { return {_mm_loadu_pd(v), _mm_loadu_pd(v + 2)}; }
-  static Pack Splat(double v) { return {_mm_set1_pd(v), _mm_set1_pd(v)}; }
-  void Store(double* v) const {
-    _mm_storeu_pd(v, m_Lo);
-    _mm_storeu_pd(v + 2, m_Hi);
-  }
-};
-inline Pack operator+(Pack a, Pack b) { return {_mm_add_pd(a.m_Lo, b.m_Lo), _mm_add_pd(a.m_Hi, b.m_Hi)}; }
-inline Pack operator-(Pack a, Pack b) { return {_mm_sub_pd(a.m_Lo, b.m_Lo), _mm_sub_pd(a.m_Hi, b.m_Hi)}; }
-inline Pack operator*(Pack a, Pack b) { return {_mm_mul_pd(a.m_Lo, b.m_Lo), _mm_mul_pd(a.m_Hi, b.m_Hi)}; }
-inline Pack operator/(Pack a, Pack b) { return {_mm_div_pd(a.m_Lo, b.m_Lo), _mm_div_pd(a.m_Hi, b.m_Hi)}; }
-inline Pack Sqrt(Pack a) { return {_mm_sqrt_pd(a.m_Lo), _mm_sqrt_pd(a.m_Hi)}; }
-#else
-struct Pack {
-  static constexpr int kLanes = 4;
-  double m_V[4];
-  static Pack Load(const double* v) { return {{v[0], v[1], v[2], v[3]}}; }
-  static Pack Splat(double v) { return {{v, v, v, v}}; }
-  void Store(double* v) const {
-    for (int l = 0; l < 4; ++l) v[l] = m_V[l];
-  }
-};
-#define WARPIX_PACK_OP(op)                                         \
-  inline Pack operator op(Pack a, Pack b) {                        \
-    for (int l = 0; l < 4; ++l) a.m_V[l] = a.m_V[l] op b.m_V[l];   \
-    return a;                                                      \
-  }
-WARPIX_PACK_OP(+)
-WARPIX_PACK_OP(-)
-WARPIX_PACK_OP(*)
-WARPIX_PACK_OP(/)
-#undef WARPIX_PACK_OP
-inline Pack Sqrt(Pack a) {
-  for (int l = 0; l < 4; ++l) a.m_V[l] = std::sqrt(a.m_V[l]);
-  return a;
-}
-#endif
-
-// One vertex in the same shape, for the vertices left over.
-struct Single {
-  static constexpr int kLanes = 1;
-  double m_V;
-  static Single Load(const double* v) { return {*v}; }
-  static Single Splat(double v) { return {v}; }
-  void Store(double* v) const { *v = m_V; }
-};
-inline Single operator+(Single a, Single b) { return {a.m_V + b.m_V}; }
-inline Single operator-(Single a, Single b) { return {a.m_V - b.m_V}; }
-inline Single operator*(Single a, Single b) { return {a.m_V * b.m_V}; }
-inline Single operator/(Single a, Single b) { return {a.m_V / b.m_V}; }
-inline Single Sqrt(Single a) { return {std::sqrt(a.m_V)}; }
+// Four vertices fitted side by side, one per lane (Lanes4), and the vertices
+// left over one by one (Lanes1): every per-vertex sum keeps its order, so the
+// results equal a one-vertex loop bit for bit.
+using Pack = warpix::Lanes4;
+using Single = warpix::Lanes1;
 
 // The closed-form fit for P::kLanes vertices (rest positions x, y; images to
 // outX, outY) from m original points p and targets q, flat (x0, y0, x1, ...).

@@ -2,11 +2,8 @@
 
 #include <cmath>
 
+#include "support/DoubleLanes.h"
 #include "support/WarpixAssert.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -126,66 +123,7 @@ inline bool UsableSum(double sum) { return std::isfinite(sum) && sum != 0.0; }
 // bit for bit, while the square roots and divisions of both vertices share one
 // vector instruction. (Wider blocks were measured slower: more values than
 // vector registers.)
-#if defined(__SSE2__)
-struct Pack {
-  static constexpr int kLanes = 2;
-  __m128d m_V;
-  static Pack Load(const double* v) { return {_mm_loadu_pd(v)}; }
-  static Pack Splat(double v) { return {_mm_set1_pd(v)}; }
-  void Store(double* v) const { _mm_storeu_pd(v, m_V); }
-  // A lane mask (all bits set where true) as a bit per lane.
-  int Bits() const { return _mm_movemask_pd(m_V); }
-};
-inline Pack operator+(Pack a, Pack b) { return {_mm_add_pd(a.m_V, b.m_V)}; }
-inline Pack operator-(Pack a, Pack b) { return {_mm_sub_pd(a.m_V, b.m_V)}; }
-inline Pack operator*(Pack a, Pack b) { return {_mm_mul_pd(a.m_V, b.m_V)}; }
-inline Pack operator/(Pack a, Pack b) { return {_mm_div_pd(a.m_V, b.m_V)}; }
-inline Pack Sqrt(Pack a) { return {_mm_sqrt_pd(a.m_V)}; }
-inline Pack Equal(Pack a, Pack b) { return {_mm_cmpeq_pd(a.m_V, b.m_V)}; }
-inline Pack GreaterEqual(Pack a, Pack b) { return {_mm_cmpge_pd(a.m_V, b.m_V)}; }
-inline Pack Or(Pack a, Pack b) { return {_mm_or_pd(a.m_V, b.m_V)}; }
-// mask ? a : b, lane by lane.
-inline Pack Select(Pack mask, Pack a, Pack b) {
-  return {_mm_or_pd(_mm_and_pd(mask.m_V, a.m_V), _mm_andnot_pd(mask.m_V, b.m_V))};
-}
-#else
-struct Pack {
-  static constexpr int kLanes = 2;
-  double m_V[2];
-  static Pack Load(const double* v) { return {{v[0], v[1]}}; }
-  static Pack Splat(double v) { return {{v, v}}; }
-  void Store(double* v) const {
-    v[0] = m_V[0];
-    v[1] = m_V[1];
-  }
-  // Masks hold 1.0 where true and 0.0 where false.
-  int Bits() const { return (m_V[0] != 0.0) | (m_V[1] != 0.0) << 1; }
-};
-#define WARPIX_PACK_OP(name, expr)              \
-  inline Pack name(Pack a, Pack b) {            \
-    for (int l = 0; l < 2; ++l) {               \
-      const double x = a.m_V[l], y = b.m_V[l];  \
-      a.m_V[l] = (expr);                        \
-    }                                           \
-    return a;                                   \
-  }
-WARPIX_PACK_OP(operator+, x + y)
-WARPIX_PACK_OP(operator-, x - y)
-WARPIX_PACK_OP(operator*, x * y)
-WARPIX_PACK_OP(operator/, x / y)
-WARPIX_PACK_OP(Equal, x == y ? 1.0 : 0.0)
-WARPIX_PACK_OP(GreaterEqual, x >= y ? 1.0 : 0.0)
-WARPIX_PACK_OP(Or, (x != 0.0 || y != 0.0) ? 1.0 : 0.0)
-#undef WARPIX_PACK_OP
-inline Pack Sqrt(Pack a) {
-  for (int l = 0; l < 2; ++l) a.m_V[l] = std::sqrt(a.m_V[l]);
-  return a;
-}
-inline Pack Select(Pack mask, Pack a, Pack b) {
-  for (int l = 0; l < 2; ++l) a.m_V[l] = mask.m_V[l] != 0.0 ? a.m_V[l] : b.m_V[l];
-  return a;
-}
-#endif
+using Pack = warpix::Lanes2;
 
 // HalfAngleTan for two points at once; lanes on an edge are added to special.
 inline void HalfAngleTan(Pack dxi, Pack dyi, Pack ri, Pack dxj, Pack dyj, Pack rj,
@@ -348,24 +286,25 @@ bool DeformMeanValueCoords::CalcMVC(const std::vector<double>& ctrlPnts, double 
   const int n = static_cast<int>(ctrlPnts.size() / 2);
   std::vector<double> tangents(n);
   std::vector<double> radii(n);
+  // The offset d_k = p_k - (x, y) and its length.
+  auto offset = [&](int k, double& dx, double& dy) {
+    dx = ctrlPnts[2 * k] - x;
+    dy = ctrlPnts[2 * k + 1] - y;
+    return std::sqrt(dx * dx + dy * dy);
+  };
+  // (x, y) is control point k: its unit coordinate.
+  auto hit = [&](int k) {
+    MVC.assign(n, 0.0);
+    MVC[k] = 1.0;
+    return true;
+  };
   for (int i = 0; i < n; ++i) {
     const int j = (i + 1) % n;
-    const double dxi = ctrlPnts[2 * i] - x;
-    const double dyi = ctrlPnts[2 * i + 1] - y;
-    const double ri = std::sqrt(dxi * dxi + dyi * dyi);
-    if (ri == 0.0) {
-      MVC.assign(n, 0.0);
-      MVC[i] = 1.0;
-      return true;
-    }
-    const double dxj = ctrlPnts[2 * j] - x;
-    const double dyj = ctrlPnts[2 * j + 1] - y;
-    const double rj = std::sqrt(dxj * dxj + dyj * dyj);
-    if (rj == 0.0) {
-      MVC.assign(n, 0.0);
-      MVC[j] = 1.0;
-      return true;
-    }
+    double dxi = 0.0, dyi = 0.0, dxj = 0.0, dyj = 0.0;
+    const double ri = offset(i, dxi, dyi);
+    if (ri == 0.0) return hit(i);
+    const double rj = offset(j, dxj, dyj);
+    if (rj == 0.0) return hit(j);
     // Not wrapped: tan(alpha/2) is the same for alpha and alpha +- 2 pi.
     const double alpha = std::atan2(dyj / rj, dxj / rj) - std::atan2(dyi / ri, dxi / ri);
     tangents[i] = std::tan(alpha * 0.5);
