@@ -138,6 +138,7 @@ void Warpixator::ClearControls(bool save) {
   }
 
   m_bNeedsUpdate = true;
+  m_bDeformPending = false;
   m_iSelectedPoint = -1;
   Deform();
 
@@ -210,12 +211,14 @@ void Warpixator::MoveSelectedControlPoint(double x, double y) {
   if (!(x > 0.0 && x < 1.0 && y > 0.0 && y < 1.0)) return;
   m_ControlPointsNewPos[2 * m_iSelectedPoint] = x;
   m_ControlPointsNewPos[2 * m_iSelectedPoint + 1] = y;
+  m_bDeformPending = !m_bNeedsUpdate;
   Deform();
 }
 
 void Warpixator::MoveAllControlPoints(std::vector<double>& ctrlpnts) {
   WARPIX_ASSERT(ctrlpnts.size()==m_ControlPointsNewPos.size());
   m_ControlPointsNewPos = ctrlpnts;
+  m_bDeformPending = !m_bNeedsUpdate;
   Deform();
 }
 
@@ -236,6 +239,7 @@ void Warpixator::InitializeCtrlPntState(std::vector<double>& origVals,
   }
   m_iSelectedPoint = -1;
   m_bNeedsUpdate = true;
+  m_bDeformPending = false;
   PrepareDeformator();
   Deform();
 }
@@ -323,8 +327,15 @@ bool Warpixator::IsTransparent(int x, int y) {
 // ---------------------------------------------------------------------------
 // Drawing (fixed-function OpenGL and GLU)
 
-void Warpixator::Draw(WarpixWindow* window) {
+void Warpixator::PrepareFrame() {
   m_bNeedsUpdate = true;
+  if (!m_bDeformPending) return;
+  m_bDeformPending = false;
+  Deform();
+}
+
+void Warpixator::Draw(WarpixWindow* window) {
+  PrepareFrame();
   glDisable(GL_DEPTH_TEST);
   if (m_bLoadTexture) LoadIntoTexture();
   DrawAsTexture();

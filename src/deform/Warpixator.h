@@ -86,11 +86,14 @@ class Warpixator {
   /// m_fControlPointRadius (ties: lower index); both coordinates negative deselect.
   virtual void SelectControlPoint(double x, double y);
   /// Moves the selected target to (x, y) and deforms, only when 0 < x, y < 1.
+  /// A move that a coalescing Deform skips is deformed by the next draw.
   virtual void MoveSelectedControlPoint(double x, double y);
-  /// Replaces every target coordinate and deforms; ctrlpnts must have exactly
-  /// m_ControlPointsNewPos.size() values (fatal otherwise).
+  /// Replaces every target coordinate and deforms (a skipped Deform is run by
+  /// the next draw); ctrlpnts must have exactly m_ControlPointsNewPos.size()
+  /// values (fatal otherwise).
   virtual void MoveAllControlPoints(std::vector<double>& ctrlpnts);
-  /// Uploads the texture if needed, draws the image, the markers and the name.
+  /// Brings the deformation up to date (PrepareFrame), uploads the texture if
+  /// needed, draws the image, the markers and the name.
   virtual void Draw(WarpixWindow* window);
   /// Original positions in green, targets in blue (nothing when hidden).
   virtual void DrawControlPoints(WarpixWindow* window);
@@ -144,4 +147,14 @@ class Warpixator {
  protected:
   /// Number of control points (half the length of either array).
   int NumControlPoints() const { return static_cast<int>(m_ControlPointsOrigPos.size() / 2); }
+  /// The step of Draw before any drawing: sets m_bNeedsUpdate and, when a
+  /// move arrived after the last recomputation of a coalescing Deform, runs
+  /// Deform, so the frame shows the latest targets. A method that overrides
+  /// Draw calls it first.
+  void PrepareFrame();
+
+ private:
+  // Targets changed while m_bNeedsUpdate was false, so a coalescing Deform
+  // skipped them; the next PrepareFrame deforms.
+  bool m_bDeformPending = false;
 };

@@ -7,12 +7,13 @@
 #include <random>
 #include <vector>
 
-#include "TestCommon.h"
-#include "image/R2Image.h"
+#include "DeformTesting.h"
 
 namespace {
 
-using Points = std::vector<double>;
+using deform_test::Affine;
+using deform_test::AffineMap;
+using deform_test::Points;
 using warpix_test::expectNear;
 
 const Points kSquare = {0, 0, 1, 0, 1, 1, 0, 1};
@@ -43,50 +44,35 @@ class DeformMeanValueCoordsMap : public ::testing::Test {
 
 }  // namespace
 
-TEST(DeformMeanValueCoords, CentreOfUnitSquareHasQuarterCoordinates) {
-  for (const Points& mvc : BothRoutes(kSquare, 0.5, 0.5)) {
-    expectNear(mvc, {0.25, 0.25, 0.25, 0.25}, 1e-15);
-  }
-}
-
-TEST(DeformMeanValueCoords, CoordinatesSumToOneAndReproduceThePoint) {
-  const Points inside[] = {{0.3, 0.6, 0.01, 0.99, 0.75, 0.2},
-                           {0.2, 0.2, 0.35, 0.35, 0.41, 0.41, 0.2, 0.8}};
-  const Points* polygons[] = {&kSquare, &kLShape};
-  for (int p = 0; p < 2; ++p) {
-    for (size_t k = 0; k < inside[p].size(); k += 2) {
-      for (const Points& mvc : BothRoutes(*polygons[p], inside[p][k], inside[p][k + 1])) {
-        double sum = 0, x = 0, y = 0;
-        for (size_t i = 0; i < mvc.size(); ++i) {
-          sum += mvc[i];
-          x += mvc[i] * (*polygons[p])[2 * i];
-          y += mvc[i] * (*polygons[p])[2 * i + 1];
-        }
-        EXPECT_NEAR(sum, 1.0, 1e-12);
-        EXPECT_NEAR(x, inside[p][k], 1e-12);
-        EXPECT_NEAR(y, inside[p][k + 1], 1e-12);
-      }
-    }
-  }
-}
-
-TEST(DeformMeanValueCoords, ExactHitsGiveUnitCoordinatesAndEdgesInterpolate) {
+TEST(DeformMeanValueCoords, BothRoutesSumToOneReproduceThePointAndHandleHits) {
+  // Expected coordinates (none: only the sum and the reproduction) with the
+  // tolerance of the trigonometric and of the fast route.
+  struct Case { const Points& polygon; double x, y; Points expected; double tolTrig, tolFast; };
+  const Points coincident = {0.2, 0.2, 0.8, 0.2, 0.8, 0.2, 0.5, 0.9};  // the lower index takes a hit
+  std::vector<Case> cases = {{kSquare, 0.5, 0.5, {0.25, 0.25, 0.25, 0.25}, 1e-15, 1e-15},
+                             {coincident, 0.8, 0.2, {0, 1, 0, 0}, 0, 0},
+                             // On edge 1 -> 2 and on the closing edge 3 -> 0: linear interpolation.
+                             {kSquare, 1.0, 0.25, {0, 0.75, 0.25, 0}, 1e-12, 1e-15},
+                             {kSquare, 0.0, 0.25, {0.75, 0, 0, 0.25}, 1e-12, 1e-15}};
   for (int k = 0; k < 4; ++k) {
     Points unit(4, 0.0);
     unit[k] = 1.0;
-    for (const Points& mvc : BothRoutes(kSquare, kSquare[2 * k], kSquare[2 * k + 1])) {
-      expectNear(mvc, unit, 0.0);
+    cases.push_back({kSquare, kSquare[2 * k], kSquare[2 * k + 1], unit, 0, 0});
+  }
+  for (const Points& inside : {Points{0.3, 0.6}, {0.01, 0.99}, {0.75, 0.2}}) cases.push_back({kSquare, inside[0], inside[1], {}, 0, 0});
+  for (const Points& inside : {Points{0.2, 0.2}, {0.35, 0.35}, {0.41, 0.41}, {0.2, 0.8}}) cases.push_back({kLShape, inside[0], inside[1], {}, 0, 0});
+  for (const Case& c : cases) {
+    const auto routes = BothRoutes(c.polygon, c.x, c.y);
+    for (int route = 0; route < 2; ++route) {
+      const Points& mvc = routes[route];
+      double sum = 0;
+      for (double w : mvc) sum += w;
+      double x = 0, y = 0;
+      DeformMeanValueCoords::Interpolate(c.polygon, mvc, x, y);
+      expectNear({sum, x, y}, {1, c.x, c.y}, 1e-12, "sum and reproduction");
+      if (!c.expected.empty()) expectNear(mvc, c.expected, route == 0 ? c.tolTrig : c.tolFast, "coordinates");
     }
   }
-  // Coincident points: the lower index takes the hit.
-  expectNear(BothRoutes({0.2, 0.2, 0.8, 0.2, 0.8, 0.2, 0.5, 0.9}, 0.8, 0.2)[1], {0, 1, 0, 0}, 0.0);
-  // A quarter along edge 1 -> 2 and along the closing edge 3 -> 0: linear
-  // interpolation; the trigonometric route within its unbounded tangent's rounding.
-  auto onRight = BothRoutes(kSquare, 1.0, 0.25), onLeft = BothRoutes(kSquare, 0.0, 0.25);
-  expectNear(onRight[1], {0, 0.75, 0.25, 0}, 1e-15);
-  expectNear(onRight[0], {0, 0.75, 0.25, 0}, 1e-12);
-  expectNear(onLeft[1], {0.75, 0, 0, 0.25}, 1e-15);
-  expectNear(onLeft[0], {0.75, 0, 0, 0.25}, 1e-12);
 }
 
 TEST(DeformMeanValueCoords, FastRouteMatchesTrigonometricRoute) {
@@ -126,38 +112,27 @@ TEST(DeformMeanValueCoords, InterpolateChecksShapes) {
 TEST_F(DeformMeanValueCoordsMap, ControlPointsMapExactlyToTheirTargetsAndAffineMapsAreReproduced) {
   const Points target = {0.15, 0.1, 0.8, 0.05, 0.95, 0.5, 0.45, 0.35, 0.3, 0.95, 0.1, 0.7};
   for (int k = 0; k < 6; ++k) {
-    const auto [x, y] = Map(kLShape, target, kLShape[2 * k], kLShape[2 * k + 1]);
-    EXPECT_EQ(x, target[2 * k]);
-    EXPECT_EQ(y, target[2 * k + 1]);
+    EXPECT_EQ(Map(kLShape, target, kLShape[2 * k], kLShape[2 * k + 1]),
+              std::make_pair(target[2 * k], target[2 * k + 1]));
   }
-  // Targets T(p) = M p + t (identity and translation included): interior
-  // points of the concave polygon map by T.
-  const double maps[][6] = {
-      {1, 0, 0, 1, 0, 0}, {1, 0, 0, 1, 0.05, -0.02}, {1.2, 0.3, -0.1, 0.8, 0.05, -0.02}};
-  const Points inside = {0.2, 0.2, 0.3, 0.7, 0.7, 0.3, 0.39, 0.39, 0.4, 0.25};
-  for (const auto& m : maps) {
-    Points affine;
-    for (size_t k = 0; k < kLShape.size(); k += 2) {
-      affine.push_back(m[0] * kLShape[k] + m[1] * kLShape[k + 1] + m[4]);
-      affine.push_back(m[2] * kLShape[k] + m[3] * kLShape[k + 1] + m[5]);
-    }
-    for (size_t k = 0; k < inside.size(); k += 2) {
-      const double x = inside[k], y = inside[k + 1];
-      const auto [outX, outY] = Map(kLShape, affine, x, y);
-      EXPECT_NEAR(outX, m[0] * x + m[1] * y + m[4], 1e-12) << x << ", " << y;
-      EXPECT_NEAR(outY, m[2] * x + m[3] * y + m[5], 1e-12) << x << ", " << y;
+  // Targets T(p) (identity and translation included): interior points of the
+  // concave polygon map by T.
+  for (const AffineMap& m : {AffineMap{1, 0, 0, 1, 0, 0}, AffineMap{1, 0, 0, 1, 0.05, -0.02},
+                             AffineMap{1.2, 0.3, -0.1, 0.8, 0.05, -0.02}}) {
+    for (const Points& p : {Points{0.2, 0.2}, {0.3, 0.7}, {0.7, 0.3}, {0.39, 0.39}, {0.4, 0.25}}) {
+      const auto [x, y] = Map(kLShape, Affine(kLShape, m), p[0], p[1]);
+      expectNear({x, y}, Affine(p, m), 1e-12, "affine");
     }
   }
 }
 
 TEST_F(DeformMeanValueCoordsMap, FewerThanThreePointsMoveByTheMeanDisplacement) {
   EXPECT_EQ(Map({}, {}, 0.3, 0.4), std::make_pair(0.3, 0.4));
-  const auto one = Map({0.2, 0.2}, {0.25, 0.1}, 0.3, 0.4);
-  EXPECT_NEAR(one.first, 0.35, 1e-15);
-  EXPECT_NEAR(one.second, 0.3, 1e-15);
-  const auto two = Map({0.2, 0.2, 0.8, 0.8}, {0.3, 0.2, 0.8, 0.6}, 0.3, 0.4);  // mean (0.05, -0.1)
-  EXPECT_NEAR(two.first, 0.35, 1e-15);
-  EXPECT_NEAR(two.second, 0.3, 1e-15);
+  for (const auto& [orig, target] : {std::pair<Points, Points>{{0.2, 0.2}, {0.25, 0.1}},
+                                     {{0.2, 0.2, 0.8, 0.8}, {0.3, 0.2, 0.8, 0.6}}}) {
+    const auto [x, y] = Map(orig, target, 0.3, 0.4);  // mean displacement (0.05, -0.1)
+    expectNear({x, y}, {0.35, 0.3}, 1e-15, "mean displacement");
+  }
   // Three collinear points make a degenerate polygon: still finite everywhere.
   const Points line = {0.2, 0.5, 0.5, 0.5, 0.8, 0.5}, bent = {0.2, 0.5, 0.5, 0.6, 0.8, 0.5};
   for (int i = 0; i <= 400; ++i) {
@@ -169,7 +144,7 @@ TEST_F(DeformMeanValueCoordsMap, FewerThanThreePointsMoveByTheMeanDisplacement) 
 TEST_F(DeformMeanValueCoordsMap, BatchedMeshMappingEqualsMapPointAtEveryVertex) {
   // Control points on mesh vertices, so other vertices lie on polygon edges;
   // 21 x 21 vertices cover the two-vertex blocks and the last one.
-  m_Mvc.SwitchMeshBasedDeformation(20, 20, false, false, RNRgb(0, 0, 0), -1, 0, 1, 0, 1);
+  deform_test::Mesh(m_Mvc, 20, 20);
   std::mt19937 gen(1);
   std::uniform_real_distribution<double> shift(-0.05, 0.05);
   for (const Points& orig : {Points{0.2, 0.2, 0.8, 0.2, 0.8, 0.8, 0.2, 0.8}, kLShape}) {

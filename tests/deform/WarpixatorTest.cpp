@@ -4,19 +4,27 @@
 #include <string>
 #include <vector>
 
-#include "TestCommon.h"
+#include "DeformTesting.h"
 
 namespace {
 
+using deform_test::Mesh;
+using deform_test::Points;
 using warpix_test::CoutCapture;
-using Points = std::vector<double>;
+using warpix_test::expectNear;
 
-// Counts the hook calls; its map translates by the mean control-point
-// displacement, so a save visibly moves the rest mesh.
+// Counts the hook calls and, honouring m_bNeedsUpdate like the mesh methods,
+// records the targets of every recomputation. Its map translates by the mean
+// control-point displacement, so a save visibly moves the rest mesh.
 class ProbeDeformator : public Warpixator {
  public:
+  using Warpixator::PrepareFrame;
   using Warpixator::Warpixator;
-  void Deform() override { ++m_iDeformCalls; }
+  void Deform() override {
+    ++m_iDeformCalls;
+    if (m_bNeedsUpdate) m_Computed.push_back(m_ControlPointsNewPos);
+    m_bNeedsUpdate = false;
+  }
   void PrepareDeformator() override { ++m_iPrepareCalls; }
   void MapPoint(double x, double y, double& outX, double& outY) override {
     outX = x;
@@ -28,15 +36,11 @@ class ProbeDeformator : public Warpixator {
   }
   int m_iDeformCalls = 0;
   int m_iPrepareCalls = 0;
+  std::vector<Points> m_Computed;
 };
 
 class WarpixatorTest : public ::testing::Test {
  protected:
-  void Mesh(Warpixator& d, int cols, int rows, double x0 = 0, double x1 = 1, double y0 = 0,
-            double y1 = 1) {
-    CoutCapture quiet;
-    d.SwitchMeshBasedDeformation(cols, rows, true, false, RNRgb(0, 0, 0), -1, x0, x1, y0, y1);
-  }
   // Sets the state, saves, and returns what was printed.
   std::string Save(Warpixator& d, Points orig, Points moved) {
     CoutCapture out;
@@ -53,43 +57,32 @@ class WarpixatorTest : public ::testing::Test {
   double m_fX = 0, m_fY = 0;
 };
 
-TEST_F(WarpixatorTest, TenByTenMeshIndexingAndTextureNames) {
+TEST_F(WarpixatorTest, TextureNamesMeshIndexingCountsAndCounterClockwiseHalfCells) {
   Warpixator::s_GlobalTextureID = 0;
-  Warpixator d(m_Image, "Mesh");
-  EXPECT_EQ(d.m_iTextureID, 0u);
-  EXPECT_EQ(Warpixator(m_Image, "Next").m_iTextureID, 1u);
-  Mesh(d, 10, 10);
-  ASSERT_EQ(d.m_Vertices.size(), 121u);
-  EXPECT_EQ(d.m_Faces.size(), 200u);
-  for (int i = 0; i <= 10; ++i) {
-    for (int j = 0; j <= 10; ++j) {
-      const auto& v = d.m_Vertices[11 * i + j];
-      EXPECT_EQ(v.id, 11 * i + j);
-      EXPECT_DOUBLE_EQ(v.m_fTexU, i / 10.0);
-      EXPECT_DOUBLE_EQ(v.m_fTexV, j / 10.0);
-      EXPECT_TRUE(v.m_fRestX == v.m_fTexU && v.m_fRestY == v.m_fTexV && v.m_fX == v.m_fRestX);
+  EXPECT_EQ(Warpixator(m_Image, "first").m_iTextureID, 0u);
+  EXPECT_EQ(Warpixator(m_Image, "next").m_iTextureID, 1u);
+  struct Case { int cols, rows; double x0, x1, y0, y1; size_t vertices, faces; };
+  for (const Case& c : {Case{10, 10, 0, 1, 0, 1, 121, 200}, Case{3, 2, 0.2, 0.8, 0.1, 0.9, 12, 12}}) {
+    Warpixator d(m_Image, "mesh");
+    Mesh(d, c.cols, c.rows, c.x0, c.x1, c.y0, c.y1);
+    ASSERT_TRUE(d.m_Vertices.size() == c.vertices && d.m_Faces.size() == c.faces) << c.cols;
+    const double w = (c.x1 - c.x0) / c.cols, h = (c.y1 - c.y0) / c.rows;
+    for (int i = 0, k = 0; i <= c.cols; ++i) {
+      for (int j = 0; j <= c.rows; ++j, ++k) {  // vertex (i, j) at index i (rows + 1) + j
+        const auto& v = d.m_Vertices[k];
+        EXPECT_TRUE(v.id == k && v.m_fX == v.m_fRestX && v.m_fY == v.m_fRestY) << k;
+        expectNear({v.m_fTexU, v.m_fTexV, v.m_fRestX, v.m_fRestY},
+                   {i / double(c.cols), j / double(c.rows), c.x0 + i * w, c.y0 + j * h}, 1e-15);
+      }
+    }
+    for (const auto& f : d.m_Faces) {
+      const auto &a = d.m_Vertices[f.m_iV0], &b = d.m_Vertices[f.m_iV1], &e = d.m_Vertices[f.m_iV2];
+      EXPECT_NEAR((b.m_fRestX - a.m_fRestX) * (e.m_fRestY - a.m_fRestY) -
+                      (e.m_fRestX - a.m_fRestX) * (b.m_fRestY - a.m_fRestY),
+                  w * h, 1e-12);  // twice the area: half of one cell, counter-clockwise
     }
   }
-}
-
-TEST_F(WarpixatorTest, CellsOverRectSplitIntoCounterClockwiseHalves) {
-  Warpixator d(m_Image, "rect");
-  Mesh(d, 3, 2, 0.2, 0.8, 0.1, 0.9);
-  EXPECT_EQ(d.m_Vertices.size(), 12u);
-  ASSERT_EQ(d.m_Faces.size(), 12u);
-  for (const auto& f : d.m_Faces) {
-    const auto &a = d.m_Vertices[f.m_iV0], &b = d.m_Vertices[f.m_iV1], &c = d.m_Vertices[f.m_iV2];
-    const double twiceArea = (b.m_fRestX - a.m_fRestX) * (c.m_fRestY - a.m_fRestY) -
-                             (c.m_fRestX - a.m_fRestX) * (b.m_fRestY - a.m_fRestY);
-    EXPECT_NEAR(twiceArea, 0.2 * 0.4, 1e-12);  // one 0.2 x 0.4 cell, counter-clockwise
-  }
-  const auto& v = d.m_Vertices[4];  // i = 1, j = 1: texture (1/3, 1/2)
-  EXPECT_DOUBLE_EQ(v.m_fTexU, 1.0 / 3.0);
-  EXPECT_DOUBLE_EQ(v.m_fRestX, 0.4);
-  EXPECT_DOUBLE_EQ(v.m_fRestY, 0.5);
-}
-
-TEST_F(WarpixatorTest, ResolutionsBelowOneGiveNoTrianglesAndNoNaN) {
+  // Counts below 1: no triangles, and no division by zero.
   Warpixator zeroCols(m_Image, "a"), negative(m_Image, "b");
   Mesh(zeroCols, 0, 3);
   Mesh(negative, 3, -1);
@@ -115,19 +108,28 @@ TEST_F(WarpixatorTest, SelectionSearchesTargetsWithinRadius) {
   EXPECT_EQ(d.m_iSelectedPoint, -1);
 }
 
-TEST_F(WarpixatorTest, MovesStayStrictlyInsideUnitSquare) {
+TEST_F(WarpixatorTest, MovesInsideTheSquareOnlyAndEveryFrameShowsTheLatestTargets) {
   ProbeDeformator d(m_Image, "m");
   d.AddControlPoint(0.5, 0.5, &m_fX, &m_fY);
   d.MoveSelectedControlPoint(0.6, 0.6);  // nothing selected
   d.SelectControlPoint(0.5, 0.5);
-  for (Points p : {Points{1.0, 0.5}, Points{0.5, 0.0}, Points{-0.1, 0.5}, Points{0.5, 1.2}}) {
-    d.MoveSelectedControlPoint(p[0], p[1]);
+  for (double bad : {1.0, 0.0, -0.1, 1.2}) {  // on or beyond the border: nothing computed
+    d.MoveSelectedControlPoint(bad, 0.5);
+    d.MoveSelectedControlPoint(0.5, bad);
   }
-  EXPECT_EQ(d.m_iDeformCalls, 0);
-  d.MoveSelectedControlPoint(0.999, 0.001);
-  EXPECT_EQ(d.m_iDeformCalls, 1);
-  EXPECT_EQ(d.m_ControlPointsNewPos, (Points{0.999, 0.001}));
-  Points tooLong{0.1, 0.1, 0.2, 0.2};
+  // At most one recomputation between two frames; what waits is computed by the frame.
+  for (double x : {0.999, 0.7, 0.8}) d.MoveSelectedControlPoint(x, 0.001);
+  d.PrepareFrame();
+  d.PrepareFrame();  // nothing moved: nothing computed
+  Points first{0.3, 0.4}, second{0.35, 0.45}, tooLong{0.1, 0.1, 0.2, 0.2};
+  d.MoveAllControlPoints(first);  // after a frame without recomputation: at once
+  d.MoveAllControlPoints(second);
+  d.PrepareFrame();
+  d.MoveSelectedControlPoint(0.2, 0.5);
+  d.ClearControls(false);  // deforms the waiting targets itself
+  d.PrepareFrame();
+  EXPECT_EQ(d.m_Computed,
+            (std::vector<Points>{{0.999, 0.001}, {0.8, 0.001}, first, second, {0.2, 0.5}}));
   EXPECT_DEATH(d.MoveAllControlPoints(tooLong),
                "ctrlpnts\\.size\\(\\)==m_ControlPointsNewPos\\.size\\(\\)");
 }

@@ -66,18 +66,14 @@ grep -q "WARNING" "$OUT" && fail "placing the points printed a warning"
 pass "space snaps to mesh vertices and places the points in every cell"
 
 # Drag point 3 from (7/32, 25/32) to (17/32, 25/32) in the Null cell (bottom
-# left, y from the top 760 - 320 v): the polygon stays convex. The last step
-# comes after a pause, so that it is deformed after a drawn frame (a
-# deformation runs at most once per frame).
+# left, y from the top 760 - 320 v): the polygon stays convex. The frame
+# after the drag shows its last position.
 mouse_to 110 510
 xdotool mousedown 1
-for at in 135 160 185 209; do
+for at in 135 160 185 210; do
   sleep 0.03
   mouse_to $at 510
 done
-sleep 0.2
-mouse_to 210 510
-sleep 0.2
 xdotool mouseup 1
 key p
 wait_line $'\tDeformCtrlPnts\t['
