@@ -2,6 +2,7 @@
 
 #include <GL/glut.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -37,13 +38,14 @@ WarpixWindow::~WarpixWindow() { delete m_pAnimationStream; }
 void WarpixWindow::AddDeformator(Warpixator* deformator) { m_Deformators.push_back(deformator); }
 
 int WarpixWindow::WarnAboutHiddenDeformators() const {
-  const int cells = m_iCols * m_iRows;
-  const int hidden = static_cast<int>(m_Deformators.size()) - cells;
+  // In 64 bits: a large grid from the parameter file must not overflow.
+  const long long cells = static_cast<long long>(m_iCols) * m_iRows;
+  const long long hidden = static_cast<long long>(m_Deformators.size()) - cells;
   if (hidden <= 0) return 0;
   std::cout << "[WARNING] " << m_Deformators.size() << " deformators for " << cells
             << " cells: " << hidden << " not visible (they still receive every input)"
             << std::endl;
-  return hidden;
+  return static_cast<int>(hidden);
 }
 
 void WarpixWindow::EnterGlutLoop(int argc, char const** argv, char const* animationFile,
@@ -194,7 +196,9 @@ int WarpixWindow::ConvertToWarpixatorCoords(double x, double y, double& outX, do
   // pan this is the plain inner-part mapping of the unzoomed cell.
   outX = (x - ((i + margin) * cellWidth + m_fTranslateX)) / (cellWidth * f * m_fZoom);
   outY = (y - ((j + margin) * cellHeight + m_fTranslateY)) / (cellHeight * f * m_fZoom);
-  return m_iCols * j + i;
+  // A position far outside a large grid has no cell whose index fits an int.
+  const long long index = static_cast<long long>(m_iCols) * j + i;
+  return index >= INT_MIN && index <= INT_MAX ? static_cast<int>(index) : -1;
 }
 
 void WarpixWindow::SelectControlPoint(double x, double y) {
