@@ -30,8 +30,6 @@ TEST(Main, MissingParameterFileWithoutOverrides) {
 
 TEST(Main, RequiredGeneralKeys) {
   TempFile file("main_required.params");
-  const std::string complete =
-      "WindowDims [ 400 300 ]\nColsRows [ 2 1 ]\nImage x.jpg\nDeformators [ A ]\n";
   struct Case {
     std::string text;
     std::string message;  // an [ERROR] line expected before the fatal report, if any
@@ -54,7 +52,6 @@ TEST(Main, RequiredGeneralKeys) {
       EXPECT_TRUE(Contains(r.output, c.message)) << c.text;
     }
   }
-  (void)complete;
 }
 
 TEST(Main, OverridesReachTheGeneralChecks) {
