@@ -4,32 +4,16 @@
 # them, and a last line without a final newline still written.
 source "$(dirname "$0")/lib.sh"
 
-write_params "$WORK/run.params" <<P
-General:
-  WindowDims [ 600 300 ]
-  ColsRows [ 2 1 ]
-  Image $SRC/examples/demo.jpg
-  Deformators [ Pixel Inset ]
-  AnimationFile run1.anim
-  AnimationOutput frames/run1_
-Pixel:
-  Type NullDeformator
-Inset:
-  Type NullDeformator
-  DeformSetting InsetMesh
-InsetMesh:
-  DeformType DEFORM_REGULAR_MESH
-  MeshResolution [ 10 10 ]
-  DefaultRect [ 0.25 0.75 0.25 0.75 ]
-  DrawMesh false
-  WhiteToTransparent false
-P
+{
+  general 600 300 2 1 "Pixel Inset" AnimationFile run1.anim AnimationOutput frames/run1_
+  null_modules Pixel Inset
+  echo "  DeformSetting InsetMesh"
+  mesh_setting InsetMesh "0.25 0.75 0.25 0.75"
+} >"$WORK/run.params"
 # One point; a blank line (no frame number) and a line with an extra value.
 printf '0.1 0.1\n0.1 0.1\n0.12 0.1\n\n0.14 0.1\n0.16 0.1 0.5\n' >"$WORK/run1.anim"
 
-start_warpix run.params
-wait_window
-wait_line "Animation Terminated!"
+play run.params
 expect_line "Initializing anim: 2 2"
 ls "$WORK/frames" >"$WORK/frames.list"
 printf 'run1_Anim%06d.jpg\n' 0 1 2 3 | diff - "$WORK/frames.list" || fail "frame files differ"
@@ -76,15 +60,11 @@ done
 expect_colour "$F1" 68 54 "$RED" 45 "no marker at frame 3's position in frame 1"
 pass "frame n shows the n-th accepted line"
 
-key Escape
-wait_exit 5
-[ "$STATUS" -eq 0 ] || fail "Escape ended with status $STATUS"
+quit
 
 # "h" hides the grey square and the outline (live frames).
-live_script "$WORK/live.anim"
 rm -rf "$WORK/frames" && mkdir -p "$FRAMES"
-start_warpix run.params -General AnimationFile live.anim -General AnimationOutput frames/
-wait_window
+start_live run.params -General AnimationFile live.anim -General AnimationOutput frames/
 capture "$WORK/shown.jpg"
 expect_colour "$WORK/shown.jpg" 354 150 "$GREY" 8 "grey before h"
 key h
@@ -92,18 +72,14 @@ capture "$WORK/hidden.jpg"
 expect_colour "$WORK/hidden.jpg" 354 150 "$WHITE" 8 "background hidden by h"
 for x in 329 330 331; do expect_colour "$WORK/hidden.jpg" $x 150 "$WHITE" 20 "outline hidden by h"; done
 expect_colour "$WORK/hidden.jpg" 416 116 "$RED" 45 "picture still drawn"
-key Escape
-wait_exit 5
+quit
 pass "h hides the cell background and outline"
 
 # No final newline: the last line's frame is still written; no AnimationOutput
 # writes into the current directory.
 printf '0.1 0.1\n0.1 0.1\n0.2 0.1' >"$WORK/run2.anim"
-start_warpix run.params -General AnimationFile run2.anim -General AnimationOutput ''
-wait_window
-wait_line "Animation Terminated!"
+play run.params -General AnimationFile run2.anim -General AnimationOutput ''
 [ -e "$WORK/Anim000000.jpg" ] && [ -e "$WORK/Anim000001.jpg" ] && [ ! -e "$WORK/Anim000002.jpg" ] ||
   fail "expected Anim000000.jpg and Anim000001.jpg in the working directory"
-key Escape
-wait_exit 5
+quit
 pass "last line without newline is written"

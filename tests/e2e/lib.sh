@@ -48,6 +48,33 @@ pass() { echo "ok: $*"; }
 # Writes a parameter file: write_params <file> <<EOF ... EOF
 write_params() { cat >"$1"; }
 
+# general <width> <height> <cols> <rows> "<deformators>" [<key> <value>]...:
+# prints the General module of a parameter file: window size, grid, the
+# bundled picture, the deformators, then the further keys in order.
+general() {
+  printf 'General:\n  WindowDims [ %s %s ]\n  ColsRows [ %s %s ]\n  Image %s\n  Deformators [ %s ]\n' \
+    "$1" "$2" "$3" "$4" "$SRC/examples/demo.jpg" "$5"
+  shift 5
+  while [ $# -ge 2 ]; do
+    printf '  %s %s\n' "$1" "$2"
+    shift 2
+  done
+}
+
+# null_modules <name>...: prints a NullDeformator module for each name.
+null_modules() {
+  local name
+  for name in "$@"; do printf '%s:\n  Type NullDeformator\n' "$name"; done
+}
+
+# mesh_setting <name> [<DefaultRect values>] [<WhiteToTransparent>]: prints a
+# regular 10 x 10 mesh setting, mesh lines off (default: 0 1 0 1, false).
+mesh_setting() {
+  printf '%s:\n  DeformType DEFORM_REGULAR_MESH\n  MeshResolution [ 10 10 ]\n' "$1"
+  printf '  DefaultRect [ %s ]\n  DrawMesh false\n  WhiteToTransparent %s\n' \
+    "${2:-0 1 0 1}" "${3:-false}"
+}
+
 # start_warpix <args...>: runs the program in $WORK in its own process group.
 start_warpix() {
   : >"$OUT"
@@ -115,6 +142,31 @@ run_to_end() {
   shift
   start_warpix "$@"
   wait_exit "$limit"
+}
+
+# play <args...>: starts the program, waits for its window and for the end of
+# its scripted animation.
+play() {
+  start_warpix "$@"
+  wait_window
+  wait_line "Animation Terminated!"
+}
+
+# start_live <args...>: writes live.anim (see live_script), starts the program
+# (its parameters or arguments name live.anim with AnimationOutput frames/),
+# and waits for its window and the start of the animation.
+start_live() {
+  live_script "$WORK/live.anim"
+  start_warpix "$@"
+  wait_window
+  wait_line "Initializing anim: 0 0"
+}
+
+# quit: Escape ends the program with status 0.
+quit() {
+  key Escape
+  wait_exit 5
+  [ "$STATUS" -eq 0 ] || fail "Escape ended with status $STATUS"
 }
 
 # key <keysym...>: presses keys in the focused window.

@@ -5,31 +5,13 @@
 # parameter file.
 source "$(dirname "$0")/lib.sh"
 
-write_params "$WORK/run.params" <<P
-General:
-  WindowDims [ 800 400 ]
-  ColsRows [ 2 1 ]
-  Image $SRC/examples/demo.jpg
-  Deformators [ First Second ]
-  DeformSetting Mesh
-  AnimationFile live.anim
-  AnimationOutput frames/
-First:
-  Type NullDeformator
-Second:
-  Type NullDeformator
-Mesh:
-  DeformType DEFORM_REGULAR_MESH
-  MeshResolution [ 10 10 ]
-  DefaultRect [ 0 1 0 1 ]
-  DrawMesh false
-  WhiteToTransparent false
-P
-live_script "$WORK/live.anim"
-
-start_warpix run.params
-wait_window
-wait_line "Initializing anim: 0 0"
+{
+  general 800 400 2 1 "First Second" DeformSetting Mesh AnimationFile live.anim \
+    AnimationOutput frames/
+  null_modules First Second
+  mesh_setting Mesh
+} >"$WORK/run.params"
+start_live run.params
 
 # Window pixel (500, 100) of an 800 x 400 window with 2 x 1 cells lies in
 # cell 1 at ((0.625 - 0.55) / 0.4, (0.75 - 0.1) / 0.8) = (3/16, 13/16); "p"
@@ -91,9 +73,7 @@ wait_line $'\tInitCtrlPnts\t[]' 2
 expect_line $'\tInitCtrlPnts\t[0.5 0.5 ]'
 pass "c clears"
 
-key Escape
-wait_exit 5
-[ "$STATUS" -eq 0 ] || fail "Escape ended with status $STATUS"
+quit
 
 # The printed history, given back as the History key, replays the same step.
 # shellcheck disable=SC2086
@@ -101,7 +81,5 @@ start_warpix run.params -General AnimationFile none -General History [ $HISTORY 
 wait_window
 [ "$(count_lines "Loading History")" -eq 2 ] || fail "Loading History expected twice"
 [ "$(count_lines $'\tHistory [2 0.1875 0.8125 0.25 0.9375]')" -eq 2 ] || fail "replayed history differs"
-key Escape
-wait_exit 5
-[ "$STATUS" -eq 0 ] || fail "Escape ended with status $STATUS"
+quit
 pass "history replays from the parameter file"

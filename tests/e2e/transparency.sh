@@ -4,36 +4,19 @@
 # transparent.
 source "$(dirname "$0")/lib.sh"
 
-write_params "$WORK/run.params" <<P
-General:
-  WindowDims [ 600 300 ]
-  ColsRows [ 2 1 ]
-  Image $SRC/examples/demo.jpg
-  Deformators [ Pixel Mesh ]
-  DeformSetting Clear
-  AnimationFile one.anim
-  AnimationOutput frames/
-Pixel:
-  Type NullDeformator
-  DeformSetting PixelMode
-Mesh:
-  Type NullDeformator
-PixelMode:
-  DeformType DEFORM_PIXEL
-Clear:
-  DeformType DEFORM_REGULAR_MESH
-  MeshResolution [ 10 10 ]
-  DefaultRect [ 0 1 0 1 ]
-  DrawMesh false
-  WhiteToTransparent true
-  TransparentColor [ 1 1 1 ]
-  TransparencyThreshold 0.2
-P
+{
+  general 600 300 2 1 "Pixel Mesh" DeformSetting Clear AnimationFile one.anim \
+    AnimationOutput frames/
+  null_modules Pixel
+  echo "  DeformSetting PixelMode"
+  null_modules Mesh
+  printf 'PixelMode:\n  DeformType DEFORM_PIXEL\n'
+  mesh_setting Clear "0 1 0 1" true
+  printf '  TransparentColor [ 1 1 1 ]\n  TransparencyThreshold 0.2\n'
+} >"$WORK/run.params"
 printf '0.9 0.1\n0.9 0.1\n' >"$WORK/one.anim"
 
-start_warpix run.params
-wait_window
-wait_line "Animation Terminated!"
+play run.params
 [ "$(count_lines "NTransparent: ")" -eq 1 ] || fail "one texture with transparency expected"
 expect_line "NTransparent: 1"
 F0=$WORK/frames/Anim000000.jpg
@@ -41,16 +24,11 @@ F0=$WORK/frames/Anim000000.jpg
 expect_colour "$F0" 150 150 "$WHITE" 12 "pixel mode draws the white disc"
 expect_colour "$F0" 450 150 "$GREY" 12 "mesh mode shows the background through the disc"
 expect_colour "$F0" 382 82 "$RED" 40 "opaque picture around it"
-key Escape
-wait_exit 5
-[ "$STATUS" -eq 0 ] || fail "Escape ended with status $STATUS"
+quit
 pass "a colour in the picture is transparent in mesh mode"
 
-start_warpix run.params -Clear TransparentColor [ 1 0 1 ] -Clear TransparencyThreshold 0.05
-wait_window
-wait_line "Animation Terminated!"
+play run.params -Clear TransparentColor [ 1 0 1 ] -Clear TransparencyThreshold 0.05
 expect_line "NTransparent: 0"
 expect_colour "$F0" 450 150 "$WHITE" 12 "nothing transparent"
-key Escape
-wait_exit 5
+quit
 pass "a colour absent from the picture"
