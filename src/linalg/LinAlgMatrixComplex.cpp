@@ -45,22 +45,24 @@ int QueriedWorkSize(const LinAlgComplex& work) {
   return lwork > 1 ? lwork : 1;
 }
 
-// "re", "re+imi" or "re-imi" (the minus sign is the number's own).
-void PrintElement(const LinAlgComplex& z) {
-  std::cout << z.m_fRe;
-  if (z.m_fIm > 0)
-    std::cout << "+" << z.m_fIm << "i";
-  else if (z.m_fIm < 0)
-    std::cout << z.m_fIm << "i";
-  else if (z.m_fIm != z.m_fIm)  // NaN: show it rather than drop it
-    std::cout << "+" << z.m_fIm << "i";
+// The modulus that wins `replaces(modulus, running value)` in a row-by-row
+// scan starting from element (0, 0).
+template <class Replaces>
+double ExtremeModulus(LinAlgMatrixComplex& a, Replaces replaces) {
+  double best = a(0, 0).Power();
+  for (int i = 0; i < a.Rows(); ++i)
+    for (int j = 0; j < a.Cols(); ++j) {
+      const double modulus = a(i, j).Power();
+      if (replaces(modulus, best)) best = modulus;
+    }
+  return best;
 }
 
 }  // namespace
 
-std::map<int, std::map<int, std::vector<LinAlgComplex>>> LinAlgMatrixComplex::m_LapackComplexWorkspaces;
-std::map<int, std::map<int, std::vector<double>>> LinAlgMatrixComplex::m_LapackWorkspaces;
-std::map<int, std::map<int, std::vector<int>>> LinAlgMatrixComplex::m_LapackIntWorkspaces;
+LinAlgWorkspaceCache<LinAlgComplex> LinAlgMatrixComplex::m_LapackComplexWorkspaces;
+LinAlgWorkspaceCache<double> LinAlgMatrixComplex::m_LapackWorkspaces;
+LinAlgWorkspaceCache<int> LinAlgMatrixComplex::m_LapackIntWorkspaces;
 
 LinAlgMatrixComplex::LinAlgMatrixComplex(int m, int n) : m_pData(nullptr), m(m), n(n) {
   WARPIX_ASSERT(m>=0 && n>=0);
@@ -120,7 +122,7 @@ void LinAlgMatrixComplex::PrintMatlab() {
     std::cout << "[";
     for (int j = 0; j < n; ++j) {
       if (j > 0) std::cout << ", ";
-      PrintElement((*this)(i, j));
+      PrintMatlabElement((*this)(i, j));
     }
     std::cout << "];";
   }
@@ -261,39 +263,21 @@ bool LinAlgMatrixComplex::SVDDecomposeDestructive(LinAlgMatrixComplex& U, LinAlg
 }
 
 double LinAlgMatrixComplex::GetMax() {
-  double best = (*this)(0, 0).Power();
-  for (int i = 0; i < m; ++i)
-    for (int j = 0; j < n; ++j) {
-      const double modulus = (*this)(i, j).Power();
-      if (modulus >= best) best = modulus;
-    }
-  return best;
+  return ExtremeModulus(*this, [](double a, double best) { return a >= best; });
 }
 
 double LinAlgMatrixComplex::GetMin() {
-  double best = (*this)(0, 0).Power();
-  for (int i = 0; i < m; ++i)
-    for (int j = 0; j < n; ++j) {
-      const double modulus = (*this)(i, j).Power();
-      if (modulus <= best) best = modulus;
-    }
-  return best;
+  return ExtremeModulus(*this, [](double a, double best) { return a <= best; });
 }
 
 LinAlgComplex* LinAlgMatrixComplex::GetLapackComplexWorkspace(int size, int slot) {
-  std::vector<LinAlgComplex>& buffer = m_LapackComplexWorkspaces[slot][size];
-  if (buffer.empty()) buffer.resize(size > 0 ? size : 1);
-  return buffer.data();
+  return m_LapackComplexWorkspaces.Get(size, slot);
 }
 
 double* LinAlgMatrixComplex::GetLapackWorkspace(int size, int slot) {
-  std::vector<double>& buffer = m_LapackWorkspaces[slot][size];
-  if (buffer.empty()) buffer.resize(size > 0 ? size : 1);
-  return buffer.data();
+  return m_LapackWorkspaces.Get(size, slot);
 }
 
 int* LinAlgMatrixComplex::GetLapackIntWorkspace(int size, int slot) {
-  std::vector<int>& buffer = m_LapackIntWorkspaces[slot][size];
-  if (buffer.empty()) buffer.resize(size > 0 ? size : 1);
-  return buffer.data();
+  return m_LapackIntWorkspaces.Get(size, slot);
 }

@@ -1,10 +1,8 @@
 #pragma once
 
-#include <map>
-#include <vector>
-
 #include "linalg/LinAlgComplex.h"
 #include "linalg/LinAlgVectorComplex.h"
+#include "linalg/LinAlgWorkspaceCache.h"
 
 /// Dense complex matrix, column-major: element (i, j) lives at index i + m*j
 /// and the array goes to CBLAS and LAPACK unchanged with leading dimension m.
@@ -87,7 +85,7 @@ class LinAlgMatrixComplex {
   int m;
   int n;
 
-  static std::map<int, std::map<int, std::vector<LinAlgComplex>>> m_LapackComplexWorkspaces;
-  static std::map<int, std::map<int, std::vector<double>>> m_LapackWorkspaces;
-  static std::map<int, std::map<int, std::vector<int>>> m_LapackIntWorkspaces;
+  static LinAlgWorkspaceCache<LinAlgComplex> m_LapackComplexWorkspaces;
+  static LinAlgWorkspaceCache<double> m_LapackWorkspaces;
+  static LinAlgWorkspaceCache<int> m_LapackIntWorkspaces;
 };

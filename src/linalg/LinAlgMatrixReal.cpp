@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <vector>
 
 #include "linalg/LinAlgBackend.h"
 #include "linalg/LinAlgVectorReal.h"
@@ -46,6 +47,22 @@ struct Sortable {
   bool operator<(const Sortable& other) const { return key < other.key; }
 };
 
+// The element that wins `replaces(element, running value)` in a row-by-row
+// scan from element (0, 0); its position goes to row/col when not null. With
+// a non-strict test ties go to the last element, and (0, 0) always writes.
+template <class Replaces>
+double Extreme(LinAlgMatrixReal& a, int* row, int* col, Replaces replaces) {
+  double best = a(0, 0);
+  for (int i = 0; i < a.Rows(); ++i)
+    for (int j = 0; j < a.Cols(); ++j)
+      if (replaces(a(i, j), best)) {
+        best = a(i, j);
+        if (row != nullptr) *row = i;
+        if (col != nullptr) *col = j;
+      }
+  return best;
+}
+
 // LAPACK's answer to a workspace query, as a usable buffer length.
 int QueriedWorkSize(double work) {
   const int lwork = static_cast<int>(work);
@@ -54,8 +71,8 @@ int QueriedWorkSize(double work) {
 
 }  // namespace
 
-std::map<int, std::map<int, std::vector<double>>> LinAlgMatrixReal::m_LapackWorkspaces;
-std::map<int, std::map<int, std::vector<int>>> LinAlgMatrixReal::m_LapackIntWorkspaces;
+LinAlgWorkspaceCache<double> LinAlgMatrixReal::m_LapackWorkspaces;
+LinAlgWorkspaceCache<int> LinAlgMatrixReal::m_LapackIntWorkspaces;
 
 LinAlgMatrixReal::LinAlgMatrixReal(int m, int n, double value)
     : m(m), n(n), m_pData(nullptr), m_bOwnsData(true) {
@@ -141,6 +158,12 @@ void LinAlgMatrixReal::Multiply(LinAlgMatrixReal& m2, LinAlgMatrixReal& trg) {
 void LinAlgMatrixReal::Multiply(LinAlgVectorReal& v, LinAlgVectorReal& vTrg) {
   WARPIX_ASSERT(v.m==n && vTrg.m==m);
   if (m == 0) return;
+  // With no columns BLAS returns at once without applying beta: the product
+  // of an empty sum is still zero.
+  if (n == 0) {
+    vTrg.SetAll(0.0);
+    return;
+  }
   LinAlgEnsureBackend();
   cblas_dgemv(CblasColMajor, CblasNoTrans, m, n, 1.0, m_pData, m, v.m_pData, 1, 0.0,
               vTrg.m_pData, 1);
@@ -281,27 +304,11 @@ bool LinAlgMatrixReal::SVDDecomposeDestructive(LinAlgMatrixReal& U, LinAlgVector
 }
 
 double LinAlgMatrixReal::GetMax(int* row, int* col) {
-  double best = (*this)(0, 0);
-  for (int i = 0; i < m; ++i)
-    for (int j = 0; j < n; ++j)
-      if ((*this)(i, j) >= best) {
-        best = (*this)(i, j);
-        if (row != nullptr) *row = i;
-        if (col != nullptr) *col = j;
-      }
-  return best;
+  return Extreme(*this, row, col, [](double a, double best) { return a >= best; });
 }
 
 double LinAlgMatrixReal::GetMin(int* row, int* col) {
-  double best = (*this)(0, 0);
-  for (int i = 0; i < m; ++i)
-    for (int j = 0; j < n; ++j)
-      if ((*this)(i, j) <= best) {
-        best = (*this)(i, j);
-        if (row != nullptr) *row = i;
-        if (col != nullptr) *col = j;
-      }
-  return best;
+  return Extreme(*this, row, col, [](double a, double best) { return a <= best; });
 }
 
 double LinAlgMatrixReal::Norm(double p) {
@@ -374,13 +381,9 @@ int LinAlgMatrixReal::ReadMatrixASCII(const char* fileName) {
 }
 
 double* LinAlgMatrixReal::GetLapackWorkspace(int size, int slot) {
-  std::vector<double>& buffer = m_LapackWorkspaces[slot][size];
-  if (buffer.empty()) buffer.resize(size > 0 ? size : 1);
-  return buffer.data();
+  return m_LapackWorkspaces.Get(size, slot);
 }
 
 int* LinAlgMatrixReal::GetLapackIntWorkspace(int size, int slot) {
-  std::vector<int>& buffer = m_LapackIntWorkspaces[slot][size];
-  if (buffer.empty()) buffer.resize(size > 0 ? size : 1);
-  return buffer.data();
+  return m_LapackIntWorkspaces.Get(size, slot);
 }

@@ -1,7 +1,6 @@
 #pragma once
 
-#include <map>
-#include <vector>
+#include "linalg/LinAlgWorkspaceCache.h"
 
 class LinAlgVectorReal;
 
@@ -114,6 +113,6 @@ class LinAlgMatrixReal {
   double* m_pData;
   bool m_bOwnsData;
 
-  static std::map<int, std::map<int, std::vector<double>>> m_LapackWorkspaces;
-  static std::map<int, std::map<int, std::vector<int>>> m_LapackIntWorkspaces;
+  static LinAlgWorkspaceCache<double> m_LapackWorkspaces;
+  static LinAlgWorkspaceCache<int> m_LapackIntWorkspaces;
 };

@@ -4,10 +4,7 @@
 
 #include "support/WarpixAssert.h"
 
-namespace {
-
-// "re", "re+imi" or "re-imi" (the minus sign is the number's own).
-void PrintElement(const LinAlgComplex& z) {
+void PrintMatlabElement(const LinAlgComplex& z) {
   std::cout << z.m_fRe;
   if (z.m_fIm > 0)
     std::cout << "+" << z.m_fIm << "i";
@@ -16,8 +13,6 @@ void PrintElement(const LinAlgComplex& z) {
   else if (z.m_fIm != z.m_fIm)  // NaN: show it rather than drop it
     std::cout << "+" << z.m_fIm << "i";
 }
-
-}  // namespace
 
 LinAlgVectorComplex::LinAlgVectorComplex(int m) : m(m), m_pData(nullptr) {
   WARPIX_ASSERT(m>0);
@@ -66,7 +61,7 @@ void LinAlgVectorComplex::PrintMatlab() const {
   std::cout << "[ ";
   for (int i = 0; i < m; ++i) {
     if (i > 0) std::cout << ", ";
-    PrintElement(m_pData[i]);
+    PrintMatlabElement(m_pData[i]);
   }
   std::cout << "]" << std::flush;
 }

@@ -4,6 +4,11 @@
 
 class LinAlgMatrixComplex;
 
+/// Writes one element of a Matlab-style dump to standard output: "re",
+/// "re+imi" or "re-imi" (the minus sign is the number's own); a NaN
+/// imaginary part is shown as "+nani" rather than dropped.
+void PrintMatlabElement(const LinAlgComplex& z);
+
 /// Dense complex vector, all elements 0 + 0i at construction. Elements are
 /// index-checked (fatal "i<m && i>=0").
 class LinAlgVectorComplex {
