@@ -96,8 +96,10 @@ TYPED_TEST(LinAlgMatrixCommon, SolveDispatchesByShapeAndSatisfiesNormalEquations
   const int shapes[][2] = {{1, 1}, {2, 2}, {5, 5}, {17, 17}, {64, 64}, {3, 2}, {8, 3}, {13, 4}};
   for (const auto& shape : shapes) {
     const int m = shape[0], n = shape[1];
-    auto a = this->RandomMatrix(m, n, n), b = this->RandomVector(m), x = TypeParam::Zeros(n);
-    const auto original(a), bBefore(b);
+    auto a = this->RandomMatrix(m, n, n);
+    auto b = this->RandomVector(m), x = TypeParam::Zeros(n);
+    const auto original(a);
+    const auto bBefore(b);
     ASSERT_TRUE(a.Solve(b, x)) << m << "x" << n;
     const auto r = this->Residual(original, x, bBefore);
     for (int j = 0; j < n; ++j) {
@@ -120,13 +122,15 @@ TYPED_TEST(LinAlgMatrixCommon, InverseOrReportedFailure) {
   // singular square systems fail with a message instead of stopping the program
   auto a = TypeParam::Zeros(2, 2);
   a(0, 0) = 1; a(0, 1) = 2; a(1, 0) = 2; a(1, 1) = 4;
-  auto copy(a), b = this->RandomVector(2), x = TypeParam::Zeros(2);
+  auto copy(a);
+  auto b = this->RandomVector(2), x = TypeParam::Zeros(2);
   testing::internal::CaptureStderr();
   EXPECT_FALSE(a.SolveLUDestructive(b, x));
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "[ERROR] Error solving system of equations: 2\n");
   EXPECT_FALSE(copy.Inverse());
   // rank-deficient least squares: failure, x untouched
-  auto tall = TypeParam::Zeros(3, 2), b3 = this->RandomVector(3), x2 = TypeParam::Zeros(2);
+  auto tall = TypeParam::Zeros(3, 2);
+  auto b3 = this->RandomVector(3), x2 = TypeParam::Zeros(2);
   for (int i = 0; i < 3; ++i) tall(i, 0) = 1;
   x2(0) = 7;
   EXPECT_FALSE(tall.LeastSquaresQRDestructive(b3, x2));
@@ -166,17 +170,15 @@ TEST(LinAlgWorkspaces, SharedPerExactSlotAndSize) {
   check(LinAlgMatrixComplex::GetLapackWorkspace, "complex's real");
   check(LinAlgMatrixComplex::GetLapackIntWorkspace, "complex's int");
   // the complex matrix's caches are its own; its complex buffers start at 0 + 0i
-  EXPECT_NE(LinAlgMatrixReal::GetLapackWorkspace(23, 7), LinAlgMatrixComplex::GetLapackWorkspace(23, 7));
-  EXPECT_NE(LinAlgMatrixReal::GetLapackIntWorkspace(23, 7), LinAlgMatrixComplex::GetLapackIntWorkspace(23, 7));
+  EXPECT_TRUE(LinAlgMatrixReal::GetLapackWorkspace(23, 7) != LinAlgMatrixComplex::GetLapackWorkspace(23, 7) &&
+              LinAlgMatrixReal::GetLapackIntWorkspace(23, 7) != LinAlgMatrixComplex::GetLapackIntWorkspace(23, 7));
   EXPECT_TRUE(LinAlgMatrixComplex::GetLapackComplexWorkspace(29, 7)[28] == LinAlgComplex(0, 0));
 }
 
 // Every dump writes exactly these texts (no line end where none is shown).
 TEST(LinAlgDumps, ExactTexts) {
   LinAlgMatrixReal r(2, 2, 0.0);
-  r(0, 0) = 1; r(0, 1) = 2; r(1, 0) = 3; r(1, 1) = 4;
-  LinAlgMatrixReal small(r);
-  small(0, 0) = 0.001; small(0, 1) = 0.01; small(1, 0) = -0.5;  // 0.01 itself is printed
+  r(0, 0) = 0.001; r(0, 1) = 0.01; r(1, 0) = -0.5; r(1, 1) = 4;  // 0.01 itself is printed
   const LinAlgVectorReal v(std::vector<double>{0.001, -2, 1.0 / 3});
   LinAlgMatrixComplex z(2, 2);
   z(0, 0) = LinAlgComplex(1, 2); z(0, 1) = LinAlgComplex(0.001, 0);
@@ -184,8 +186,8 @@ TEST(LinAlgDumps, ExactTexts) {
   LinAlgVectorComplex w(3);
   w(0) = LinAlgComplex(1, 0); w(1) = LinAlgComplex(2, -3); w(2) = LinAlgComplex(0.5, 0.25);
   const std::pair<std::function<void()>, const char*> cases[] = {
-      {[&] { r.PrintMatlab(); }, "[1 2 ;3 4 ]"},
-      {[&] { small.PrintMatrix(0.01); }, "[\t0*\t0.01\t]\n[\t-0.5\t4\t]\n\n"},
+      {[&] { r.PrintMatlab(); }, "[0.001 0.01 ;-0.5 4 ]"},
+      {[&] { r.PrintMatrix(0.01); }, "[\t0*\t0.01\t]\n[\t-0.5\t4\t]\n\n"},
       {[&] { v.PrintMatlab(0.01); }, "[ 0 -2 0.333333 ]"},
       {[&] { z.PrintMatrix(0.01); }, "[\t1+2i\t0*\t]\n[\t-1-0.5i\t0+0.01i\t]\n\n"},
       {[&] { z.PrintMatlab(); }, "[[1+2i, 0.001];[-1-0.5i, 0+0.01i];]"},
