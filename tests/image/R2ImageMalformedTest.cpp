@@ -141,11 +141,11 @@ TEST(R2ImageMalformed, EveryPrefixOfAValidFileIsRefused) {
 }
 
 TEST(R2ImageMalformed, MissingFilesAndEmptyImagesAreReported) {
-  for (const auto& [name, message] : {std::pair{"/nonexistent/a.bmp", "Unable to open image file: /nonexistent/a.bmp"},
-                                      {"/nonexistent/a.pfm", "Unable to open image: /nonexistent/a.pfm\n"},
-                                      {"/nonexistent/a.raw", "Unable to open raw image file /nonexistent/a.raw"}}) {
+  for (const auto& c : {std::pair{"/nonexistent/a.bmp", "Unable to open image file: /nonexistent/a.bmp"},
+                        {"/nonexistent/a.pfm", "Unable to open image: /nonexistent/a.pfm\n"},
+                        {"/nonexistent/a.raw", "Unable to open raw image file /nonexistent/a.raw"}}) {
     R2Image image;
-    EXPECT_EQ(StderrOf([&] { EXPECT_EQ(image.Read(name), 0); }), message);
+    EXPECT_EQ(StderrOf([&] { EXPECT_EQ(image.Read(c.first), 0); }), c.second);
   }
   R2Image image;
   const std::string grid = StderrOf([&] { EXPECT_EQ(image.Read("/nonexistent/a.grd"), 0); });
