@@ -4,6 +4,7 @@
 // the standard streams, and scratch files.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <csignal>
@@ -39,11 +40,13 @@ class CoutCapture {
   std::streambuf* m_Old;
 };
 
-/// A file path in the test's temporary directory, removed on destruction.
+/// A file path in the temporary directory, unique to this process (tests run
+/// in parallel processes), removed on destruction.
 class TempFile {
  public:
   explicit TempFile(const std::string& name)
-      : m_Path(std::string(::testing::TempDir()) + "warpix_" + name) {}
+      : m_Path(std::string(::testing::TempDir()) + "warpix_" + std::to_string(getpid()) + "_" +
+               name) {}
   ~TempFile() { std::remove(m_Path.c_str()); }
   const std::string& path() const { return m_Path; }
   const char* c_str() const { return m_Path.c_str(); }
