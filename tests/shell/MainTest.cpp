@@ -4,63 +4,48 @@
 
 namespace {
 
-using warpix_test::RunResult;
 using warpix_test::RunWarpix;
 using warpix_test::TempFile;
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
+// Expects the run to print every part and to end with the given status.
+void ExpectRun(const std::string& args, const std::vector<std::string>& parts, int status) {
+  const warpix_test::RunResult r = RunWarpix(args);
+  for (const std::string& part : parts)
+    EXPECT_NE(r.output.find(part), std::string::npos) << args << "\n" << r.output;
+  EXPECT_EQ(r.status, status) << args;
 }
 
-TEST(Main, NoArgumentPrintsUsageThenFatal) {
-  RunResult r = RunWarpix("");
-  EXPECT_TRUE(Contains(r.output, "Usage: warpix <parameter file> [-Module Key Value ...]\n"));
-  EXPECT_TRUE(Contains(r.output, "argc>=2"));
-  EXPECT_EQ(r.status, 128 + SIGABRT);
+TEST(Main, CommandLineErrors) {
+  ExpectRun("", {"Usage: warpix <parameter file> [-Module Key Value ...]\n", "(argc>=2)"},
+            128 + SIGABRT);
+  ExpectRun("/nonexistent/run.params",
+            {"[ERROR] Param File does not exist and no command line arguments provided: "
+             "/nonexistent/run.params\n",
+             "(false), function ParamParser"},
+            128 + SIGABRT);
 }
 
-TEST(Main, MissingParameterFileWithoutOverrides) {
-  RunResult r = RunWarpix("/nonexistent/run.params");
-  EXPECT_TRUE(Contains(r.output,
-                       "[ERROR] Param File does not exist and no command line arguments "
-                       "provided: /nonexistent/run.params\n"));
-  EXPECT_TRUE(Contains(r.output, "(false), function ParamParser"));
-  EXPECT_EQ(r.status, 128 + SIGABRT);
-}
-
-TEST(Main, RequiredGeneralKeys) {
+TEST(Main, RequiredGeneralKeysAndImage) {
   TempFile file("main_required.params");
-  struct Case {
-    std::string text;
-    std::string message;  // an [ERROR] line expected before the fatal report, if any
-  };
-  const std::vector<Case> cases = {
-      {"ColsRows [ 2 1 ]\nImage x.jpg\nDeformators [ A ]\n", ""},
-      {"WindowDims [ 400 x ]\nColsRows [ 2 1 ]\nImage x.jpg\nDeformators [ A ]\n", ""},
-      {"WindowDims 400\nColsRows [ 2 1 ]\nImage x.jpg\nDeformators [ A ]\n", "WindowDims"},
-      {"WindowDims [ 400 300 ]\nColsRows [ 0 1 ]\nImage x.jpg\nDeformators [ A ]\n", "ColsRows"},
-      {"WindowDims [ 400 300 ]\nColsRows [ 2 1 ]\nDeformators [ A ]\n", ""},
-      {"WindowDims [ 400 300 ]\nColsRows [ 2 1 ]\nImage x.jpg\n", ""},
-  };
-  for (const Case& c : cases) {
-    file.write(c.text);
-    RunResult r = RunWarpix(file.path());
-    EXPECT_TRUE(Contains(r.output, "(valid), function main")) << c.text << r.output;
-    EXPECT_EQ(r.status, 128 + SIGABRT) << c.text;
-    if (!c.message.empty()) {
-      EXPECT_TRUE(Contains(r.output, "[ERROR] ")) << c.text;
-      EXPECT_TRUE(Contains(r.output, c.message)) << c.text;
-    }
+  const std::string dims = "WindowDims [ 400 300 ]\n", grid = "ColsRows [ 2 1 ]\n";
+  const std::string image = "Image x.jpg\n", names = "Deformators [ A ]\n";
+  // Each case: the file, and an [ERROR] text expected before the fatal "valid".
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {grid + image + names, ""},
+      {"WindowDims [ 400 x ]\n" + grid + image + names, ""},
+      {"WindowDims 400\n" + grid + image + names, "[ERROR] General WindowDims"},
+      {dims + "ColsRows [ 0 1 ]\n" + image + names, "[ERROR] General ColsRows"},
+      {dims + grid + names, ""},
+      {dims + grid + image, ""}};
+  for (const auto& [text, error] : cases) {
+    file.write(text);
+    ExpectRun(file.path(), {error, "(valid), function main"}, 128 + SIGABRT);
   }
-}
-
-TEST(Main, OverridesReachTheGeneralChecks) {
-  TempFile file("main_override.params");
-  file.write("WindowDims [ 400 300 ]\nColsRows [ 2 1 ]\nDeformators [ A ]\n");
-  // Image is missing from the file; an override supplies it, so the run gets
-  // past the key checks (it then fails on the missing image file, not on "valid").
-  RunResult r = RunWarpix(file.path() + " -General Image /nonexistent/x.jpg");
-  EXPECT_FALSE(Contains(r.output, "(valid), function main")) << r.output;
+  // An override supplies the missing Image; the unreadable picture then ends
+  // the run with status 1 instead of showing an empty image.
+  file.write(dims + grid + names);
+  ExpectRun(file.path() + " -General Image /nonexistent/x.jpg",
+            {"[ERROR] Cannot read image /nonexistent/x.jpg\n"}, 1);
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
 #include "shell/TimeProfiler.h"
+#include <functional>
+
 #include "TestCommon.h"
 
 namespace {
@@ -15,25 +17,17 @@ class TimeProfilerTest : public ::testing::Test {
   TimeProfiler profiler{FakeClock};
 };
 
-TEST_F(TimeProfilerTest, FinishAddsElapsedMinusOneTick) {
-  profiler.startedProcess("solve");
-  g_Now = 1050001;
-  profiler.finishedProcess("solve", false);
-  EXPECT_EQ(profiler.getTotalProcessLengthInCycles("solve"), 1050000);
-  EXPECT_EQ(profiler.getTotalProcessLengthInSeconds("solve"), "1.050s");
-  EXPECT_EQ(profiler.getTotalProcessLengthInSecondsInt("solve"), 1);
-  // Finishing a process that is not running takes one tick off.
-  profiler.finishedProcess("solve", false);
-  EXPECT_EQ(profiler.getTotalProcessLengthInCycles("solve"), 1049999);
-}
-
-TEST_F(TimeProfilerTest, RestartingCountsTheIntervalOnce) {
+TEST_F(TimeProfilerTest, TotalsCountEachIntervalOnceMinusOneTick) {
   profiler.startedProcess("a");
   g_Now = 101;
-  profiler.startedProcess("a");  // finishes silently: +100
-  g_Now = 302;
-  profiler.finishedProcess("a", false);  // +200
-  EXPECT_EQ(profiler.getTotalProcessLengthInCycles("a"), 300);
+  profiler.startedProcess("a");  // restarting finishes silently: +100
+  g_Now = 1050202;
+  profiler.finishedProcess("a", false);  // +1050100
+  EXPECT_EQ(profiler.getTotalProcessLengthInCycles("a"), 1050200);
+  EXPECT_EQ(profiler.getTotalProcessLengthInSeconds("a"), "1.050s");
+  EXPECT_EQ(profiler.getTotalProcessLengthInSecondsInt("a"), 1);
+  profiler.finishedProcess("a", false);  // not running: one tick off
+  EXPECT_EQ(profiler.getTotalProcessLengthInCycles("a"), 1050199);
 }
 
 TEST_F(TimeProfilerTest, FinishedLineAndProfileText) {
@@ -44,44 +38,28 @@ TEST_F(TimeProfilerTest, FinishedLineAndProfileText) {
   profiler.finishedProcess("solve step", true);
   EXPECT_EQ(capture.str(), ">>>>>>> Finished: solve step - 2.000s\n");
   EXPECT_EQ(profiler.getTotalProcessLengthInSeconds("never"), "0.000s");  // creates it
-  EXPECT_EQ(profiler.profile(),
-            "Time Profile:\n    never \t 0.000s\n    solve_step \t 2.000s\n");
+  EXPECT_EQ(profiler.profile(), "Time Profile:\n    never \t 0.000s\n    solve_step \t 2.000s\n");
 }
 
-TEST_F(TimeProfilerTest, ProgressBar) {
+TEST_F(TimeProfilerTest, ProgressDisplays) {
   profiler.startedProcess("p");
   g_Now = 4000001;
-  CoutCapture capture;
-  profiler.WriteProgress("p", 10, 40);
-  EXPECT_EQ(capture.str(),
-            "\r[++++++++++" + std::string(30, ' ') + "] N=30 T={4s | 12s}    ");
-}
-
-TEST_F(TimeProfilerTest, ProgressBarEdges) {
-  CoutCapture capture;
-  profiler.WriteProgress("p", 5, 5);
-  EXPECT_EQ(capture.str(), "\r[" + std::string(40, '+') + "] N=0 T={0s | 0s}    ");
-  CoutCapture zero;
-  profiler.WriteProgress("q", 0, 3);
-  EXPECT_NE(zero.str().find("T={0s | -1s}"), std::string::npos);
-  CoutCapture nothing;
-  profiler.WriteProgress("r", 1, 0);  // no division by zero, no output
-  EXPECT_EQ(nothing.str(), "");
-}
-
-TEST_F(TimeProfilerTest, IntermediateTimes) {
   ZelStringList names;
-  names.push_back("a");
-  names.push_back("b");
-  profiler.startedProcess("a");
-  profiler.startedProcess("b");
-  g_Now = 6000001;
-  CoutCapture capture;
-  profiler.WriteIntermediateTimes(names, 2);
-  EXPECT_EQ(capture.str(), "\r[3s\t3s\t] / 2");
-  CoutCapture nothing;
-  profiler.WriteIntermediateTimes(names, 0);
-  EXPECT_EQ(nothing.str(), "");
+  names.push_back("p");
+  const std::vector<std::pair<std::function<void()>, std::string>> cases = {
+      {[&] { profiler.WriteProgress("p", 10, 40); },
+       "\r[" + std::string(10, '+') + std::string(30, ' ') + "] N=30 T={4s | 12s}    "},
+      {[&] { profiler.WriteProgress("q", 5, 5); }, "\r[" + std::string(40, '+') + "] N=0 T={0s | 0s}    "},
+      {[&] { profiler.WriteProgress("r", 0, 3); }, "\r[" + std::string(40, ' ') + "] N=3 T={0s | -1s}    "},
+      {[&] { profiler.WriteProgress("r", 1, 0); }, ""},  // no division by zero
+      // 4000000 ticks, then a finish right after the restart takes one off: 3 s / 2.
+      {[&] { profiler.WriteIntermediateTimes(names, 2); }, "\r[1s\t] / 2"},
+      {[&] { profiler.WriteIntermediateTimes(names, 0); }, ""}};
+  for (const auto& [call, expected] : cases) {
+    CoutCapture capture;
+    call();
+    EXPECT_EQ(capture.str(), expected);
+  }
 }
 
 }  // namespace
