@@ -10,49 +10,38 @@ namespace {
 
 using deform_test::Mesh;
 using deform_test::Points;
+using deform_test::Positions;
 using warpix_test::CoutCapture;
-using warpix_test::expectNear;
 
-// Counts the hook calls and, honouring m_bNeedsUpdate like the mesh methods,
-// records the targets of every recomputation. Its map translates by the mean
-// control-point displacement, so a save visibly moves the rest mesh.
+// Records the targets of every recomputation, honouring m_bNeedsUpdate like
+// the mesh methods. Its map translates by the displacement of control point 0,
+// so a save visibly moves the rest mesh.
 class ProbeDeformator : public Warpixator {
  public:
   using Warpixator::PrepareFrame;
   using Warpixator::Warpixator;
   void Deform() override {
-    ++m_iDeformCalls;
     if (m_bNeedsUpdate) m_Computed.push_back(m_ControlPointsNewPos);
     m_bNeedsUpdate = false;
   }
-  void PrepareDeformator() override { ++m_iPrepareCalls; }
   void MapPoint(double x, double y, double& outX, double& outY) override {
-    outX = x;
-    outY = y;
-    for (int k = 0, n = NumControlPoints(); k < 2 * n; k += 2) {
-      outX += (m_ControlPointsNewPos[k] - m_ControlPointsOrigPos[k]) / n;
-      outY += (m_ControlPointsNewPos[k + 1] - m_ControlPointsOrigPos[k + 1]) / n;
-    }
+    const bool any = NumControlPoints() > 0;
+    outX = x + (any ? m_ControlPointsNewPos[0] - m_ControlPointsOrigPos[0] : 0.0);
+    outY = y + (any ? m_ControlPointsNewPos[1] - m_ControlPointsOrigPos[1] : 0.0);
   }
-  int m_iDeformCalls = 0;
-  int m_iPrepareCalls = 0;
   std::vector<Points> m_Computed;
 };
 
+// Sets the state, saves, and returns what was printed.
+std::string Save(Warpixator& d, Points orig, Points moved) {
+  CoutCapture out;
+  d.InitializeCtrlPntState(orig, moved);
+  d.ClearControls(true);
+  return out.str();
+}
+
 class WarpixatorTest : public ::testing::Test {
  protected:
-  // Sets the state, saves, and returns what was printed.
-  std::string Save(Warpixator& d, Points orig, Points moved) {
-    CoutCapture out;
-    d.InitializeCtrlPntState(orig, moved);
-    d.ClearControls(true);
-    return out.str();
-  }
-  static Points Rest(const Warpixator& d) {
-    Points out;
-    for (const auto& v : d.m_Vertices) out.insert(out.end(), {v.m_fRestX, v.m_fRestY});
-    return out;
-  }
   R2Image m_Image{4, 4, 3};
   double m_fX = 0, m_fY = 0;
 };
@@ -66,20 +55,18 @@ TEST_F(WarpixatorTest, TextureNamesMeshIndexingCountsAndCounterClockwiseHalfCell
     Warpixator d(m_Image, "mesh");
     Mesh(d, c.cols, c.rows, c.x0, c.x1, c.y0, c.y1);
     ASSERT_TRUE(d.m_Vertices.size() == c.vertices && d.m_Faces.size() == c.faces) << c.cols;
+    EXPECT_EQ(Positions(d, false), Positions(d));
     const double w = (c.x1 - c.x0) / c.cols, h = (c.y1 - c.y0) / c.rows;
-    for (int i = 0, k = 0; i <= c.cols; ++i) {
-      for (int j = 0; j <= c.rows; ++j, ++k) {  // vertex (i, j) at index i (rows + 1) + j
-        const auto& v = d.m_Vertices[k];
-        EXPECT_TRUE(v.id == k && v.m_fX == v.m_fRestX && v.m_fY == v.m_fRestY) << k;
-        expectNear({v.m_fTexU, v.m_fTexV, v.m_fRestX, v.m_fRestY},
-                   {i / double(c.cols), j / double(c.rows), c.x0 + i * w, c.y0 + j * h}, 1e-15);
-      }
+    for (int k = 0; k < int(c.vertices); ++k) {  // vertex (i, j) at index k = i (rows + 1) + j
+      const auto& v = d.m_Vertices[k];
+      const int i = k / (c.rows + 1), j = k % (c.rows + 1);
+      warpix_test::expectNear({double(v.id), v.m_fTexU, v.m_fTexV, v.m_fRestX, v.m_fRestY},
+                              {double(k), i / double(c.cols), j / double(c.rows), c.x0 + i * w, c.y0 + j * h}, 1e-15);
     }
-    for (const auto& f : d.m_Faces) {
+    for (const auto& f : d.m_Faces) {  // twice the area: half of one cell, counter-clockwise
       const auto &a = d.m_Vertices[f.m_iV0], &b = d.m_Vertices[f.m_iV1], &e = d.m_Vertices[f.m_iV2];
       EXPECT_NEAR((b.m_fRestX - a.m_fRestX) * (e.m_fRestY - a.m_fRestY) -
-                      (e.m_fRestX - a.m_fRestX) * (b.m_fRestY - a.m_fRestY),
-                  w * h, 1e-12);  // twice the area: half of one cell, counter-clockwise
+                  (e.m_fRestX - a.m_fRestX) * (b.m_fRestY - a.m_fRestY), w * h, 1e-12);
     }
   }
   // Counts below 1: no triangles, and no division by zero.
@@ -87,22 +74,19 @@ TEST_F(WarpixatorTest, TextureNamesMeshIndexingCountsAndCounterClockwiseHalfCell
   Mesh(zeroCols, 0, 3);
   Mesh(negative, 3, -1);
   EXPECT_TRUE(zeroCols.m_Faces.empty() && negative.m_Faces.empty() && negative.m_Vertices.empty());
-  EXPECT_EQ(Rest(zeroCols), (Points{0, 0, 0, 1.0 / 3, 0, 2.0 / 3, 0, 1}));
+  EXPECT_EQ(Positions(zeroCols), (Points{0, 0, 0, 1.0 / 3, 0, 2.0 / 3, 0, 1}));
 }
 
 TEST_F(WarpixatorTest, SelectionSearchesTargetsWithinRadius) {
   Warpixator d(m_Image, "s");
   for (double x : {0.0, 0.5, 0.5}) d.AddControlPoint(x, 0.5, &m_fX, &m_fY);
-  d.SelectControlPoint(0.01, 0.5);  // exactly one radius from point 0
-  EXPECT_EQ(d.m_iSelectedPoint, 0);
-  d.SelectControlPoint(0.01 + 1e-9, 0.5);
-  EXPECT_EQ(d.m_iSelectedPoint, -1);
-  d.SelectControlPoint(0.5, 0.505);
-  EXPECT_EQ(d.m_iSelectedPoint, 1);  // tie: the lower index
-  d.SelectControlPoint(-0.005, 0.5);
-  EXPECT_EQ(d.m_iSelectedPoint, 0);  // one negative coordinate still searches
-  d.SelectControlPoint(-0.001, -0.001);
-  EXPECT_EQ(d.m_iSelectedPoint, -1);
+  // Exactly one radius from point 0, slightly farther, a tie (the lower index),
+  // one negative coordinate (still searches), both negative (deselects).
+  struct Case { double x, y; int selected; };
+  for (const Case& c : {Case{0.01, 0.5, 0}, {0.01 + 1e-9, 0.5, -1}, {0.5, 0.505, 1}, {-0.005, 0.5, 0}, {-0.001, -0.001, -1}}) {
+    d.SelectControlPoint(c.x, c.y);
+    EXPECT_EQ(d.m_iSelectedPoint, c.selected) << c.x << ", " << c.y;
+  }
   d.m_ControlPointsNewPos[2] = d.m_ControlPointsNewPos[4] = 0.8;
   d.SelectControlPoint(0.5, 0.5);  // originals cannot be picked
   EXPECT_EQ(d.m_iSelectedPoint, -1);
@@ -128,72 +112,57 @@ TEST_F(WarpixatorTest, MovesInsideTheSquareOnlyAndEveryFrameShowsTheLatestTarget
   d.MoveSelectedControlPoint(0.2, 0.5);
   d.ClearControls(false);  // deforms the waiting targets itself
   d.PrepareFrame();
-  EXPECT_EQ(d.m_Computed,
-            (std::vector<Points>{{0.999, 0.001}, {0.8, 0.001}, first, second, {0.2, 0.5}}));
-  EXPECT_DEATH(d.MoveAllControlPoints(tooLong),
-               "ctrlpnts\\.size\\(\\)==m_ControlPointsNewPos\\.size\\(\\)");
-}
+  EXPECT_EQ(d.m_Computed, (std::vector<Points>{{0.999, 0.001}, {0.8, 0.001}, first, second, {0.2, 0.5}}));
+  EXPECT_DEATH(d.MoveAllControlPoints(tooLong), "ctrlpnts\\.size\\(\\)==m_ControlPointsNewPos\\.size\\(\\)");
 
-TEST_F(WarpixatorTest, InitialStateMovesGivenPairsAndPrints) {
-  ProbeDeformator d(m_Image, "i");
+  // An initial state: given pairs moved (a target on the border ignored), then deformed once more.
+  ProbeDeformator i(m_Image, "i"), p(m_Image, "p");
   Points orig{0.5, 0.5, 0.2, 0.3}, moved{0.6, 0.5}, outside{1.0, 0.5};
-  d.InitializeCtrlPntState(orig, moved);
-  EXPECT_EQ(d.m_ControlPointsNewPos, (Points{0.6, 0.5, 0.2, 0.3}));
-  EXPECT_TRUE(d.m_iSelectedPoint == -1 && d.m_iDeformCalls == 2 && d.m_iPrepareCalls == 3);
-  CoutCapture out;
-  d.PrintCtrlPntState();
-  EXPECT_EQ(out.str(), "\tInitCtrlPnts\t[0.5 0.5 0.2 0.3 ]\n\tDeformCtrlPnts\t[0.6 0.5 0.2 0.3 ]\n");
-  ProbeDeformator p(m_Image, "p");
+  i.InitializeCtrlPntState(orig, moved);
   p.InitializeCtrlPntState(moved, outside);
-  EXPECT_EQ(p.m_ControlPointsNewPos, moved);  // a target on the border is ignored
+  EXPECT_TRUE(i.m_Computed == std::vector<Points>(2, {0.6, 0.5, 0.2, 0.3}) && p.m_ControlPointsNewPos == moved);
+  EXPECT_EQ(i.m_iSelectedPoint, -1);
+  CoutCapture out;
+  i.PrintCtrlPntState();
+  EXPECT_EQ(out.str(), "\tInitCtrlPnts\t[0.5 0.5 0.2 0.3 ]\n\tDeformCtrlPnts\t[0.6 0.5 0.2 0.3 ]\n");
   EXPECT_DEATH(p.InitializeCtrlPntState(moved, orig), "newVals\\.size\\(\\) <= origVals\\.size\\(\\)");
 }
 
-TEST_F(WarpixatorTest, SaveMakesDeformedMeshTheRestMesh) {
-  ProbeDeformator d(m_Image, "save");
-  Mesh(d, 2, 2);
-  const Points before = Rest(d);
-  EXPECT_EQ(Save(d, {0.25, 0.5}, {0.375, 0.5}),
-            "Deformation History:\n\tHistory [2 0.25 0.5 0.375 0.5]\n");
-  EXPECT_TRUE(d.m_ControlPointsOrigPos.empty() && d.m_ControlPointsNewPos.empty());
-  for (size_t k = 0; k < d.m_Vertices.size(); ++k) {
-    EXPECT_TRUE(d.m_Vertices[k].m_fRestX == d.m_Vertices[k].m_fX);
-    EXPECT_DOUBLE_EQ(d.m_Vertices[k].m_fRestX, before[2 * k] + 0.125);
-  }
-}
-
-TEST_F(WarpixatorTest, HistoryTextAndRoundTrip) {
-  ProbeDeformator original(m_Image, "a"), replayed(m_Image, "b");
+TEST_F(WarpixatorTest, SavesMakeTheDeformedMeshTheRestMeshAndReplayFromTheHistory) {
+  ProbeDeformator original(m_Image, "a"), replayed(m_Image, "b"), pixel(m_Image, "Pixel");
   Mesh(original, 3, 3);
   Mesh(replayed, 3, 3);
-  Save(original, {0.2, 0.3, 0.6, 0.7}, {0.25, 0.3, 0.6, 0.75});
-  std::string printed = Save(original, {0.5, 0.5, 0.8, 0.2}, {0.5, 0.55, 0.8, 0.2});
-  const std::string tokens = "4 0.2 0.3 0.6 0.7 0.25 0.3 0.6 0.75 4 0.5 0.5 0.8 0.2 0.5 0.55 0.8 0.2";
+  const Points before = Positions(original);
+  EXPECT_EQ(Save(original, {0.25, 0.5}, {0.375, 0.5}), "Deformation History:\n\tHistory [2 0.25 0.5 0.375 0.5]\n");
+  EXPECT_TRUE(original.m_ControlPointsOrigPos.empty() && original.m_ControlPointsNewPos.empty());
+  EXPECT_EQ(Positions(original, false), Positions(original));
+  warpix_test::expectNear(Positions(original), deform_test::Affine(before, {1, 0, 0, 1, 0.125, 0}), 1e-15);
+  const std::string printed = Save(original, {0.5, 0.5, 0.8, 0.2}, {0.5, 0.55, 0.8, 0.2});
+  const std::string tokens = "2 0.25 0.5 0.375 0.5 4 0.5 0.5 0.8 0.2 0.5 0.55 0.8 0.2";
   EXPECT_EQ(printed, "Deformation History:\n\tHistory [" + tokens + "]\n");
   replayed.m_History = ZelString(tokens).split(" ");
-  CoutCapture out;
-  replayed.DeformUsingHistory();
-  EXPECT_EQ(out.str().substr(out.str().rfind("Deformation")), printed);  // each step once
-  EXPECT_EQ(Rest(replayed), Rest(original));
-  EXPECT_NE(Save(original, {1.0 / 3.0, 0.00001}, {}).find(" 2 0.333333 1e-05 0.333333 1e-05]"),
-            std::string::npos);
-}
+  {
+    CoutCapture out;
+    replayed.DeformUsingHistory();
+    EXPECT_EQ(out.str().substr(out.str().rfind("Deformation")), printed);  // each step once
+  }
+  EXPECT_EQ(Positions(replayed), Positions(original));
+  EXPECT_NE(Save(original, {1.0 / 3.0, 0.00001}, {}).find(" 2 0.333333 1e-05 0.333333 1e-05]"), std::string::npos);
 
-TEST_F(WarpixatorTest, EmptySaveRecordsZeroAndPixelModeSavesNothing) {
-  Warpixator mesh(m_Image, "zero");
-  Mesh(mesh, 2, 2);
-  const Points rest = Rest(mesh);
-  EXPECT_EQ(Save(mesh, {}, {}), "Deformation History:\n\tHistory [0]\n");
+  // An empty save records "0", whose replay changes nothing; pixel mode saves and replays nothing.
+  ProbeDeformator empty(m_Image, "zero");
+  Mesh(empty, 2, 2);
+  const Points rest = Positions(empty);
+  EXPECT_EQ(Save(empty, {}, {}), "Deformation History:\n\tHistory [0]\n");
   CoutCapture out;
-  mesh.DeformUsingHistory();  // replays the one empty step
-  EXPECT_TRUE(mesh.m_History.join(" ") == "0" && Rest(mesh) == rest);
-  ProbeDeformator pixel(m_Image, "Pixel");
+  empty.DeformUsingHistory();
+  EXPECT_TRUE(empty.m_History.join(" ") == "0" && Positions(empty) == rest);
   EXPECT_EQ(Save(pixel, {0.5, 0.5}, {}).rfind("[WARNING] Pixel: nothing saved", 0), 0u);
   pixel.m_History = ZelString("2 0.1 0.1 0.2 0.2").split(" ");
   pixel.DeformUsingHistory();
   EXPECT_EQ(out.str(), "Deformation History:\n\tHistory [0]\n[WARNING] Pixel: History not "
                        "replayed, replaying needs DEFORM_REGULAR_MESH mode\n");
-  EXPECT_TRUE(pixel.m_ControlPointsOrigPos.size() == 2 && pixel.m_iDeformCalls == 1);
+  EXPECT_TRUE(pixel.m_ControlPointsOrigPos.size() == 2 && pixel.m_Computed.size() == 1);
 }
 
 TEST_F(WarpixatorTest, MalformedHistoriesReportThenStop) {
@@ -209,8 +178,8 @@ TEST_F(WarpixatorTest, MalformedHistoriesReportThenStop) {
   for (const auto& [history, expected] : cases) {
     d.m_History = ZelString(history).split(" ");
     // The child writes its console to standard error, where the matcher looks.
-    EXPECT_DEATH((std::cout.rdbuf(std::cerr.rdbuf()), d.DeformUsingHistory()),
-                 "\\[ERROR\\] History: .*" + expected) << history;
+    EXPECT_DEATH((std::cout.rdbuf(std::cerr.rdbuf()), d.DeformUsingHistory()), "\\[ERROR\\] History: .*" + expected)
+        << history;
   }
 }
 
@@ -220,14 +189,13 @@ TEST_F(WarpixatorTest, TransparencyIsAnInclusiveColourDistance) {
   d.m_fTransparencyThreshold = 0.625;
   EXPECT_FALSE(d.IsTransparent(0.0, 0.0, 0.0));  // switched off
   d.m_bWhiteToTransparent = true;
-  // (0, 0.375, 0.5) is exactly 0.625 from black: a 3-4-5 triangle of dyadic values.
+  // (0, 0.375, 0.5) is exactly 0.625 from black (a 3-4-5 triangle of dyadic values); one step less excludes it.
   EXPECT_TRUE(d.IsTransparent(0.0, 0.375, 0.5));
   d.m_fTransparencyThreshold = std::nextafter(0.625, 0.0);
   EXPECT_FALSE(d.IsTransparent(0.0, 0.375, 0.5));
   d.m_fTransparencyThreshold = 0.0;
-  d.m_TransparentColor = m_Image.PixelRGB(1, 0);
-  EXPECT_TRUE(d.IsTransparent(1, 0) && !d.IsTransparent(0, 0));
-  EXPECT_FALSE(d.IsTransparent(4, 0) || d.IsTransparent(0, -1));  // outside the image
+  d.m_TransparentColor = m_Image.PixelRGB(1, 0);  // the pixel's own colour only; nothing outside the image
+  EXPECT_TRUE(d.IsTransparent(1, 0) && !d.IsTransparent(0, 0) && !d.IsTransparent(4, 0) && !d.IsTransparent(0, -1));
 }
 
 }  // namespace
