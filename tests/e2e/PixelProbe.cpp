@@ -17,8 +17,7 @@ int main(int argc, char** argv) {
   if (!image.Read(argv[1]) || !image.IsValid()) return 1;
   std::printf("size %d %d\n", image.Width(), image.Height());
   for (int i = 2; i + 1 < argc; i += 2) {
-    const int x = std::atoi(argv[i]);
-    const int y = std::atoi(argv[i + 1]);
+    const int x = std::atoi(argv[i]), y = std::atoi(argv[i + 1]);
     if (x < 0 || y < 0 || x >= image.Width() || y >= image.Height()) return 1;
     const RNRgb colour = image.PixelRGB(x, y);
     std::printf("%d %d %d %d %d\n", x, y, static_cast<int>(colour.R() * 255 + 0.5),
