@@ -1,4 +1,5 @@
 #include <cmath>
+#include <tuple>
 
 #include "TestCommon.h"
 #include "linalg/LinAlgMatrixComplex.h"
@@ -6,9 +7,8 @@
 TEST(LinAlgMatrixComplex, ElementWiseNormAndExtrema) {
   LinAlgMatrixComplex a(2, 2), c(2, 2), p(2, 2);
   a(0, 0) = LinAlgComplex(3, 4); a(0, 1) = LinAlgComplex(0, -1); a(1, 0) = LinAlgComplex(-2, 0);
-  EXPECT_DOUBLE_EQ(a.Norm(), std::sqrt(25.0 + 1 + 4));  // Frobenius: with the root
-  EXPECT_EQ(a.GetMax(), 5.0);
-  EXPECT_EQ(a.GetMin(), 0.0);
+  // Frobenius norm (with the root), largest and smallest modulus
+  EXPECT_EQ(std::make_tuple(a.Norm(), a.GetMax(), a.GetMin()), std::make_tuple(std::sqrt(25.0 + 1 + 4), 5.0, 0.0));
   a.Conj(c);
   a.PointwiseMultiply(c, p);  // z * conj(z) = |z|^2
   LinAlgMatrixComplex b(a);
@@ -16,11 +16,9 @@ TEST(LinAlgMatrixComplex, ElementWiseNormAndExtrema) {
   b.MultiplyByReal(0.5);
   b.SetValue(1, 1, LinAlgComplex(1, 1));
   for (int i = 0; i < 2; ++i)
-    for (int j = 0; j < 2; ++j) {
-      EXPECT_TRUE(c(i, j) == a(i, j).Conjugate());
-      EXPECT_TRUE(p(i, j) == LinAlgComplex(a(i, j).Power() * a(i, j).Power(), 0)) << i << j;
-      EXPECT_TRUE(b.GetValue(i, j) == (i + j == 2 ? LinAlgComplex(1, 1) : a(i, j))) << i << j;
-    }
+    for (int j = 0; j < 2; ++j)
+      EXPECT_TRUE(c(i, j) == a(i, j).Conjugate() && p(i, j) == LinAlgComplex(a(i, j).Power() * a(i, j).Power(), 0) &&
+                  b.GetValue(i, j) == (i + j == 2 ? LinAlgComplex(1, 1) : a(i, j))) << i << j;
 }
 
 TEST(LinAlgMatrixComplexDeathTest, ShapeAndIndexErrorsAreFatal) {
