@@ -13,6 +13,18 @@ ZelString StripBrackets(ZelString token) {
   return token;
 }
 
+// Every value converted in order; a failed conversion stores 0 and clears valid.
+template <typename Convert>
+auto ConvertAll(const ZelStringList& values, bool& valid, Convert convert) {
+  std::vector<decltype(convert(ZelString(), nullptr))> result;
+  for (const ZelString& value : values) {
+    bool ok = false;
+    result.push_back(convert(value, &ok));
+    valid = valid && ok;
+  }
+  return result;
+}
+
 }  // namespace
 
 ParamParser::ParamParser(const ZelString& fileName, char const** overrides,
@@ -129,26 +141,14 @@ double ParamParser::GetDoubleValue(const ZelString& module, const ZelString& key
 
 std::vector<int> ParamParser::GetIntValues(const ZelString& module, const ZelString& key,
                                            bool& valid) const {
-  std::vector<int> result;
-  const ZelStringList& values = GetStrValues(module, key, valid);
-  for (const ZelString& value : values) {
-    bool ok = false;
-    result.push_back(value.toInt(&ok));
-    valid = valid && ok;
-  }
-  return result;
+  return ConvertAll(GetStrValues(module, key, valid), valid,
+                    [](const ZelString& text, bool* ok) { return text.toInt(ok); });
 }
 
 std::vector<double> ParamParser::GetDoubleValues(const ZelString& module, const ZelString& key,
                                                  bool& valid) const {
-  std::vector<double> result;
-  const ZelStringList& values = GetStrValues(module, key, valid);
-  for (const ZelString& value : values) {
-    bool ok = false;
-    result.push_back(value.toDouble(&ok));
-    valid = valid && ok;
-  }
-  return result;
+  return ConvertAll(GetStrValues(module, key, valid), valid,
+                    [](const ZelString& text, bool* ok) { return text.toDouble(ok); });
 }
 
 void ParamParser::PrintParams() const {
