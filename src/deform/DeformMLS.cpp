@@ -139,15 +139,8 @@ void DeformMLS::AddControlPoint(double x, double y, double* outX, double* outY) 
   }
   const double placedX = m_Vertices[ctrlToVertex].m_fX;
   const double placedY = m_Vertices[ctrlToVertex].m_fY;
-  if (outX != nullptr) *outX = placedX;
-  if (outY != nullptr) *outY = placedY;
   std::cout << "actual=[" << placedX << ", " << placedY << "]" << std::endl;
-
-  m_ControlPointsOrigPos.push_back(placedX);
-  m_ControlPointsOrigPos.push_back(placedY);
-  m_ControlPointsNewPos.push_back(placedX);
-  m_ControlPointsNewPos.push_back(placedY);
-  if (m_ControlPointsOrigPos.size() >= 8) PrepareDeformator();
+  Warpixator::AddControlPoint(placedX, placedY, outX, outY);
 }
 
 void DeformMLS::PrepareDeformator() {}
