@@ -60,9 +60,7 @@ void SwitchToMesh(const ParamParser& parameters, const ZelString& settings,
   const RNRgb transparentColor =
       colour.size() == 3 ? RNRgb(colour[0], colour[1], colour[2]) : RNblack_rgb;
   // Absent: -1 (nothing is transparent); present but not a number: 0.
-  parameters.GetStrValue(settings, "TransparencyThreshold", valid);
-  double threshold = -1.0;
-  if (valid) threshold = parameters.GetDoubleValue(settings, "TransparencyThreshold", valid);
+  const double threshold = parameters.GetDoubleValue(settings, "TransparencyThreshold", valid);
 
   deformator->SwitchMeshBasedDeformation(resolution[0], resolution[1], drawMesh,
                                          whiteToTransparent, transparentColor, threshold,
