@@ -46,7 +46,8 @@ ParamParser::ParamParser(const ZelString& fileName, char const** overrides,
   for (int i = 0; i < overrideCount; ++i) tokens.push_back(ZelString(overrides[i]));
 
   // Walk the tokens: headers switch the module, every other token is a key
-  // followed by one value or a bracketed list.
+  // followed by one value or a bracketed list. The alias is kept because its
+  // name is part of the fatal message "commands.count()>i".
   const ZelStringList& commands = tokens;
   ZelString module("General");
   int i = 0;
@@ -71,10 +72,7 @@ ParamParser::ParamParser(const ZelString& fileName, char const** overrides,
       WARPIX_ASSERT(commands.count()>i);
     }
     const ZelString& value = commands[i];
-    if (!value.startsWith("[")) {
-      values.push_back(StripBrackets(value));
-      ++i;
-    } else if (value.endsWith("]")) {
+    if (!value.startsWith("[") || value.endsWith("]")) {
       values.push_back(StripBrackets(value));
       ++i;
     } else {
