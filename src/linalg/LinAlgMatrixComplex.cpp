@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <cstdio>
 #include <iostream>
 #include <type_traits>
 
 #include "linalg/LinAlgBackend.h"
+#include "linalg/LinAlgLapack.h"
 #include "support/WarpixAssert.h"
 
 // The element array goes to LAPACK and CBLAS as double complex.
@@ -38,11 +38,6 @@ namespace {
 template <class T>
 T zelMin(T a, T b) {
   return a < b ? a : b;
-}
-
-int QueriedWorkSize(const LinAlgComplex& work) {
-  const int lwork = static_cast<int>(work.m_fRe);
-  return lwork > 1 ? lwork : 1;
 }
 
 // The modulus that wins `replaces(modulus, running value)` in a row-by-row
@@ -187,15 +182,8 @@ bool LinAlgMatrixComplex::Inverse() {
   if (m == 0) return true;
   LinAlgEnsureBackend();
   const int lwork = 2 * m * n;
-  LinAlgComplex* work = GetLapackComplexWorkspace(lwork, 0);
-  int* ipiv = GetLapackIntWorkspace(m, 0);
-  int info = 0;
-  zgetrf_(&m, &m, m_pData, &m, ipiv, &info);
-  // A singular matrix comes from the user's control points (coincident or
-  // collinear ones): report it to the caller, which keeps its last good state.
-  if (info != 0) return false;
-  zgetri_(&m, m_pData, &m, ipiv, work, &lwork, &info);
-  return info == 0;
+  return linalg_detail::InvertLU(m, m_pData, GetLapackIntWorkspace(m, 0),
+                                 GetLapackComplexWorkspace(lwork, 0), lwork, zgetrf_, zgetri_);
 }
 
 bool LinAlgMatrixComplex::Solve(LinAlgVectorComplex& b, LinAlgVectorComplex& x) {
@@ -208,16 +196,8 @@ bool LinAlgMatrixComplex::Solve(LinAlgVectorComplex& b, LinAlgVectorComplex& x) 
 bool LinAlgMatrixComplex::SolveLUDestructive(LinAlgVectorComplex& b, LinAlgVectorComplex& xVec) {
   WARPIX_ASSERT(m==n && b.m==m && xVec.m==m);
   LinAlgEnsureBackend();
-  int* ipiv = GetLapackIntWorkspace(n, 0);
-  for (int i = 0; i < m; ++i) xVec(i) = b(i);
-  const int nrhs = 1;
-  int info = 0;
-  zgesv_(&n, &nrhs, m_pData, &n, ipiv, xVec.m_pData, &n, &info);
-  if (info != 0) {
-    std::fprintf(stderr, "[ERROR] Error solving system of equations: %d\n", info);
-    return false;
-  }
-  return true;
+  return linalg_detail::SolveLU(n, m_pData, GetLapackIntWorkspace(n, 0), b.m_pData, xVec.m_pData,
+                                zgesv_);
 }
 
 bool LinAlgMatrixComplex::LeastSquaresQRDestructive(LinAlgVectorComplex& b, LinAlgVectorComplex& x) {
@@ -225,18 +205,8 @@ bool LinAlgMatrixComplex::LeastSquaresQRDestructive(LinAlgVectorComplex& b, LinA
   // With fewer rows than columns the solution would not fit in b.
   WARPIX_ASSERT(m>=n);
   LinAlgEnsureBackend();
-  const int nrhs = 1;
-  int info = 0;
-  LinAlgComplex query(0.0, 0.0);
-  int lwork = -1;
-  zgels_("No transpose", &m, &n, &nrhs, m_pData, &m, b.m_pData, &m, &query, &lwork, &info, 1);
-  lwork = QueriedWorkSize(query);
-  LinAlgComplex* work = GetLapackComplexWorkspace(lwork, 0);
-  zgels_("No transpose", &m, &n, &nrhs, m_pData, &m, b.m_pData, &m, work, &lwork, &info, 1);
-  // info > 0: A lacks full column rank and b holds no solution.
-  if (info != 0) return false;
-  for (int k = 0; k < n; ++k) x(k) = b(k);
-  return true;
+  return linalg_detail::LeastSquaresQR(m, n, m_pData, b.m_pData, x.m_pData, zgels_,
+                                       [](int size) { return GetLapackComplexWorkspace(size, 0); });
 }
 
 bool LinAlgMatrixComplex::SVDDecomposeDestructive(LinAlgMatrixComplex& U, LinAlgVectorComplex& S,
@@ -253,7 +223,7 @@ bool LinAlgMatrixComplex::SVDDecomposeDestructive(LinAlgMatrixComplex& U, LinAlg
   int lwork = -1;
   zgesvd_("All", "All", &m, &n, m_pData, &m, s, U.m_pData, &m, Vt.m_pData, &n, &query, &lwork,
           rwork, &info, 1, 1);
-  lwork = QueriedWorkSize(query);
+  lwork = linalg_detail::QueriedWorkSize(query);
   LinAlgComplex* work = GetLapackComplexWorkspace(lwork, 0);
   zgesvd_("All", "All", &m, &n, m_pData, &m, s, U.m_pData, &m, Vt.m_pData, &n, work, &lwork,
           rwork, &info, 1, 1);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "linalg/LinAlgBackend.h"
+#include "linalg/LinAlgLapack.h"
 #include "linalg/LinAlgVectorReal.h"
 #include "support/WarpixAssert.h"
 
@@ -61,12 +62,6 @@ double Extreme(LinAlgMatrixReal& a, int* row, int* col, Replaces replaces) {
         if (col != nullptr) *col = j;
       }
   return best;
-}
-
-// LAPACK's answer to a workspace query, as a usable buffer length.
-int QueriedWorkSize(double work) {
-  const int lwork = static_cast<int>(work);
-  return lwork > 1 ? lwork : 1;
 }
 
 }  // namespace
@@ -174,15 +169,8 @@ bool LinAlgMatrixReal::Inverse() {
   if (m == 0) return true;
   LinAlgEnsureBackend();
   const int lwork = 2 * m * n;
-  double* work = GetLapackWorkspace(lwork, 0);
-  int* ipiv = GetLapackIntWorkspace(m, 0);
-  int info = 0;
-  dgetrf_(&m, &m, m_pData, &m, ipiv, &info);
-  // A singular matrix comes from the user's control points: report it to the
-  // caller, which keeps its last good state.
-  if (info != 0) return false;
-  dgetri_(&m, m_pData, &m, ipiv, work, &lwork, &info);
-  return info == 0;
+  return linalg_detail::InvertLU(m, m_pData, GetLapackIntWorkspace(m, 0),
+                                 GetLapackWorkspace(lwork, 0), lwork, dgetrf_, dgetri_);
 }
 
 bool LinAlgMatrixReal::Solve(LinAlgVectorReal& b, LinAlgVectorReal& x) {
@@ -196,34 +184,16 @@ bool LinAlgMatrixReal::SolveLUDestructive(LinAlgVectorReal& b, LinAlgVectorReal&
   WARPIX_ASSERT(m==n && b.m==m && xVec.m==m);
   if (n == 0) return true;
   LinAlgEnsureBackend();
-  int* ipiv = GetLapackIntWorkspace(n, 0);
-  for (int i = 0; i < m; ++i) xVec(i) = b(i);
-  const int nrhs = 1;
-  int info = 0;
-  dgesv_(&n, &nrhs, m_pData, &n, ipiv, xVec.m_pData, &n, &info);
-  if (info != 0) {
-    std::fprintf(stderr, "[ERROR] Error solving system of equations: %d\n", info);
-    return false;
-  }
-  return true;
+  return linalg_detail::SolveLU(n, m_pData, GetLapackIntWorkspace(n, 0), b.m_pData, xVec.m_pData,
+                                dgesv_);
 }
 
 bool LinAlgMatrixReal::LeastSquaresQRDestructive(LinAlgVectorReal& b, LinAlgVectorReal& x) {
   WARPIX_ASSERT(m>n);
   WARPIX_ASSERT(m==b.m && n==x.m);
   LinAlgEnsureBackend();
-  const int nrhs = 1;
-  int info = 0;
-  double query = 0.0;
-  int lwork = -1;
-  dgels_("No transpose", &m, &n, &nrhs, m_pData, &m, b.m_pData, &m, &query, &lwork, &info, 1);
-  lwork = QueriedWorkSize(query);
-  double* work = GetLapackWorkspace(lwork, 0);
-  dgels_("No transpose", &m, &n, &nrhs, m_pData, &m, b.m_pData, &m, work, &lwork, &info, 1);
-  // info > 0: A lacks full column rank and b holds no solution.
-  if (info != 0) return false;
-  for (int k = 0; k < n; ++k) x(k) = b(k);
-  return true;
+  return linalg_detail::LeastSquaresQR(m, n, m_pData, b.m_pData, x.m_pData, dgels_,
+                                       [](int size) { return GetLapackWorkspace(size, 0); });
 }
 
 void LinAlgMatrixReal::DecomposeCholesky() { WARPIX_ASSERT(false); }
@@ -243,7 +213,7 @@ bool LinAlgMatrixReal::EigendecompositionSymmetric(LinAlgVectorReal& eigenValues
   int lwork = -1;
   dsyev_("Vectors", "Upper", &n, eigenVectors.m_pData, &n, eigenValues.m_pData, &query, &lwork,
          &info, 1, 1);
-  lwork = QueriedWorkSize(query);
+  lwork = linalg_detail::QueriedWorkSize(query);
   double* work = GetLapackWorkspace(lwork, 0);
   dsyev_("Vectors", "Upper", &n, eigenVectors.m_pData, &n, eigenValues.m_pData, work, &lwork,
          &info, 1, 1);
@@ -296,7 +266,7 @@ bool LinAlgMatrixReal::SVDDecomposeDestructive(LinAlgMatrixReal& U, LinAlgVector
   int lwork = -1;
   dgesvd_("All", "All", &m, &n, m_pData, &m, S.m_pData, U.m_pData, &m, Vt.m_pData, &n, &query,
           &lwork, &info, 1, 1);
-  lwork = QueriedWorkSize(query);
+  lwork = linalg_detail::QueriedWorkSize(query);
   double* work = GetLapackWorkspace(lwork, 4);
   dgesvd_("All", "All", &m, &n, m_pData, &m, S.m_pData, U.m_pData, &m, Vt.m_pData, &n, work,
           &lwork, &info, 1, 1);
