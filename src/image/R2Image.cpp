@@ -227,11 +227,14 @@ void R2Image::SetPixelRGB(int x, int y, const RNRgb& rgb) {
   }
 }
 
+bool R2Image::SameLayout(const R2Image& image, const char* verb) const {
+  if (image.rowsize == rowsize && image.height == height && pixels != nullptr) return true;
+  fprintf(stderr, "Cannot %s images of different sizes\n", verb);
+  return false;
+}
+
 void R2Image::Add(const R2Image& image) {
-  if (image.rowsize != rowsize || image.height != height || pixels == nullptr) {
-    fprintf(stderr, "Cannot add images of different sizes\n");
-    return;
-  }
+  if (!SameLayout(image, "add")) return;
   const size_t n = static_cast<size_t>(rowsize) * height;
   for (size_t i = 0; i < n; ++i) {
     const int sum = pixels[i] + image.pixels[i];
@@ -240,10 +243,7 @@ void R2Image::Add(const R2Image& image) {
 }
 
 void R2Image::Subtract(const R2Image& image) {
-  if (image.rowsize != rowsize || image.height != height || pixels == nullptr) {
-    fprintf(stderr, "Cannot subtract images of different sizes\n");
-    return;
-  }
+  if (!SameLayout(image, "subtract")) return;
   const size_t n = static_cast<size_t>(rowsize) * height;
   for (size_t i = 0; i < n; ++i) {
     const int d = pixels[i] - image.pixels[i] + 128;

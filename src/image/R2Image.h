@@ -99,6 +99,9 @@ class R2Image {
   /// false, with a message and the image left empty, when the sizes are
   /// negative or the buffer would exceed ByteLimit().
   bool Allocate(int width, int height, int ncomponents, bool zero = true);
+  /// True when image has this image's RowSize() and Height() and this image
+  /// has pixels; otherwise false with "Cannot <verb> images of different sizes".
+  bool SameLayout(const R2Image& image, const char* verb) const;
   /// True when the image has pixels of 1 to 4 components, so a 3-channel
   /// writer can take it; otherwise false with a message naming filename.
   bool CheckWritable(const char* filename) const;
