@@ -355,7 +355,7 @@ void WarpixWindow::GLUTMouseCallback(int /*button*/, int state, int x, int y) {
     SelectControlPoint(static_cast<double>(x) / m_iWidth,
                        static_cast<double>(m_iHeight - y) / m_iHeight);
   } else {
-    for (Warpixator* deformator : m_Deformators) deformator->SelectControlPoint(-1.0, -1.0);
+    SelectControlPoint(-1.0, -1.0);
   }
   RecordInputState(x, y);
   Update();
