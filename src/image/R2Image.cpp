@@ -345,11 +345,13 @@ bool R2Image::CheckWritable(const char* filename) const {
 
 void R2Image::RowRGB(int y, unsigned char* rgb) const {
   const unsigned char* p = pixels + static_cast<size_t>(y) * rowsize;
+  // Offsets of green and blue within a pixel: grey repeats its one byte.
+  const int g = ncomponents >= 3 ? 1 : 0;
+  const int b = ncomponents >= 3 ? 2 : 0;
   for (int x = 0; x < width; ++x, p += ncomponents, rgb += 3) {
-    const bool colour = ncomponents >= 3;
     rgb[0] = p[0];
-    rgb[1] = p[colour ? 1 : 0];
-    rgb[2] = p[colour ? 2 : 0];
+    rgb[1] = p[g];
+    rgb[2] = p[b];
   }
 }
 
@@ -741,16 +743,18 @@ int PositiveInt(const char* digits) {
 template <typename T>
 void FillGrey(unsigned char* pixels, int rowsize, int width, int height, const T* samples,
               bool markNoData) {
-  const long long count = static_cast<long long>(width) * height;
-  const auto range = r2image_detail::ComputeGreyRange(samples, count);
-  for (long long i = 0; i < count; ++i) {
-    unsigned char* p = pixels + static_cast<size_t>(i / width) * rowsize + static_cast<size_t>(i % width) * 3;
-    if (markNoData && samples[i] == static_cast<T>(r2image_detail::kNoDataValue)) {
-      p[0] = 64;
-      p[1] = 32;
-      p[2] = 0;
-    } else {
-      p[0] = p[1] = p[2] = r2image_detail::GreyLevel(samples[i], range);
+  const auto range = r2image_detail::ComputeGreyRange(samples, static_cast<long long>(width) * height);
+  const T noData = static_cast<T>(r2image_detail::kNoDataValue);
+  for (int y = 0; y < height; ++y) {
+    unsigned char* p = pixels + static_cast<size_t>(y) * rowsize;
+    for (int x = 0; x < width; ++x, ++samples, p += 3) {
+      if (markNoData && *samples == noData) {
+        p[0] = 64;
+        p[1] = 32;
+        p[2] = 0;
+      } else {
+        p[0] = p[1] = p[2] = r2image_detail::GreyLevel(*samples, range);
+      }
     }
   }
 }
