@@ -35,6 +35,7 @@ void zgesvd_(const char* jobu, const char* jobvt, const int* m, const int* n, Li
 
 namespace {
 
+// Keeps its name: the fatal report texts of SVDDecomposeDestructive show it.
 template <class T>
 T zelMin(T a, T b) {
   return a < b ? a : b;

@@ -35,6 +35,7 @@ void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const i
 
 namespace {
 
+// Keeps its name: the fatal report texts of SVDDecomposeDestructive show it.
 template <class T>
 T zelMin(T a, T b) {
   return a < b ? a : b;
@@ -43,7 +44,6 @@ T zelMin(T a, T b) {
 // Orders eigenvalues by key (their absolute value), smaller first.
 struct Sortable {
   double key;
-  double value;
   int index;
   bool operator<(const Sortable& other) const { return key < other.key; }
 };
@@ -225,7 +225,7 @@ bool LinAlgMatrixReal::EigendecompositionSymmetric(LinAlgVectorReal& eigenValues
   // Reorder by absolute value, largest first, moving each eigenvector column
   // along with its value.
   std::vector<Sortable> order(n);
-  for (int i = 0; i < n; ++i) order[i] = Sortable{std::fabs(eigenValues(i)), 0.0, i};
+  for (int i = 0; i < n; ++i) order[i] = Sortable{std::fabs(eigenValues(i)), i};
   std::sort(order.begin(), order.end());
   int* positionOf = GetLapackIntWorkspace(n, 0);  // current position of an initial index
   int* indexAt = GetLapackIntWorkspace(n, 1);     // initial index at a position
