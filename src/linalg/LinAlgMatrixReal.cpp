@@ -70,7 +70,7 @@ LinAlgWorkspaceCache<double> LinAlgMatrixReal::m_LapackWorkspaces;
 LinAlgWorkspaceCache<int> LinAlgMatrixReal::m_LapackIntWorkspaces;
 
 LinAlgMatrixReal::LinAlgMatrixReal(int m, int n, double value)
-    : m(m), n(n), m_pData(nullptr), m_bOwnsData(true) {
+    : m(m), n(n), m_pData(nullptr) {
   WARPIX_ASSERT(m>=0 && n>=0);
   const size_t count = static_cast<size_t>(m) * static_cast<size_t>(n);
   m_pData = new double[count > 0 ? count : 1];
@@ -78,15 +78,13 @@ LinAlgMatrixReal::LinAlgMatrixReal(int m, int n, double value)
 }
 
 LinAlgMatrixReal::LinAlgMatrixReal(const LinAlgMatrixReal& other)
-    : m(other.m), n(other.n), m_pData(nullptr), m_bOwnsData(true) {
+    : m(other.m), n(other.n), m_pData(nullptr) {
   const size_t count = static_cast<size_t>(m) * static_cast<size_t>(n);
   m_pData = new double[count > 0 ? count : 1];
   std::copy(other.m_pData, other.m_pData + count, m_pData);
 }
 
-LinAlgMatrixReal::~LinAlgMatrixReal() {
-  if (m_bOwnsData) delete[] m_pData;
-}
+LinAlgMatrixReal::~LinAlgMatrixReal() { delete[] m_pData; }
 
 LinAlgMatrixReal& LinAlgMatrixReal::operator=(const LinAlgMatrixReal& src) {
   WARPIX_ASSERT(m==src.m && n==src.n);

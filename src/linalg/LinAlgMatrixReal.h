@@ -111,7 +111,6 @@ class LinAlgMatrixReal {
   int m;
   int n;
   double* m_pData;
-  bool m_bOwnsData;
 
   static LinAlgWorkspaceCache<double> m_LapackWorkspaces;
   static LinAlgWorkspaceCache<int> m_LapackIntWorkspaces;

@@ -7,25 +7,23 @@
 
 #include "support/WarpixAssert.h"
 
-LinAlgVectorReal::LinAlgVectorReal(int m, double value) : m_bOwnsData(true), m(m), m_pData(nullptr) {
+LinAlgVectorReal::LinAlgVectorReal(int m, double value) : m(m), m_pData(nullptr) {
   WARPIX_ASSERT(m>=0);
   m_pData = new double[m > 0 ? m : 1];
   for (int i = 0; i < m; ++i) m_pData[i] = value;
 }
 
 LinAlgVectorReal::LinAlgVectorReal(const std::vector<double>& values)
-    : m_bOwnsData(true), m(static_cast<int>(values.size())), m_pData(new double[values.empty() ? 1 : values.size()]) {
+    : m(static_cast<int>(values.size())), m_pData(new double[values.empty() ? 1 : values.size()]) {
   for (int i = 0; i < m; ++i) m_pData[i] = values[i];
 }
 
 LinAlgVectorReal::LinAlgVectorReal(const LinAlgVectorReal& other)
-    : m_bOwnsData(true), m(other.m), m_pData(new double[other.m > 0 ? other.m : 1]) {
+    : m(other.m), m_pData(new double[other.m > 0 ? other.m : 1]) {
   for (int i = 0; i < m; ++i) m_pData[i] = other.m_pData[i];
 }
 
-LinAlgVectorReal::~LinAlgVectorReal() {
-  if (m_bOwnsData) delete[] m_pData;
-}
+LinAlgVectorReal::~LinAlgVectorReal() { delete[] m_pData; }
 
 LinAlgVectorReal& LinAlgVectorReal::operator=(const LinAlgVectorReal& src) {
   // Reading past the end of a shorter source would be undefined: refuse it.

@@ -56,7 +56,6 @@ class LinAlgVectorReal {
  private:
   friend class LinAlgMatrixReal;
 
-  bool m_bOwnsData;
   int m;
   double* m_pData;
 };
