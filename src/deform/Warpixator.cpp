@@ -427,11 +427,12 @@ void Warpixator::DrawAsTexture() {
       bool inside = true;
       for (int c : corners) inside = inside && c >= 0 && c < numVertices;
       if (!inside) continue;
+      // White again after the previous face's mesh lines.
       glEnable(GL_TEXTURE_2D);
+      glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
       glBegin(GL_TRIANGLES);
       for (int c : corners) {
         const ImgVertex& vertex = m_Vertices[c];
-        glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
         glTexCoord2f(static_cast<float>(vertex.m_fTexU), static_cast<float>(vertex.m_fTexV));
         glVertex3f(static_cast<float>(vertex.m_fX), static_cast<float>(vertex.m_fY), 0.0f);
       }
