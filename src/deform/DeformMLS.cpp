@@ -274,7 +274,8 @@ void DeformMLS::ClosedMLSFast(const std::vector<double>& orig, const std::vector
     }
   }
   for (; first < n; ++first) {
-    FitLanes<Single>(orig.data(), target.data(), m, rigid, m_Weights.data(), &vertices[first].m_fRestX,
-                &vertices[first].m_fRestY, &vertices[first].m_fX, &vertices[first].m_fY);
+    ImgVertex& vertex = vertices[first];
+    FitLanes<Single>(orig.data(), target.data(), m, rigid, m_Weights.data(), &vertex.m_fRestX,
+                     &vertex.m_fRestY, &vertex.m_fX, &vertex.m_fY);
   }
 }

@@ -40,7 +40,8 @@ inline bool HalfAngleTan(double dxi, double dyi, double ri, double dxj, double d
 
 // One pass over the polygon p (n points, flat) for the point (x, y): calls
 // emit(i, w_i) with the unnormalised weight w_i = (t_{i-1} + t_i) / r_i of
-// every vertex in order (the two tangent fractions over one division), unless the point lies exactly on a control point
+// every vertex in order (the two tangent fractions over one division),
+// unless the point lies exactly on a control point
 // (kOnVertex, the first such index, as soon as it is found) or strictly
 // inside an edge (kOnEdge, the first such edge, reported after the pass so
 // that an exact vertex hit still wins). Needs n >= 1; allocates nothing.
