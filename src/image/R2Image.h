@@ -2,8 +2,9 @@
 
 // The system's one raster type: rows bottom-up (row 0 is the bottom row), each
 // row padded to a multiple of 4 bytes, 1 to 4 bytes per pixel (grey, grey and
-// alpha, RGB, RGBA). Reads and writes BMP, PPM, raw, PFM, grid and JPEG files,
-// and draws or captures itself with OpenGL pixel transfers.
+// alpha, RGB, RGBA). Reads BMP, PPM, raw, PFM, grid and JPEG files, writes
+// all of them but PFM and grid, and draws or captures itself with OpenGL
+// pixel transfers.
 //
 // Readers never abort and never throw: a file they cannot use gives a message
 // on standard error and result 0, and leaves the image empty (all sizes 0, no
