@@ -1,8 +1,11 @@
 # Shared harness of the end-to-end tests, sourced by each test script.
-# A test runs as: xvfb-run -a ... bash <test>.sh <warpix> <warpix_pixel> <source dir>
+# A test runs as: scripts/with-xvfb bash <test>.sh <warpix> <warpix_pixel> <source dir>
 # It starts the real program in a scratch directory, drives it with real X
 # events from xdotool, and checks its standard output, exit status and frames.
-# Every wait has a timeout; on failure the program's process group is killed.
+# Every wait is on the event itself (a window, an output line, a frame file, the
+# program's end) with a timeout, never a fixed sleep; on failure the program's
+# process group is killed. X events reach the program in the order they are
+# sent, so nothing needs pacing between them.
 
 set -u
 
@@ -15,6 +18,8 @@ ERR=$WORK/err.txt
 FRAMES=$WORK/frames
 PID=""
 WID=""
+WIN_X=0
+WIN_Y=0
 STATUS=""
 mkdir -p "$FRAMES"
 : >"$OUT"
@@ -96,7 +101,7 @@ wait_window() {
     [ -n "$WID" ] || sleep 0.05
   done
   xdotool windowfocus --sync "$WID" || fail "cannot focus the window"
-  MOUSE_AT=""
+  eval "$(xdotool getwindowgeometry --shell "$WID" | grep -E '^[XY]=' | sed 's/^/WIN_/')"
   mouse_to 5 5
 }
 
@@ -181,27 +186,36 @@ sync_input() {
   wait_line "Key pressed = z" $((before + 1))
 }
 
-# mouse_to <x> <y>: pointer to window pixel (x, y), origin top left. (--sync
-# waits for the pointer to move, so it is left out when it is already there.)
-MOUSE_AT=""
+# mouse_to <x> <y>: pointer to window pixel (x, y), origin top left; returns
+# once the server reports the pointer there (the server keeps the pointer where
+# the previous program left it, so waiting for a change could wait forever).
 mouse_to() {
-  if [ "$MOUSE_AT" = "$1 $2" ]; then return 0; fi
-  timeout 5 xdotool mousemove --sync --window "$WID" "$1" "$2" || fail "cannot move the pointer to $1 $2"
-  MOUSE_AT="$1 $2"
+  local want="$((WIN_X + $1)) $((WIN_Y + $2))" at="" deadline=$((SECONDS + 5))
+  xdotool mousemove --window "$WID" "$1" "$2" || fail "cannot move the pointer to $1 $2"
+  while :; do
+    at=$(xdotool getmouselocation 2>/dev/null | sed -n 's/^x:\([0-9-]*\) y:\([0-9-]*\) .*/\1 \2/p')
+    [ "$at" = "$want" ] && return 0
+    [ $SECONDS -lt $deadline ] || fail "pointer at ($at), not at window pixel ($1, $2) within 5 s"
+    sleep 0.01
+  done
+}
+
+# hold <x0> <y0> [<x> <y>]...: button 1 down at the first point, then moved
+# through the others; the button stays down.
+hold() {
+  mouse_to "$1" "$2"
+  xdotool mousedown 1
+  shift 2
+  while [ $# -ge 2 ]; do
+    mouse_to "$1" "$2"
+    shift 2
+  done
 }
 
 # drag <x0> <y0> <x1> <y1> ... : button 1 down at the first point, through the
 # others, up at the last.
 drag() {
-  mouse_to "$1" "$2"
-  xdotool mousedown 1
-  shift 2
-  while [ $# -ge 2 ]; do
-    sleep 0.03
-    mouse_to "$1" "$2"
-    shift 2
-  done
-  sleep 0.03
+  hold "$@"
   xdotool mouseup 1
 }
 

@@ -33,9 +33,7 @@ pass "drag moves the target"
 
 # Up through v = 0.9375 (y 60), 1.0 (y 40, on the edge) and 1.0625 (y 20):
 # only the first is strictly inside, so the target stops there.
-mouse_to 520 80
-xdotool mousedown 1
-for y in 60 40 20; do sleep 0.03; mouse_to 520 $y; done
+hold 520 80 520 60 520 40 520 20
 # Target (0.25, 0.9375) is drawn at window pixel (520, 40 + 300) from the
 # bottom in cell 1 and (120, 340) in cell 0: darker while selected.
 capture "$WORK/held.jpg"

@@ -67,13 +67,7 @@ pass "space snaps to mesh vertices and places the points in every cell"
 # Drag point 3 from (7/32, 25/32) to (17/32, 25/32) in the Null cell (bottom
 # left, y from the top 760 - 320 v): the polygon stays convex. The frame
 # after the drag shows its last position.
-mouse_to 110 510
-xdotool mousedown 1
-for at in 135 160 185 210; do
-  sleep 0.03
-  mouse_to $at 510
-done
-xdotool mouseup 1
+drag 110 510 135 510 160 510 185 510 210 510
 key p
 wait_line $'\tDeformCtrlPnts\t['
 expect_line $'\tDeformCtrlPnts\t[0.21875 0.21875 0.78125 0.21875 0.78125 0.78125 0.53125 0.78125 ]'
