@@ -4,8 +4,8 @@
 
 #include "image/R2Image.h"
 #include "image/RNRgb.h"
-#include "shell/ZelString.h"
-#include "shell/ZelStringList.h"
+#include "support/ZelString.h"
+#include "support/ZelStringList.h"
 
 class WarpixWindow;
 

@@ -8,9 +8,9 @@
 #include "deform/Warpixator.h"
 #include "image/R2Image.h"
 #include "image/RNRgb.h"
-#include "shell/ParamParser.h"
-#include "shell/ZelString.h"
-#include "shell/ZelStringList.h"
+#include "support/ParamParser.h"
+#include "support/ZelString.h"
+#include "support/ZelStringList.h"
 #include "support/WarpixAssert.h"
 
 namespace {

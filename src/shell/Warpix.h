@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/ZelString.h"
+#include "support/ZelString.h"
 
 class ParamParser;
 class R2Image;

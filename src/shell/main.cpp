@@ -5,7 +5,7 @@
 
 #include "deform/Warpixator.h"
 #include "image/R2Image.h"
-#include "shell/ParamParser.h"
+#include "support/ParamParser.h"
 #include "shell/Warpix.h"
 #include "support/WarpixAssert.h"
 #include "window/WarpixWindow.h"

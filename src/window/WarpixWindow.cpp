@@ -10,7 +10,7 @@
 
 #include "deform/Warpixator.h"
 #include "image/R2Image.h"
-#include "shell/ZelStringList.h"
+#include "support/ZelStringList.h"
 #include "support/WarpixAssert.h"
 
 WarpixWindow* WarpixWindow::s_MainGLUTWindow = nullptr;

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <vector>
 
-#include "shell/ZelString.h"
+#include "support/ZelString.h"
 
 class Warpixator;
 

@@ -8,7 +8,7 @@
 #include "deform/DeformMLS.h"
 #include "deform/DeformMeanValueCoords.h"
 #include "deform/Warpixator.h"
-#include "shell/ParamParser.h"
+#include "support/ParamParser.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "shell/TimeProfiler.h"
+#include "support/TimeProfiler.h"
 
 #include <cstdio>
 #include <ctime>

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <map>
 
-#include "shell/ZelString.h"
-#include "shell/ZelStringList.h"
+#include "support/ZelString.h"
+#include "support/ZelStringList.h"
 
 /// Accumulates processor time under named processes. Ticks of the clock are
 /// taken as microseconds (the resolution of clock() on this platform).

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "shell/ZelString.h"
+#include "support/ZelString.h"
 
 /// Ordered list of strings in insertion order; duplicates allowed.
 class ZelStringList {

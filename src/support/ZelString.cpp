@@ -1,9 +1,9 @@
-#include "shell/ZelString.h"
+#include "support/ZelString.h"
 
 #include <limits>
 #include <sstream>
 
-#include "shell/ZelStringList.h"
+#include "support/ZelStringList.h"
 #include "support/WarpixAssert.h"
 
 namespace {

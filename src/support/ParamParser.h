@@ -3,8 +3,8 @@
 #include <map>
 #include <vector>
 
-#include "shell/ZelString.h"
-#include "shell/ZelStringList.h"
+#include "support/ZelString.h"
+#include "support/ZelStringList.h"
 
 /// The run's configuration: module -> key -> list of text values, read from
 /// the parameter file and then from command-line override tokens.

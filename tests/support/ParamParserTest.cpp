@@ -1,4 +1,4 @@
-#include "shell/ParamParser.h"
+#include "support/ParamParser.h"
 #include "TestCommon.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "shell/ZelStringList.h"
+#include "support/ZelStringList.h"
 
 #include "support/WarpixAssert.h"
 

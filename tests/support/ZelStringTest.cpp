@@ -1,5 +1,5 @@
-#include "shell/ZelString.h"
-#include "shell/ZelStringList.h"
+#include "support/ZelString.h"
+#include "support/ZelStringList.h"
 #include "TestCommon.h"
 
 namespace {

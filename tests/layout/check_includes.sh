@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# check_includes.sh <src dir>: fails when an include between the folders of
+# src/ points up. The floors, lowest first:
+#   support <- image, linalg <- deform <- window <- shell
+# render sits beside window (over deform) and includes no GL or GLUT header,
+# so a program that never opens a display can use it. The one allowed upward
+# include is deform's drawing calling back into window/WarpixWindow.h.
+# Includes climbing out of a folder with "../" are refused as well.
+set -u
+src=${1:?usage: check_includes.sh <src dir>}
+
+allowed() { # allowed <from folder> <to folder> <header path>
+  local from=$1 to=$2 header=$3
+  [ "$from" = "$to" ] && return 0
+  case "$from:$to" in
+    image:support | linalg:support) return 0 ;;
+    deform:support | deform:image | deform:linalg) return 0 ;;
+    deform:window) [ "$header" = "window/WarpixWindow.h" ] && return 0 ;;
+    render:support | render:image | render:linalg | render:deform) return 0 ;;
+    window:support | window:image | window:linalg | window:deform) return 0 ;;
+    shell:*) return 0 ;;
+  esac
+  return 1
+}
+
+bad=0
+while IFS= read -r file; do
+  rel=${file#"$src"/}
+  from=${rel%%/*}
+  while IFS=: read -r line header; do
+    [ -n "$header" ] || continue
+    case "$header" in
+      ../* | */../*)
+        echo "$rel:$line: includes \"$header\" through a parent folder"
+        bad=1
+        continue ;;
+      */*) to=${header%%/*} ;;
+      *) to=$from ;;
+    esac
+    if ! allowed "$from" "$to" "$header"; then
+      echo "$rel:$line: $from includes \"$header\" from $to, which is not below it"
+      bad=1
+    fi
+  done < <(grep -n '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" |
+    sed 's/^\([0-9]*\):[^"]*"\([^"]*\)".*/\1:\2/')
+  if [ "$from" = render ] && grep -qE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<(GL/|GLUT/|OpenGL/)' "$file"; then
+    echo "$rel: render includes a GL or GLUT header"
+    bad=1
+  fi
+done < <(find "$src" -mindepth 2 -type f \( -name '*.h' -o -name '*.cpp' \) | sort)
+
+if [ $bad -ne 0 ]; then
+  echo "Includes between folders must point down (see the README's layout section)."
+  exit 1
+fi
+echo "Includes between folders point down."

@@ -1,0 +1,2 @@
+// An upward include the check must refuse.
+#include "shell/Warpix.h"

@@ -1,0 +1,2 @@
+// A GL header the check must refuse in render.
+#include <GL/gl.h>
