@@ -45,6 +45,13 @@ fail() {
   cat "$OUT"
   echo "--- standard error"
   cat "$ERR"
+  # A program that is still running is shown where it stands, so a hang can
+  # be told from lost input.
+  if [ -n "$PID" ] && kill -0 "$PID" 2>/dev/null && command -v gdb >/dev/null; then
+    echo "--- the running program's threads"
+    timeout 30 gdb -q -batch -p "$(pgrep -P "$PID" -x "$(basename "$WARPIX")" || echo "$PID")" \
+      -ex 'thread apply all bt 8' 2>/dev/null | grep -E '^(Thread|#)' | cut -c1-160
+  fi
   exit 1
 }
 
