@@ -177,7 +177,7 @@ start_live() {
 # quit: Escape ends the program with status 0.
 quit() {
   key Escape
-  wait_exit 5
+  wait_exit 10
   [ "$STATUS" -eq 0 ] || fail "Escape ended with status $STATUS"
 }
 

@@ -99,5 +99,5 @@ done
 pass "the null cell is unchanged"
 
 key Escape
-wait_exit 5
+wait_exit 10
 [ "$STATUS" -eq 0 ] || fail "Escape ended with status $STATUS"
