@@ -3,18 +3,6 @@
 #include <cmath>
 #include <iostream>
 
-namespace {
-
-// Quotient by the rule of this system: an exact complex zero divisor gives
-// 0 + 0i instead of infinities, so a degenerate configuration of points
-// never spreads NaN through a whole mesh.
-LinAlgComplex Divide(double aRe, double aIm, double bRe, double bIm) {
-  const double denom = bRe * bRe + bIm * bIm;
-  if (denom == 0.0) return LinAlgComplex(0.0, 0.0);
-  return LinAlgComplex((aRe * bRe + aIm * bIm) / denom, (aIm * bRe - aRe * bIm) / denom);
-}
-
-}  // namespace
 
 LinAlgComplex& LinAlgComplex::operator=(double d) {
   m_fRe = d;
@@ -66,8 +54,6 @@ LinAlgComplex& LinAlgComplex::operator/=(double d) {
   return *this;
 }
 
-LinAlgComplex LinAlgComplex::Conjugate() const { return LinAlgComplex(m_fRe, -m_fIm); }
-
 double LinAlgComplex::Power() const { return std::sqrt(m_fRe * m_fRe + m_fIm * m_fIm); }
 
 double LinAlgComplex::Phase() const {
@@ -102,23 +88,6 @@ void LinAlgComplex::PrintComplex() const {
   std::cout << "i" << std::flush;
 }
 
-LinAlgComplex operator+(const LinAlgComplex& a, const LinAlgComplex& b) {
-  return LinAlgComplex(a.m_fRe + b.m_fRe, a.m_fIm + b.m_fIm);
-}
-
-LinAlgComplex operator-(const LinAlgComplex& a, const LinAlgComplex& b) {
-  return LinAlgComplex(a.m_fRe - b.m_fRe, a.m_fIm - b.m_fIm);
-}
-
-LinAlgComplex operator*(const LinAlgComplex& a, const LinAlgComplex& b) {
-  return LinAlgComplex(a.m_fRe * b.m_fRe - a.m_fIm * b.m_fIm,
-                       a.m_fRe * b.m_fIm + a.m_fIm * b.m_fRe);
-}
-
-LinAlgComplex operator/(const LinAlgComplex& a, const LinAlgComplex& b) {
-  return Divide(a.m_fRe, a.m_fIm, b.m_fRe, b.m_fIm);
-}
-
 LinAlgComplex operator-(const LinAlgComplex& a) { return LinAlgComplex(-a.m_fRe, -a.m_fIm); }
 
 LinAlgComplex operator+(const LinAlgComplex& a, double d) { return LinAlgComplex(a.m_fRe + d, a.m_fIm); }
@@ -128,7 +97,7 @@ LinAlgComplex operator-(double d, const LinAlgComplex& a) { return LinAlgComplex
 LinAlgComplex operator*(const LinAlgComplex& a, double d) { return LinAlgComplex(a.m_fRe * d, a.m_fIm * d); }
 LinAlgComplex operator*(double d, const LinAlgComplex& a) { return LinAlgComplex(d * a.m_fRe, d * a.m_fIm); }
 LinAlgComplex operator/(const LinAlgComplex& a, double d) { return LinAlgComplex(a.m_fRe / d, a.m_fIm / d); }
-LinAlgComplex operator/(double d, const LinAlgComplex& a) { return Divide(d, 0.0, a.m_fRe, a.m_fIm); }
+LinAlgComplex operator/(double d, const LinAlgComplex& a) { return linalg_detail::Divide(d, 0.0, a.m_fRe, a.m_fIm); }
 
 bool operator==(const LinAlgComplex& a, const LinAlgComplex& b) {
   return a.m_fRe == b.m_fRe && a.m_fIm == b.m_fIm;

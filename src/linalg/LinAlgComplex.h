@@ -31,7 +31,7 @@ class LinAlgComplex {
 
   // === Functions of the number (none changes it)
   /// re - i*im.
-  LinAlgComplex Conjugate() const;
+  LinAlgComplex Conjugate() const { return LinAlgComplex(m_fRe, -m_fIm); }
   /// The modulus sqrt(re^2 + im^2) (not its square).
   double Power() const;
   /// atan(im/re), plus 3.14159265 when re < 0: a value in (-pi/2, 3pi/2];
@@ -50,11 +50,34 @@ class LinAlgComplex {
   double m_fIm;
 };
 
-LinAlgComplex operator+(const LinAlgComplex& a, const LinAlgComplex& b);
-LinAlgComplex operator-(const LinAlgComplex& a, const LinAlgComplex& b);
-LinAlgComplex operator*(const LinAlgComplex& a, const LinAlgComplex& b);
+// The basic operations are inline: the per-vertex loops of the methods are
+// made of them.
+inline LinAlgComplex operator+(const LinAlgComplex& a, const LinAlgComplex& b) {
+  return LinAlgComplex(a.m_fRe + b.m_fRe, a.m_fIm + b.m_fIm);
+}
+inline LinAlgComplex operator-(const LinAlgComplex& a, const LinAlgComplex& b) {
+  return LinAlgComplex(a.m_fRe - b.m_fRe, a.m_fIm - b.m_fIm);
+}
+inline LinAlgComplex operator*(const LinAlgComplex& a, const LinAlgComplex& b) {
+  return LinAlgComplex(a.m_fRe * b.m_fRe - a.m_fIm * b.m_fIm,
+                       a.m_fRe * b.m_fIm + a.m_fIm * b.m_fRe);
+}
+
+namespace linalg_detail {
+/// Quotient by the rule of this system: an exact complex zero divisor gives
+/// 0 + 0i instead of infinities, so a degenerate configuration of points
+/// never spreads NaN through a whole mesh.
+inline LinAlgComplex Divide(double aRe, double aIm, double bRe, double bIm) {
+  const double denom = bRe * bRe + bIm * bIm;
+  if (denom == 0.0) return LinAlgComplex(0.0, 0.0);
+  return LinAlgComplex((aRe * bRe + aIm * bIm) / denom, (aIm * bRe - aRe * bIm) / denom);
+}
+}  // namespace linalg_detail
+
 /// a / b; an exact complex zero divisor gives 0 + 0i.
-LinAlgComplex operator/(const LinAlgComplex& a, const LinAlgComplex& b);
+inline LinAlgComplex operator/(const LinAlgComplex& a, const LinAlgComplex& b) {
+  return linalg_detail::Divide(a.m_fRe, a.m_fIm, b.m_fRe, b.m_fIm);
+}
 LinAlgComplex operator-(const LinAlgComplex& a);
 /// A real operand acts on the real part only: d - a = (d - re) - i*im.
 LinAlgComplex operator+(const LinAlgComplex& a, double d);

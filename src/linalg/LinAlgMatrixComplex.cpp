@@ -6,7 +6,9 @@
 #include <cmath>
 #include <cstddef>
 #include <iostream>
+#include <map>
 #include <type_traits>
+#include <utility>
 
 #include "linalg/LinAlgBackend.h"
 #include "linalg/LinAlgLapack.h"
@@ -230,6 +232,54 @@ bool LinAlgMatrixComplex::SVDDecomposeDestructive(LinAlgMatrixComplex& U, LinAlg
           rwork, &info, 1, 1);
   if (info != 0) return false;
   for (int i = 0; i < S.Rows(); ++i) S(i) = LinAlgComplex(s[i], 0.0);
+  return true;
+}
+
+bool LinAlgMatrixComplex::RightSingularVectorsDestructive(LinAlgVectorComplex& S,
+                                                          LinAlgMatrixComplex& Vt) {
+  WARPIX_ASSERT(S.m==zelMin(m, n));
+  WARPIX_ASSERT(Vt.m==n && Vt.n==n);
+  LinAlgEnsureBackend();
+  const int k = zelMin(m, n);
+  // One workspace query per shape: the interactive fits run this per vertex.
+  static std::map<std::pair<int, int>, int> s_WorkSizes;
+  int& lwork = s_WorkSizes[{m, n}];
+  int info = 0;
+  LinAlgComplex unusedU(0.0, 0.0);
+  const int ldu = 1;
+  double* rwork = GetLapackWorkspace(5 * k, 2);
+  double* s = GetLapackWorkspace(k, 3);
+  if (lwork == 0) {
+    LinAlgComplex query(0.0, 0.0);
+    int ask = -1;
+    zgesvd_("N", "All", &m, &n, m_pData, &m, s, &unusedU, &ldu, Vt.m_pData, &n, &query, &ask,
+            rwork, &info, 1, 1);
+    lwork = linalg_detail::QueriedWorkSize(query);
+  }
+  LinAlgComplex* work = GetLapackComplexWorkspace(lwork, 1);
+  zgesvd_("N", "All", &m, &n, m_pData, &m, s, &unusedU, &ldu, Vt.m_pData, &n, work, &lwork, rwork,
+          &info, 1, 1);
+  if (info != 0) return false;
+  for (int i = 0; i < S.Rows(); ++i) S(i) = LinAlgComplex(s[i], 0.0);
+  return true;
+}
+
+bool LinAlgMatrixComplex::LeastSquaresQRDestructive(LinAlgMatrixComplex& B, LinAlgMatrixComplex& X) {
+  WARPIX_ASSERT(m==B.m && n==X.m && B.n==X.n);
+  WARPIX_ASSERT(m>=n);
+  LinAlgEnsureBackend();
+  const int nrhs = B.n;
+  if (nrhs == 0 || n == 0) return true;
+  int info = 0;
+  LinAlgComplex query(0.0, 0.0);
+  int lwork = -1;
+  zgels_("No transpose", &m, &n, &nrhs, m_pData, &m, B.m_pData, &m, &query, &lwork, &info, 1);
+  lwork = linalg_detail::QueriedWorkSize(query);
+  zgels_("No transpose", &m, &n, &nrhs, m_pData, &m, B.m_pData, &m,
+         GetLapackComplexWorkspace(lwork, 0), &lwork, &info, 1);
+  if (info != 0) return false;
+  for (int j = 0; j < nrhs; ++j)
+    for (int i = 0; i < n; ++i) X(i, j) = B(i, j);
   return true;
 }
 

@@ -65,6 +65,15 @@ class LinAlgMatrixComplex {
   /// Returns false when LAPACK does not converge.
   virtual bool SVDDecomposeDestructive(LinAlgMatrixComplex& U, LinAlgVectorComplex& S,
                                        LinAlgMatrixComplex& Vt);
+  /// The SVD's singular values (S, min(m, n) values, descending) and right
+  /// vectors (Vt n x n) only, without U: the same Vt as SVDDecomposeDestructive
+  /// to rounding at a fraction of the cost. The work size is queried once per
+  /// shape. The matrix is destroyed. Returns false when LAPACK does not converge.
+  virtual bool RightSingularVectorsDestructive(LinAlgVectorComplex& S, LinAlgMatrixComplex& Vt);
+  /// Minimises |A X - B| column by column for m >= n, B m x k, X n x k: one QR
+  /// factorisation for every right-hand side. Overwrites the matrix and B.
+  /// Returns false (X unchanged) when A does not have full column rank.
+  virtual bool LeastSquaresQRDestructive(LinAlgMatrixComplex& B, LinAlgMatrixComplex& X);
 
   // === Queries
   /// Largest element modulus (ties irrelevant: a modulus is returned).
