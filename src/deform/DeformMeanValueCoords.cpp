@@ -193,9 +193,14 @@ DeformMeanValueCoords::DeformMeanValueCoords(R2Image& image, const ZelString& na
 DeformMeanValueCoords::~DeformMeanValueCoords() = default;
 
 void DeformMeanValueCoords::MapPoint(double x, double y, double& outX, double& outY) {
-  const std::vector<double>& orig = m_ControlPointsOrigPos;
-  const std::vector<double>& target = m_ControlPointsNewPos;
-  const int n = NumControlPoints();
+  MapPolygonPoint(m_ControlPointsOrigPos, m_ControlPointsNewPos, x, y, outX, outY);
+}
+
+void DeformMeanValueCoords::MapPolygonPoint(const std::vector<double>& orig,
+                                            const std::vector<double>& target, double x,
+                                            double y, double& outX, double& outY) {
+  WARPIX_ASSERT(orig.size()==target.size());
+  const int n = static_cast<int>(orig.size() / 2);
 
   if (n >= 3) {
     // Interpolate the targets on the fly: sum_i w_i q_i / sum_i w_i.
@@ -249,35 +254,49 @@ void DeformMeanValueCoords::MapPoint(double x, double y, double& outX, double& o
 }
 
 void DeformMeanValueCoords::MapMeshVertices() {
-  const int n = NumControlPoints();
-  const int count = static_cast<int>(m_Vertices.size());
+  const size_t count = m_Vertices.size();
+  m_Scratch.resize(4 * count);
+  double* const x = m_Scratch.data();
+  double* const y = x + count;
+  for (size_t k = 0; k < count; ++k) {
+    x[k] = m_Vertices[k].m_fRestX;
+    y[k] = m_Vertices[k].m_fRestY;
+  }
+  MapPolygonPoints(m_ControlPointsOrigPos, m_ControlPointsNewPos, static_cast<int>(count), x, y,
+                   x + 2 * count, x + 3 * count);
+  for (size_t k = 0; k < count; ++k) {
+    m_Vertices[k].m_fX = x[2 * count + k];
+    m_Vertices[k].m_fY = x[3 * count + k];
+  }
+}
+
+void DeformMeanValueCoords::MapPolygonPoints(const std::vector<double>& orig,
+                                             const std::vector<double>& target, int count,
+                                             const double* x, const double* y, double* outX,
+                                             double* outY) {
+  WARPIX_ASSERT(orig.size()==target.size());
+  const int n = static_cast<int>(orig.size() / 2);
   constexpr int kLanes = Pack::kLanes;
   int first = 0;
   if (n >= 3) {
-    const double* const orig = m_ControlPointsOrigPos.data();
-    const double* const target = m_ControlPointsNewPos.data();
-    double x[kLanes], y[kLanes], sumX[kLanes], sumY[kLanes], sum[kLanes];
+    double sumX[kLanes], sumY[kLanes], sum[kLanes];
     for (; first + kLanes <= count; first += kLanes) {
+      const int special =
+          MapLanes(orig.data(), target.data(), n, x + first, y + first, sumX, sumY, sum);
       for (int l = 0; l < kLanes; ++l) {
-        x[l] = m_Vertices[first + l].m_fRestX;
-        y[l] = m_Vertices[first + l].m_fRestY;
-      }
-      const int special = MapLanes(orig, target, n, x, y, sumX, sumY, sum);
-      for (int l = 0; l < kLanes; ++l) {
-        ImgVertex& vertex = m_Vertices[first + l];
+        const int k = first + l;
         if (!(special & (1 << l)) && UsableSum(sum[l]) && std::isfinite(sumX[l]) &&
             std::isfinite(sumY[l])) {
-          vertex.m_fX = sumX[l] / sum[l];
-          vertex.m_fY = sumY[l] / sum[l];
+          outX[k] = sumX[l] / sum[l];
+          outY[k] = sumY[l] / sum[l];
         } else {
-          MapPoint(x[l], y[l], vertex.m_fX, vertex.m_fY);
+          MapPolygonPoint(orig, target, x[k], y[k], outX[k], outY[k]);
         }
       }
     }
   }
   for (; first < count; ++first) {
-    ImgVertex& vertex = m_Vertices[first];
-    MapPoint(vertex.m_fRestX, vertex.m_fRestY, vertex.m_fX, vertex.m_fY);
+    MapPolygonPoint(orig, target, x[first], y[first], outX[first], outY[first]);
   }
 }
 

@@ -27,6 +27,18 @@ class DeformMeanValueCoords : public Warpixator {
   /// result is MapPoint's to the last bit.
   void MapMeshVertices() override;
 
+  /// MapPoint's map for the polygon of orig carried onto the polygon of
+  /// target (flat lists of equal length): the same fast coordinates and the
+  /// same fallbacks, for any caller.
+  static void MapPolygonPoint(const std::vector<double>& orig, const std::vector<double>& target,
+                              double x, double y, double& outX, double& outY);
+  /// MapPolygonPoint for count points (x[k], y[k]) into (outX[k], outY[k]),
+  /// two at a time with the same arithmetic, so each result equals
+  /// MapPolygonPoint's to the last bit. Allocates nothing.
+  static void MapPolygonPoints(const std::vector<double>& orig, const std::vector<double>& target,
+                               int count, const double* x, const double* y, double* outX,
+                               double* outY);
+
   // === Coordinate kernels
   /// Fills MVC (emptied first) with the n mean value coordinates of (x, y)
   /// for the polygon given by the flat list ctrlPnts (x0, y0, x1, y1, ...),
@@ -46,4 +58,7 @@ class DeformMeanValueCoords : public Warpixator {
   /// Fatal "MVC.size()==ctrlPnts.size()/2", then "ctrlPnts.size()%2==0".
   static void Interpolate(const std::vector<double>& ctrlPnts, const std::vector<double>& MVC,
                           double& outX, double& outY);
+
+ private:
+  std::vector<double> m_Scratch;  // rest and mapped positions of MapMeshVertices
 };
