@@ -72,7 +72,7 @@ class LinAlgMatrixComplex {
   virtual bool RightSingularVectorsDestructive(LinAlgVectorComplex& S, LinAlgMatrixComplex& Vt);
   /// Minimises |A X - B| column by column for m >= n, B m x k, X n x k: one QR
   /// factorisation for every right-hand side. Overwrites the matrix and B.
-  /// Returns false (X unchanged) when A does not have full column rank.
+  /// Returns false (X unchanged) when R has an exact zero on its diagonal.
   virtual bool LeastSquaresQRDestructive(LinAlgMatrixComplex& B, LinAlgMatrixComplex& X);
 
   // === Queries
