@@ -1,0 +1,466 @@
+#include "deform/quasiconf/DeformQuasiConf.h"
+
+#include <GL/gl.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <iostream>
+
+#include "deform/DeformMeanValueCoords.h"
+#include "deform/quasiconf/QuasiConfDetail.h"
+#include "support/WarpixAssert.h"
+#include "window/WarpixWindow.h"
+
+using namespace quasiconf_detail;
+
+namespace {
+
+// The identity as a Mobius matrix.
+void SetIdentity(LinAlgMatrixComplex& M) {
+  M(0, 0) = LinAlgComplex(1.0, 0.0);
+  M(0, 1) = LinAlgComplex(0.0, 0.0);
+  M(1, 0) = LinAlgComplex(0.0, 0.0);
+  M(1, 1) = LinAlgComplex(1.0, 0.0);
+}
+
+// The identity as an R-linear map: alpha = 1, beta = 0.
+void SetIdentity(LinAlgMatrixReal& A) {
+  A(0, 0) = 1.0;
+  A(0, 1) = 0.0;
+  A(1, 0) = 0.0;
+  A(1, 1) = 0.0;
+}
+
+// The control points of a flat list as complex numbers.
+void ToComplex(const std::vector<double>& flat, LinAlgVectorComplex& out) {
+  for (int k = 0; k < out.Rows(); ++k) out(k) = LinAlgComplex(flat[2 * k], flat[2 * k + 1]);
+}
+
+}  // namespace
+
+DeformQuasiConf::DeformQuasiConf(R2Image& image, const ZelString& name, IntermediateOperator op)
+    : Warpixator(image, name),
+      m_MobiusOrig(2, 2),
+      m_MobiusNew(2, 2),
+      m_LinearMap(2, 2, 0.0),
+      m_IntermediateOp(op),
+      m_iNumDeforms(0),
+      m_fDelta1(0.01),
+      m_fDelta2(0.01),
+      m_bLineOnSide{true, false, true, false},
+      m_PreparedOrig(2, 2),
+      m_bPrepared(false),
+      m_bSingular(false),
+      m_bWarnedPixelMode(false) {
+  SetIdentity(m_MobiusOrig);
+  SetIdentity(m_MobiusNew);
+  SetIdentity(m_LinearMap);
+  SetIdentity(m_PreparedOrig);
+}
+
+DeformQuasiConf::~DeformQuasiConf() { ReleaseMLSWorkSet(); }
+
+DeformQuasiConf::IntermediateOperator DeformQuasiConf::StrToIntermediateOp(const char* word) {
+  if (word == nullptr) return OP_NONE;
+  static const struct {
+    const char* word;
+    IntermediateOperator op;
+  } kWords[] = {{"AffineQuad", OP_AFFINE_QUAD},
+                {"MeanValCoords", OP_MEAN_VAL_COORDS},
+                {"ThinPlateSplines", OP_THIN_PLATE_SPLINES},
+                {"MovingLeastSquares", OP_MOVING_LEAST_SQUARES},
+                {"FixedLinesTPS", OP_FIXED_LINES_TPS},
+                {"FixedLinesTPSNoQuasiConf", OP_FIXED_LINES_TPS_NO_QC}};
+  for (const auto& entry : kWords) {
+    if (std::strcmp(word, entry.word) == 0) return entry.op;
+  }
+  return OP_NONE;
+}
+
+int DeformQuasiConf::MinimumPoints() const {
+  switch (m_IntermediateOp) {
+    case OP_AFFINE_QUAD:
+    case OP_FIXED_LINES_TPS:
+    case OP_FIXED_LINES_TPS_NO_QC:
+      return 4;
+    default:
+      return 3;
+  }
+}
+
+void DeformQuasiConf::ResetMaps() {
+  SetIdentity(m_MobiusOrig);
+  SetIdentity(m_MobiusNew);
+  SetIdentity(m_LinearMap);
+  SetIdentity(m_PreparedOrig);
+  m_MVCSource.clear();
+  m_MVCTarget.clear();
+  m_bPrepared = false;
+}
+
+void DeformQuasiConf::WarnSingular(const char* what) {
+  if (m_bSingular) return;
+  m_bSingular = true;
+  std::cout << "[WARNING] " << m_Name << ": " << what
+            << "; the last good deformation is kept" << std::endl;
+}
+
+// ---------------------------------------------------------------------------
+// Run-time controls
+
+void DeformQuasiConf::TweakParameter(double step) {
+  std::cout << "delta=" << step << std::endl;
+  const double increment = std::fabs(step) <= 0.01 ? step / 10.0 : step / 100.0;
+  double d = m_fDelta1 + increment;
+  if (d <= 0.0) {
+    d = 1e-9;
+  } else if (d >= 1.0) {
+    d = 1.0;
+  }
+  m_fDelta1 = m_fDelta2 = d;
+  std::cout << "New Delta=[" << d << ", " << d << "] " << std::endl;
+  Rerun();
+}
+
+void DeformQuasiConf::ChangeMode(int key) {
+  if (key >= 1 && key <= 6) {
+    m_IntermediateOp = static_cast<IntermediateOperator>(key);
+    std::cout << "New Mode = " << key << std::endl;
+    if (key == OP_FIXED_LINES_TPS || key == OP_FIXED_LINES_TPS_NO_QC) {
+      std::cout << "[WARNING] " << m_Name << ": operator " << key
+                << " (line constraints) is not available; the mesh stays at rest" << std::endl;
+    }
+    // The other operator's maps mean nothing to this one: start from the
+    // identity and the rest mesh, then fit anew.
+    ResetMaps();
+    for (ImgVertex& vertex : m_Vertices) {
+      vertex.m_fX = vertex.m_fRestX;
+      vertex.m_fY = vertex.m_fRestY;
+    }
+  } else if (key == 7 || key == 8 || key == 9 || key == 0) {
+    const int side = key == 0 ? 3 : key - 7;
+    m_bLineOnSide[side] = !m_bLineOnSide[side];
+    std::cout << "Line constraints: " << m_bLineOnSide[3] << " " << m_bLineOnSide[2] << " "
+              << m_bLineOnSide[1] << " " << m_bLineOnSide[0] << std::endl;
+  } else {
+    WARPIX_ASSERT(false);
+  }
+  Rerun();
+}
+
+void DeformQuasiConf::Rerun() {
+  if (m_ControlPointsOrigPos.empty()) return;
+  m_bNeedsUpdate = true;
+  // Operator 4's vertices are its whole state: a refused fit keeps them.
+  if (m_IntermediateOp != OP_MOVING_LEAST_SQUARES || NumControlPoints() < MinimumPoints()) {
+    for (ImgVertex& vertex : m_Vertices) {
+      vertex.m_fX = vertex.m_fRestX;
+      vertex.m_fY = vertex.m_fRestY;
+    }
+  }
+  PrepareDeformator();
+  Deform();
+}
+
+// ---------------------------------------------------------------------------
+// Control points
+
+int DeformQuasiConf::NearestVertex(double x, double y, bool onlyOpaque) const {
+  const int width = m_Image.Width();
+  const int height = m_Image.Height();
+  double best = FLT_MAX;
+  int chosen = -1;
+  for (const ImgVertex& vertex : m_Vertices) {
+    if (onlyOpaque) {
+      // The pixel under the vertex; u or v = 1 reads the last column or row.
+      int column = static_cast<int>(width * vertex.m_fTexU);
+      int row = static_cast<int>(height * vertex.m_fTexV);
+      column = column < 0 ? 0 : (column >= width ? width - 1 : column);
+      row = row < 0 ? 0 : (row >= height ? height - 1 : row);
+      if (const_cast<DeformQuasiConf*>(this)->IsTransparent(column, row)) continue;
+    }
+    const double dx = vertex.m_fX - x;
+    const double dy = vertex.m_fY - y;
+    const double distance2 = dx * dx + dy * dy;
+    if (distance2 < best) {
+      best = distance2;
+      chosen = vertex.id;
+    }
+  }
+  return chosen;
+}
+
+void DeformQuasiConf::AddControlPoint(double x, double y, double* outX, double* outY) {
+  int chosen = -1;
+  if (m_DeformationType == DEFORM_REGULAR_MESH && !m_Vertices.empty()) {
+    chosen = NearestVertex(x, y, m_bSnapToNonWhite);
+    if (chosen < 0 && m_bSnapToNonWhite) {
+      chosen = NearestVertex(x, y, false);
+      if (chosen >= 0) {
+        std::cout << "[WARNING] " << m_Name
+                  << ": no opaque mesh vertex; the point goes to the nearest vertex" << std::endl;
+      }
+    }
+  }
+  if (chosen < 0 || chosen >= static_cast<int>(m_Vertices.size())) {
+    // No mesh (pixel mode) or no vertex within reach (a point that is not a
+    // number): the clicked position, like the base.
+    Warpixator::AddControlPoint(x, y, outX, outY);
+  } else {
+    const double placedX = m_Vertices[chosen].m_fX;
+    const double placedY = m_Vertices[chosen].m_fY;
+    std::cout << "actual=[" << placedX << ", " << placedY << "]" << std::endl;
+    Warpixator::AddControlPoint(placedX, placedY, outX, outY);
+  }
+  // The new point changes the fit at once: the next frame shows maps that
+  // belong together.
+  m_bNeedsUpdate = true;
+  Deform();
+}
+
+void DeformQuasiConf::ClearControls(bool save) {
+  const bool saves = save && m_DeformationType == DEFORM_REGULAR_MESH;
+  Warpixator::ClearControls(save);
+  // The saved deformation now lives in the rest mesh.
+  if (saves) ResetMaps();
+}
+
+// ---------------------------------------------------------------------------
+// Preparation and deformation
+
+void DeformQuasiConf::PrepareDeformator() {
+  const int n = NumControlPoints();
+  m_bPrepared = false;
+  switch (m_IntermediateOp) {
+    case OP_MOVING_LEAST_SQUARES:
+      ReleaseMLSWorkSet();
+      if (n >= 3 && m_DeformationType == DEFORM_REGULAR_MESH && !m_Vertices.empty()) {
+        m_bPrepared = PrepareMLS();
+        if (!m_bPrepared) {
+          ReleaseMLSWorkSet();
+          WarnSingular("the control points give no local normalisation (coincident or collinear)");
+        }
+      }
+      break;
+    case OP_AFFINE_QUAD:
+      if (n >= 4) {
+        m_bPrepared = MapQuadrupletToParallelogram(m_ControlPointsOrigPos, m_PreparedOrig);
+        if (!m_bPrepared) {
+          WarnSingular("the first four control points span no parallelogram (coincident, collinear or "
+                       "concyclic in crossed order)");
+        }
+      }
+      break;
+    case OP_FIXED_LINES_TPS:
+    case OP_FIXED_LINES_TPS_NO_QC:
+      m_Profiler.startedProcess("PrepareTPS");
+      m_Profiler.finishedProcess("PrepareTPS", false);
+      break;
+    default:
+      if (n >= 3) {
+        m_bPrepared = NMobiusPointAffineMap(m_ControlPointsOrigPos, m_PreparedOrig);
+        if (!m_bPrepared) WarnSingular("the control points give no Mobius normalisation (coincident)");
+      }
+      break;
+  }
+}
+
+bool DeformQuasiConf::DeformGlobal() {
+  const int n = NumControlPoints();
+  LinAlgMatrixComplex mobiusNew(2, 2);
+  const bool fitted = m_IntermediateOp == OP_AFFINE_QUAD
+                          ? MapQuadrupletToParallelogram(m_ControlPointsNewPos, mobiusNew)
+                          : NMobiusPointAffineMap(m_ControlPointsNewPos, mobiusNew);
+  if (!fitted) return false;
+
+  LinAlgVectorComplex orig(n), target(n), src(n), dst(n);
+  ToComplex(m_ControlPointsOrigPos, orig);
+  ToComplex(m_ControlPointsNewPos, target);
+  CORR_apply_mobius_as_matrix(m_PreparedOrig, orig, src);
+  CORR_apply_mobius_as_matrix(mobiusNew, target, dst);
+  if (!mobiusNew.Inverse()) return false;
+
+  // Each operator fit checks before it writes, so a refused fit changes nothing.
+  if (m_IntermediateOp == OP_AFFINE_QUAD) {
+    if (!FillAffineOn4Pnt(src, dst)) return false;
+  } else if (m_IntermediateOp == OP_MEAN_VAL_COORDS) {
+    // A flat normalised polygon has no usable coordinates anywhere off it;
+    // a flat target polygon would fold the whole picture onto one curve.
+    if (IsFlat(&src(0), n) || IsFlat(&dst(0), n)) return false;
+    FillNPointInterpMVC(src, dst);
+  }
+  m_MobiusOrig = m_PreparedOrig;
+  m_MobiusNew = mobiusNew;
+  return true;
+}
+
+void DeformQuasiConf::Deform() {
+  if (!m_bNeedsUpdate) return;
+  m_bNeedsUpdate = false;
+  WARPIX_ASSERT(m_ControlPointsNewPos.size()==m_ControlPointsOrigPos.size());
+  const int n = NumControlPoints();
+  // No points: nothing to fit, whatever the operator.
+  if (n == 0) return;
+
+  switch (m_IntermediateOp) {
+    case OP_MOVING_LEAST_SQUARES: {
+      ++m_iNumDeforms;
+      m_Profiler.startedProcess("Deform");
+      if (m_DeformationType != DEFORM_REGULAR_MESH) {
+        if (!m_bWarnedPixelMode) {
+          m_bWarnedPixelMode = true;
+          std::cout << "[WARNING] " << m_Name
+                    << ": operator 4 needs DEFORM_REGULAR_MESH; the image is shown undeformed"
+                    << std::endl;
+        }
+        m_Profiler.finishedProcess("Deform", false);
+        return;
+      }
+      if (!m_bPrepared || !m_pVertOut) {
+        m_Profiler.finishedProcess("Deform", false);
+        return;
+      }
+      ToComplex(m_ControlPointsNewPos, *m_pCtrlNew);
+      if (FastFPIMLS(m_ControlPointsNewPos, *m_pVertOut)) {
+        for (size_t k = 0; k < m_Vertices.size(); ++k) {
+          m_Vertices[k].m_fX = (*m_pVertOut)(static_cast<int>(k)).m_fRe;
+          m_Vertices[k].m_fY = (*m_pVertOut)(static_cast<int>(k)).m_fIm;
+        }
+        m_bSingular = false;
+      } else {
+        WarnSingular("the targets give no local normalisation (coincident or collinear)");
+      }
+      m_Profiler.finishedProcess("Deform", false);
+      break;
+    }
+    case OP_FIXED_LINES_TPS:
+    case OP_FIXED_LINES_TPS_NO_QC:
+      m_Profiler.startedProcess("Deform_TPS");
+      ++m_iNumDeforms;
+      m_Profiler.finishedProcess("Deform_TPS", false);
+      if (n < 4) return;
+      break;
+    default:
+      ++m_iNumDeforms;
+      m_Profiler.startedProcess("DeformQuad");
+      if (n < MinimumPoints() || !m_bPrepared) {
+        m_Profiler.finishedProcess("DeformQuad", false);
+        return;
+      }
+      if (DeformGlobal()) {
+        m_bSingular = false;
+      } else {
+        WarnSingular(m_IntermediateOp == OP_AFFINE_QUAD
+                         ? "the targets span no parallelogram (coincident, collinear or concyclic "
+                           "in crossed order)"
+                         : "the targets give no Mobius normalisation (coincident or collinear)");
+      }
+      m_Profiler.finishedProcess("DeformQuad", false);
+      break;
+  }
+
+  if (m_iNumDeforms % 100 == 0) {
+    std::cout << "Timing per " << m_iNumDeforms << " operations:" << std::endl
+              << "\t" << m_Profiler.profile() << std::endl;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Point and mesh maps
+
+void DeformQuasiConf::MapPoint(double x, double y, double& outX, double& outY) {
+  m_Profiler.startedProcess("DeformQuad");
+  LinAlgComplex w = MobiusTransform(m_MobiusOrig, LinAlgComplex(x, y));
+  switch (m_IntermediateOp) {
+    case OP_NONE:
+    case OP_THIN_PLATE_SPLINES:
+      break;
+    case OP_MEAN_VAL_COORDS:
+      w = MVCTransform(w);
+      break;
+    case OP_AFFINE_QUAD:
+      w = LinearTransform(w);
+      break;
+    default:
+      WARPIX_ASSERT(false);
+  }
+  w = MobiusTransform(m_MobiusNew, w);
+  outX = w.m_fRe;
+  outY = w.m_fIm;
+  m_Profiler.finishedProcess("DeformQuad", false);
+}
+
+void DeformQuasiConf::MapMeshVertices() {
+  m_Profiler.startedProcess("MapVerts");
+  const size_t count = m_Vertices.size();
+  switch (m_IntermediateOp) {
+    case OP_MOVING_LEAST_SQUARES:
+      break;
+    case OP_FIXED_LINES_TPS:
+    case OP_FIXED_LINES_TPS_NO_QC:
+      for (ImgVertex& vertex : m_Vertices) {
+        vertex.m_fX = vertex.m_fRestX;
+        vertex.m_fY = vertex.m_fRestY;
+      }
+      break;
+    default: {
+      // MapPoint's arithmetic for all vertices at once, without its per-point
+      // timing: Morig, the operator (mean value coordinates two vertices at a
+      // time), then Mnew^-1. A vertex that would not be finite keeps its place.
+      const LinAlgComplex orig[4] = {m_MobiusOrig(0, 0), m_MobiusOrig(0, 1), m_MobiusOrig(1, 0),
+                                     m_MobiusOrig(1, 1)};
+      const LinAlgComplex inverse[4] = {m_MobiusNew(0, 0), m_MobiusNew(0, 1), m_MobiusNew(1, 0),
+                                        m_MobiusNew(1, 1)};
+      m_Scratch.resize(4 * count);
+      double* const wx = m_Scratch.data();
+      double* const wy = wx + count;
+      double* const ox = wx + 2 * count;
+      double* const oy = wx + 3 * count;
+      for (size_t k = 0; k < count; ++k) {
+        const LinAlgComplex w =
+            Mobius(orig, LinAlgComplex(m_Vertices[k].m_fRestX, m_Vertices[k].m_fRestY));
+        wx[k] = w.m_fRe;
+        wy[k] = w.m_fIm;
+      }
+      if (m_IntermediateOp == OP_MEAN_VAL_COORDS && m_MVCSource.size() >= 6 &&
+          m_MVCSource.size() == m_MVCTarget.size()) {
+        DeformMeanValueCoords::MapPolygonPoints(m_MVCSource, m_MVCTarget, static_cast<int>(count),
+                                                wx, wy, ox, oy);
+      } else if (m_IntermediateOp == OP_AFFINE_QUAD) {
+        for (size_t k = 0; k < count; ++k) {
+          const LinAlgComplex w = LinearTransform(LinAlgComplex(wx[k], wy[k]));
+          ox[k] = w.m_fRe;
+          oy[k] = w.m_fIm;
+        }
+      } else {
+        std::copy(wx, wx + 2 * count, ox);
+      }
+      for (size_t k = 0; k < count; ++k) {
+        const LinAlgComplex w = Mobius(inverse, LinAlgComplex(ox[k], oy[k]));
+        if (std::isfinite(w.m_fRe) && std::isfinite(w.m_fIm)) {
+          m_Vertices[k].m_fX = w.m_fRe;
+          m_Vertices[k].m_fY = w.m_fIm;
+        }
+      }
+      break;
+    }
+  }
+  m_Profiler.finishedProcess("MapVerts", false);
+}
+
+// ---------------------------------------------------------------------------
+// Drawing
+
+void DeformQuasiConf::Draw(WarpixWindow* window) {
+  PrepareFrame();
+  glDisable(GL_DEPTH_TEST);
+  if (m_bLoadTexture) LoadIntoTexture();
+  // The textured mesh without its edges.
+  const bool drawMesh = m_bDrawMesh;
+  m_bDrawMesh = false;
+  DrawAsTexture();
+  m_bDrawMesh = drawMesh;
+  DrawControlPoints(window);
+  if (window != nullptr) window->RenderText(GetDeformatorName(), 0.2, 1.01, 0.5, 0.0, 0.0, 2);
+}

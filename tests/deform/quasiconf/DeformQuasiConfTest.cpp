@@ -1,0 +1,400 @@
+#include "deform/quasiconf/DeformQuasiConf.h"
+
+#include <cmath>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "../DeformTesting.h"
+#include "QuasiConfTesting.h"
+
+namespace {
+
+using deform_test::Points;
+using deform_test::Positions;
+using warpix_test::CoutCapture;
+using Op = DeformQuasiConf::IntermediateOperator;
+using Q = DeformQuasiConf;
+
+// Points on vertices of the 10 x 10 mesh: a convex quadrilateral first.
+const Points kQuad = {0.2, 0.2, 0.8, 0.3, 0.7, 0.8, 0.3, 0.7};
+const Points kFive = {0.2, 0.2, 0.8, 0.3, 0.7, 0.8, 0.3, 0.7, 0.5, 0.5};
+
+class DeformQuasiConfTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<Q> Make(Op op, int cells = 10) {
+    auto d = std::make_unique<Q>(m_Image, "qc", op);
+    deform_test::Mesh(*d, cells, cells);
+    return d;
+  }
+  // Places the points and moves the first targets.size()/2 of them; returns
+  // the console text.
+  static std::string Load(Q& d, Points orig, Points target) {
+    CoutCapture out;
+    d.InitializeCtrlPntState(orig, target);
+    return out.str();
+  }
+  // The drawn mesh: what a frame shows after the deformation.
+  static Points Shown(Q& d) {
+    d.m_bNeedsUpdate = true;
+    d.Deform();
+    d.MapMeshVertices();
+    return Positions(d, false);
+  }
+  // The current position of the vertex at (x, y) of a cells x cells mesh.
+  static LinAlgComplex VertexAt(const Q& d, double x, double y, int cells = 10) {
+    const auto& v = d.m_Vertices[std::lround(x * cells) * (cells + 1) + std::lround(y * cells)];
+    return {v.m_fX, v.m_fY};
+  }
+  R2Image m_Image{4, 4, 3};
+};
+
+const Op kGlobalOps[] = {DeformQuasiConf::OP_NONE, DeformQuasiConf::OP_AFFINE_QUAD,
+                         DeformQuasiConf::OP_MEAN_VAL_COORDS, DeformQuasiConf::OP_THIN_PLATE_SPLINES};
+const Op kFittingOps[] = {DeformQuasiConf::OP_NONE, DeformQuasiConf::OP_AFFINE_QUAD,
+                          DeformQuasiConf::OP_MEAN_VAL_COORDS, DeformQuasiConf::OP_THIN_PLATE_SPLINES,
+                          DeformQuasiConf::OP_MOVING_LEAST_SQUARES};
+
+}  // namespace
+
+TEST_F(DeformQuasiConfTest, OperatorWordsAreExactAndCaseSensitive) {
+  struct Case { const char* word; int op; };
+  for (const Case& c : {Case{"AffineQuad", 1}, Case{"MeanValCoords", 2}, Case{"ThinPlateSplines", 3},
+                        Case{"MovingLeastSquares", 4}, Case{"FixedLinesTPS", 5},
+                        Case{"FixedLinesTPSNoQuasiConf", 6}, Case{"affinequad", 0}, Case{"", 0},
+                        Case{"AffineQuad ", 0}, Case{nullptr, 0}}) {
+    EXPECT_EQ(Q::StrToIntermediateOp(c.word), c.op) << (c.word ? c.word : "null");
+  }
+}
+
+TEST_F(DeformQuasiConfTest, ConstructionStartsAtTheIdentity) {
+  Q d(m_Image, "qc", DeformQuasiConf::OP_AFFINE_QUAD);
+  const LinAlgComplex z(0.3, 0.6);
+  EXPECT_EQ(Q::MobiusTransform(d.m_MobiusOrig, z), z);
+  EXPECT_EQ(Q::MobiusTransform(d.m_MobiusNew, z), z);
+  EXPECT_EQ(d.LinearTransform(z), z);
+  EXPECT_TRUE(d.m_bLineOnSide[0] && !d.m_bLineOnSide[1] && d.m_bLineOnSide[2] && !d.m_bLineOnSide[3]);
+  EXPECT_EQ(d.m_fDelta1, 0.01);
+  EXPECT_EQ(d.m_iNumDeforms, 0);
+  EXPECT_TRUE(d.m_Vertices.empty());
+}
+
+TEST_F(DeformQuasiConfTest, TargetsAtTheOriginalsMapEveryVertexToItself) {
+  for (Op op : kFittingOps) {
+    auto d = Make(op);
+    Load(*d, kFive, {});
+    warpix_test::expectNear(Shown(*d), Positions(*d), 1e-9, "identity");
+  }
+}
+
+TEST_F(DeformQuasiConfTest, ControlPointsReachTheirTargets) {
+  // Affine quad with four points, mean value coordinates with five, and the
+  // identity operators with three (the exact triangle normalisation): every
+  // vertex on a control point lands on its target.
+  struct Case { Op op; Points orig; };
+  const Points target4 = {0.22, 0.18, 0.85, 0.32, 0.72, 0.84, 0.28, 0.66};
+  const Points target5 = {0.22, 0.18, 0.85, 0.32, 0.72, 0.84, 0.28, 0.66, 0.52, 0.47};
+  for (const Case& c : {Case{DeformQuasiConf::OP_AFFINE_QUAD, kQuad},
+                        Case{DeformQuasiConf::OP_MEAN_VAL_COORDS, kFive},
+                        Case{DeformQuasiConf::OP_THIN_PLATE_SPLINES, {0.2, 0.2, 0.8, 0.3, 0.5, 0.8}},
+                        Case{DeformQuasiConf::OP_NONE, {0.2, 0.2, 0.8, 0.3, 0.2, 0.8}}}) {
+    auto d = Make(c.op);
+    const Points target(c.orig.size() == 8 ? target4.begin() : target5.begin(),
+                        (c.orig.size() == 8 ? target4.begin() : target5.begin()) + c.orig.size());
+    Load(*d, c.orig, target);
+    Shown(*d);
+    for (size_t k = 0; k < c.orig.size(); k += 2) {
+      EXPECT_NEAR(qc_test::Dist(VertexAt(*d, c.orig[k], c.orig[k + 1]), {target[k], target[k + 1]}), 0.0,
+                  1e-9)
+          << "operator " << c.op << " point " << k / 2;
+    }
+  }
+}
+
+TEST_F(DeformQuasiConfTest, AffineQuadWithThreePointsChangesNothing) {
+  auto d = Make(DeformQuasiConf::OP_AFFINE_QUAD);
+  Load(*d, {0.2, 0.2, 0.8, 0.3, 0.7, 0.8}, {0.25, 0.2, 0.8, 0.35, 0.6, 0.8});
+  warpix_test::expectNear(Shown(*d), Positions(*d), 0.0, "three points");
+  double x = 0, y = 0;
+  d->MapPoint(0.4, 0.6, x, y);
+  EXPECT_EQ(x, 0.4);
+  EXPECT_EQ(y, 0.6);
+}
+
+TEST_F(DeformQuasiConfTest, DeltaStepsClampAndReportExactly) {
+  auto d = Make(DeformQuasiConf::OP_AFFINE_QUAD);
+  CoutCapture out;
+  d->TweakParameter(0.1);
+  EXPECT_DOUBLE_EQ(d->m_fDelta1, 0.011);
+  d->TweakParameter(0.01);
+  EXPECT_DOUBLE_EQ(d->m_fDelta1, 0.012);
+  d->TweakParameter(-0.1);
+  d->TweakParameter(-0.01);
+  EXPECT_NEAR(d->m_fDelta1, 0.01, 1e-15);
+  EXPECT_EQ(d->m_fDelta2, d->m_fDelta1);
+  for (int k = 0; k < 10; ++k) d->TweakParameter(-0.01);
+  EXPECT_EQ(d->m_fDelta1, 1e-9);  // not 0 and not negative
+  for (int k = 0; k < 1100; ++k) d->TweakParameter(0.1);
+  EXPECT_EQ(d->m_fDelta1, 1.0);
+  const std::string text = out.str();
+  EXPECT_EQ(text.substr(0, text.find("delta=0.01")), "delta=0.1\nNew Delta=[0.011, 0.011] \n");
+  EXPECT_NE(text.find("New Delta=[1e-09, 1e-09] \n"), std::string::npos);
+}
+
+TEST_F(DeformQuasiConfTest, ModeAndLineKeysPrintTheirLines) {
+  auto d = Make(DeformQuasiConf::OP_AFFINE_QUAD);
+  CoutCapture out;
+  d->ChangeMode(7);
+  d->ChangeMode(2);
+  d->ChangeMode(0);
+  EXPECT_EQ(out.str(), "Line constraints: 0 1 0 0\nNew Mode = 2\nLine constraints: 1 1 0 0\n");
+  EXPECT_EQ(d->m_IntermediateOp, DeformQuasiConf::OP_MEAN_VAL_COORDS);
+}
+
+TEST_F(DeformQuasiConfTest, ModeSwitchFitsTheNewOperatorFromTheRestMesh) {
+  // Switching operators with points deforms afresh by the new operator: the
+  // same as a cell built with it.
+  auto switched = Make(DeformQuasiConf::OP_AFFINE_QUAD);
+  Load(*switched, kFive, {0.22, 0.18, 0.85, 0.32});
+  Shown(*switched);
+  for (Op op : kFittingOps) {
+    if (op == DeformQuasiConf::OP_NONE) continue;
+    CoutCapture quiet;
+    switched->ChangeMode(op);
+    auto fresh = Make(op);
+    Load(*fresh, kFive, {0.22, 0.18, 0.85, 0.32});
+    warpix_test::expectNear(Shown(*switched), Shown(*fresh), 1e-12, "switched");
+  }
+  // Below the new operator's minimum the maps are the identity: the rest mesh.
+  auto two = Make(DeformQuasiConf::OP_MEAN_VAL_COORDS);
+  Load(*two, kFive, {0.22, 0.18, 0.85, 0.32});
+  Load(*two, {}, {});
+  CoutCapture quiet;
+  two->ClearControls(false);
+  two->ChangeMode(1);
+  warpix_test::expectNear(Shown(*two), Positions(*two), 0.0, "switched without points");
+}
+
+TEST_F(DeformQuasiConfTest, TimingReportEveryHundredDeformations) {
+  auto d = Make(DeformQuasiConf::OP_THIN_PLATE_SPLINES);
+  Load(*d, kQuad, {});
+  d->m_iNumDeforms = 98;  // the load deformed already
+  CoutCapture out;
+  for (int k = 0; k < 3; ++k) {
+    d->m_bNeedsUpdate = true;
+    d->Deform();
+    if (k == 1) {
+      const std::string text = out.str();
+      EXPECT_EQ(text.rfind("Timing per 100 operations:\n\tTime Profile:\n", 0), 0u) << text;
+      EXPECT_NE(text.find("    DeformQuad \t "), std::string::npos) << text;
+    }
+  }
+  EXPECT_EQ(d->m_iNumDeforms, 101);
+  EXPECT_EQ(out.str().find("Timing per 101"), std::string::npos);
+  EXPECT_EQ(out.str().find("Timing per", 1), std::string::npos);
+}
+
+TEST_F(DeformQuasiConfTest, PointsSnapToTheNearestVertexByCurrentPosition) {
+  auto d = Make(DeformQuasiConf::OP_AFFINE_QUAD);
+  d->m_Vertices[3 * 11 + 4].m_fX = 0.33;  // vertex (0.3, 0.4) shown at (0.33, 0.4)
+  CoutCapture out;
+  double x = 0, y = 0;
+  d->AddControlPoint(0.335, 0.41, &x, &y);
+  EXPECT_EQ(out.str(), "actual=[0.33, 0.4]\n");
+  EXPECT_EQ(d->m_ControlPointsOrigPos, (Points{0.33, 0.4}));
+  EXPECT_EQ(x, 0.33);
+  // No mesh: the clicked position is kept.
+  Q pixel(m_Image, "pixel", DeformQuasiConf::OP_AFFINE_QUAD);
+  pixel.AddControlPoint(0.123, 0.456, &x, &y);
+  EXPECT_EQ(pixel.m_ControlPointsOrigPos, (Points{0.123, 0.456}));
+}
+
+TEST_F(DeformQuasiConfTest, SnappingToOpaqueVerticesReadsInsideTheImage) {
+  // A 4 x 4 picture, black (transparent) except its top-right pixel.
+  R2Image image(4, 4, 3);
+  image.SetPixelRGB(3, 3, RNRgb(1, 1, 1));
+  Q d(image, "qc", DeformQuasiConf::OP_AFFINE_QUAD);
+  {
+    CoutCapture quiet;
+    d.SwitchMeshBasedDeformation(4, 4, false, true, RNRgb(0, 0, 0), 0.1, 0, 1, 0, 1);
+  }
+  d.m_bSnapToNonWhite = true;
+  CoutCapture out;
+  double x = 0, y = 0;
+  // The opaque pixel lies under the vertices at u, v in {0.75, 1}: (1, 1)
+  // reads the last column and row, not one past them.
+  d.AddControlPoint(0.1, 0.1, &x, &y);
+  EXPECT_EQ(out.str(), "actual=[0.75, 0.75]\n");
+  // All transparent: the nearest vertex, with one warning.
+  R2Image black(4, 4, 3);
+  Q none(black, "none", DeformQuasiConf::OP_AFFINE_QUAD);
+  {
+    CoutCapture quiet;
+    none.SwitchMeshBasedDeformation(4, 4, false, true, RNRgb(0, 0, 0), 0.1, 0, 1, 0, 1);
+  }
+  none.m_bSnapToNonWhite = true;
+  CoutCapture out2;
+  none.AddControlPoint(0.1, 0.1, &x, &y);
+  EXPECT_EQ(out2.str(),
+            "[WARNING] none: no opaque mesh vertex; the point goes to the nearest vertex\n"
+            "actual=[0, 0]\n");
+}
+
+TEST_F(DeformQuasiConfTest, SingularConfigurationsKeepTheLastGoodMeshWithOneWarning) {
+  // Coincident targets, the crossed rectangle (concyclic), collinear targets:
+  // the mesh stays as it was, one warning, and a good configuration deforms again.
+  const Points rect = {0.2, 0.7, 0.8, 0.7, 0.2, 0.3, 0.8, 0.3};
+  for (Op op : kFittingOps) {
+    auto d = Make(op);
+    Load(*d, kQuad, {0.22, 0.18});
+    const Points good = Shown(*d);
+    CoutCapture out;
+    d->m_ControlPointsNewPos = {0.2, 0.2, 0.2, 0.2, 0.2, 0.2, 0.2, 0.2};
+    warpix_test::expectNear(Shown(*d), good, 0.0, "coincident targets");
+    d->m_ControlPointsNewPos = {0.1, 0.1, 0.2, 0.2, 0.3, 0.3, 0.5, 0.5};
+    EXPECT_EQ(out.str().find("[WARNING]", out.str().find("[WARNING]") + 1), std::string::npos)
+        << "operator " << op << ": " << out.str();
+    Shown(*d);
+    d->m_ControlPointsNewPos = {0.24, 0.18, 0.8, 0.3, 0.7, 0.8, 0.3, 0.7};
+    const Points again = Shown(*d);
+    EXPECT_NE(again, good) << "operator " << op;
+    for (double v : again) ASSERT_TRUE(std::isfinite(v));
+  }
+  for (Op op : {DeformQuasiConf::OP_AFFINE_QUAD, DeformQuasiConf::OP_MEAN_VAL_COORDS,
+                DeformQuasiConf::OP_MOVING_LEAST_SQUARES}) {
+    auto d = Make(op);
+    const std::string text = Load(*d, rect, {});
+    for (double v : Shown(*d)) ASSERT_TRUE(std::isfinite(v)) << "operator " << op;
+    EXPECT_NE(text.find("[WARNING] qc: "), std::string::npos) << "operator " << op;
+    // The last good mesh: the three-point fit with its targets at rest.
+    warpix_test::expectNear(Positions(*d, false), Positions(*d), 1e-12, "crossed rectangle at rest");
+  }
+}
+
+TEST_F(DeformQuasiConfTest, SaveReplayAndClearLeaveNoStaleMaps) {
+  for (Op op : kFittingOps) {
+    // A save: the saved mesh becomes the rest mesh and the next frames show
+    // it unchanged (the maps are the identity, not applied a second time).
+    auto saved = Make(op);
+    Load(*saved, kQuad, {0.25, 0.15, 0.85, 0.3});
+    const Points shown = Shown(*saved);
+    {
+      CoutCapture quiet;
+      saved->ClearControls(true);
+    }
+    warpix_test::expectNear(Positions(*saved), shown, 1e-12, "rest after save");
+    warpix_test::expectNear(Shown(*saved), shown, 1e-12, "frame after save");
+    warpix_test::expectNear(Shown(*saved), shown, 1e-12, "second frame after save");
+
+    // A replay of that history gives the same mesh.
+    auto replayed = Make(op);
+    replayed->m_History = saved->m_History;
+    {
+      CoutCapture quiet;
+      replayed->DeformUsingHistory();
+    }
+    warpix_test::expectNear(Shown(*replayed), shown, 1e-5, "frame after replay");
+
+    // "c" keeps showing the mesh, also while fewer points than needed follow.
+    auto cleared = Make(op);
+    Load(*cleared, kQuad, {0.25, 0.15, 0.85, 0.3});
+    const Points before = Shown(*cleared);
+    CoutCapture quiet;
+    cleared->ClearControls(false);
+    warpix_test::expectNear(Shown(*cleared), before, 0.0, "after c");
+    cleared->ClearControls(false);  // a second "c" with no points
+    double x = 0, y = 0;
+    cleared->AddControlPoint(0.5, 0.5, &x, &y);
+    warpix_test::expectNear(Shown(*cleared), before, 0.0, "one point after c");
+  }
+}
+
+TEST_F(DeformQuasiConfTest, MovingLeastSquaresNeedsAMeshAndThreePoints) {
+  // Three points: prepared, and a drag deforms.
+  auto three = Make(DeformQuasiConf::OP_MOVING_LEAST_SQUARES);
+  Load(*three, {0.2, 0.2, 0.8, 0.3, 0.5, 0.8}, {0.25, 0.2});
+  EXPECT_NE(Shown(*three), Positions(*three));
+  // Two points: nothing fitted, the rest mesh.
+  auto two = Make(DeformQuasiConf::OP_MOVING_LEAST_SQUARES);
+  Load(*two, {0.2, 0.2, 0.8, 0.3}, {0.25, 0.2});
+  EXPECT_EQ(two->m_pWeights, nullptr);
+  warpix_test::expectNear(Shown(*two), Positions(*two), 0.0, "two points");
+  // Pixel mode: clear and save warn once and show the picture undeformed.
+  Q pixel(m_Image, "pixel", DeformQuasiConf::OP_MOVING_LEAST_SQUARES);
+  std::string text = Load(pixel, kQuad, {0.25, 0.2});
+  {
+    CoutCapture out;
+    pixel.ClearControls(false);
+    pixel.ClearControls(true);
+    text += out.str();
+  }
+  text += Load(pixel, kQuad, {});
+  EXPECT_EQ(text,
+            "[WARNING] pixel: operator 4 needs DEFORM_REGULAR_MESH; the image is shown undeformed\n"
+            "[WARNING] pixel: nothing saved, saving needs DEFORM_REGULAR_MESH mode (control "
+            "points and history kept)\n");
+}
+
+TEST_F(DeformQuasiConfTest, EveryCrossedRectangleOfVerticesIsRefusedWithoutNaN) {
+  // Corners clicked top-left, top-right, bottom-left, bottom-right lie on one
+  // circle in crossed order: collinear after any Mobius map. As originals
+  // (a fresh cell) and as targets (dragged onto from a good quadrilateral),
+  // for every rectangle of vertices of a 6 x 6 mesh.
+  for (Op op : {DeformQuasiConf::OP_AFFINE_QUAD, DeformQuasiConf::OP_MEAN_VAL_COORDS,
+                DeformQuasiConf::OP_MOVING_LEAST_SQUARES}) {
+    int refused = 0, tried = 0;
+    for (int x0 = 0; x0 < 6; ++x0)
+      for (int x1 = x0 + 1; x1 <= 6; ++x1)
+        for (int y0 = 0; y0 < 6; ++y0)
+          for (int y1 = y0 + 1; y1 <= 6; ++y1) {
+            const Points rect = {x0 / 6.0, y1 / 6.0, x1 / 6.0, y1 / 6.0, x0 / 6.0, y0 / 6.0, x1 / 6.0, y0 / 6.0};
+            auto d = Make(op, 6);
+            const std::string text = Load(*d, rect, {});
+            ++tried;
+            refused += text.find("[WARNING] qc: ") != std::string::npos;
+            d->m_ControlPointsNewPos = {rect[0] + 0.01, rect[1], rect[2], rect[3] + 0.01, rect[4], rect[5], rect[6], rect[7]};
+            for (double v : Shown(*d)) ASSERT_TRUE(std::isfinite(v)) << op;
+          }
+    EXPECT_EQ(refused, tried) << "operator " << op;
+  }
+  const Points rect = {0.2, 0.7, 0.8, 0.7, 0.2, 0.3, 0.8, 0.3};
+  for (Op op : {DeformQuasiConf::OP_AFFINE_QUAD, DeformQuasiConf::OP_MEAN_VAL_COORDS,
+                DeformQuasiConf::OP_MOVING_LEAST_SQUARES}) {
+    auto d = Make(op);
+    Load(*d, kQuad, {0.22, 0.18});
+    const Points good = Shown(*d);
+    CoutCapture out;
+    d->m_ControlPointsNewPos = rect;
+    warpix_test::expectNear(Shown(*d), good, 0.0, "crossed targets");
+    EXPECT_NE(out.str().find("[WARNING] qc: "), std::string::npos) << "operator " << op;
+  }
+}
+
+TEST_F(DeformQuasiConfTest, SmallTargetMovesMoveTheMeshLittleInEitherOrientation) {
+  // A convex pentagon clicked counter-clockwise and clockwise; one target
+  // moved by 0.036. The normalisations must pick the same kind of candidate
+  // before and after the move, and keep the pole away from the picture:
+  // otherwise vertices jump by up to 100.
+  const Points ccw = {0.2, 0.2, 0.8, 0.2, 0.8, 0.7, 0.5, 0.85, 0.2, 0.7};
+  Points cw;
+  for (int k = 4; k >= 0; --k) cw.insert(cw.end(), {ccw[2 * k], ccw[2 * k + 1]});
+  for (const Op op : {DeformQuasiConf::OP_MEAN_VAL_COORDS, DeformQuasiConf::OP_THIN_PLATE_SPLINES,
+                      DeformQuasiConf::OP_MOVING_LEAST_SQUARES}) {
+    for (const bool clockwise : {false, true}) {
+      const Points& p = clockwise ? cw : ccw;
+      auto d = Make(op, 20);
+      Points t = p;
+      t[2] += 0.03;
+      t[3] += 0.02;
+      Load(*d, p, t);
+      const Points shown = Shown(*d);
+      const Points rest = Positions(*d, true);
+      double largest = 0.0;
+      for (size_t i = 0; i < shown.size(); i += 2) {
+        largest = std::fmax(largest, std::hypot(shown[i] - rest[i], shown[i + 1] - rest[i + 1]));
+      }
+      EXPECT_LT(largest, 0.1) << "operator " << op << (clockwise ? " clockwise" : " counter-clockwise");
+    }
+  }
+}

@@ -1,0 +1,158 @@
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "../DeformTesting.h"
+#include "QuasiConfTesting.h"
+#include "deform/DeformMeanValueCoords.h"
+#include "deform/quasiconf/DeformQuasiConf.h"
+
+namespace {
+
+using qc_test::Dist;
+using qc_test::Points;
+using qc_test::Pt;
+using warpix_test::CoutCapture;
+
+class QuasiConfOperatorsTest : public ::testing::Test {
+ protected:
+  LinAlgComplex Alpha() const { return {m_Qc.m_LinearMap(0, 0), m_Qc.m_LinearMap(0, 1)}; }
+  LinAlgComplex Beta() const { return {m_Qc.m_LinearMap(1, 0), m_Qc.m_LinearMap(1, 1)}; }
+  static LinAlgVectorComplex Vec(const std::vector<LinAlgComplex>& values) {
+    LinAlgVectorComplex v(static_cast<int>(values.size()));
+    for (int i = 0; i < v.Rows(); ++i) v(i) = values[i];
+    return v;
+  }
+  R2Image m_Image{4, 4, 3};
+  DeformQuasiConf m_Qc{m_Image, "qc", DeformQuasiConf::OP_AFFINE_QUAD};
+};
+
+}  // namespace
+
+TEST_F(QuasiConfOperatorsTest, RLinearFitIdentityRecoveryAndRefusals) {
+  const LinAlgComplex z(0.3, -0.8);
+  EXPECT_EQ(m_Qc.LinearTransform(z), z);  // the initial map [[1, 0], [0, 0]]
+
+  LinAlgVectorComplex tZ = Vec({{0, 0}, {1, 0}, {0.3, 0.8}, {1.3, 0.8}});
+  LinAlgVectorComplex same = tZ;
+  ASSERT_TRUE(m_Qc.FillAffineOn4Pnt(tZ, same));
+  EXPECT_NEAR(Dist(Alpha(), {1, 0}), 0.0, 1e-15);
+  EXPECT_NEAR(Beta().Power(), 0.0, 1e-15);
+
+  // A known map alpha z + beta conj z is recovered from the first three points.
+  const LinAlgComplex alpha(1.2, 0.3), beta(-0.2, 0.15);
+  LinAlgVectorComplex tW(4);
+  for (int i = 0; i < 4; ++i) tW(i) = alpha * tZ(i) + beta * tZ(i).Conjugate();
+  ASSERT_TRUE(m_Qc.FillAffineOn4Pnt(tZ, tW));
+  EXPECT_NEAR(Dist(Alpha(), alpha), 0.0, 1e-14);
+  EXPECT_NEAR(Dist(Beta(), beta), 0.0, 1e-14);
+  EXPECT_NEAR(Dist(m_Qc.LinearTransform(z), alpha * z + beta * z.Conjugate()), 0.0, 1e-14);
+
+  // Three points leave the map; collinear first three are refused and leave it too.
+  LinAlgVectorComplex three = Vec({{0, 0}, {1, 0}, {2, 2}});
+  ASSERT_TRUE(m_Qc.FillAffineOn4Pnt(three, three));
+  LinAlgVectorComplex flat = Vec({{0, 0}, {1, 0}, {2, 0}, {3, 1}});
+  EXPECT_FALSE(m_Qc.FillAffineOn4Pnt(flat, tW));
+  EXPECT_NEAR(Dist(Alpha(), alpha), 0.0, 1e-14);
+}
+
+TEST_F(QuasiConfOperatorsTest, MeanValueOperatorInterpolatesThePolygonsOrIsTheIdentity) {
+  const LinAlgComplex z(0.45, 0.4);
+  EXPECT_EQ(m_Qc.MVCTransform(z), z);  // no polygon yet
+  LinAlgVectorComplex src = Vec({{0.1, 0.1}, {0.9, 0.2}, {0.8, 0.9}, {0.2, 0.7}});
+  LinAlgVectorComplex dst = Vec({{0.1, 0.1}, {0.95, 0.25}, {0.8, 0.9}, {0.2, 0.7}});
+  m_Qc.FillNPointInterpMVC(src, dst);
+  EXPECT_EQ(m_Qc.m_MVCSource, (std::vector<double>{0.1, 0.1, 0.9, 0.2, 0.8, 0.9, 0.2, 0.7}));
+  // The trigonometric coordinates of the mean-value method, and the fast
+  // batch route of the mesh map, agree.
+  std::vector<double> w;
+  ASSERT_TRUE(DeformMeanValueCoords::CalcMVC(m_Qc.m_MVCSource, z.m_fRe, z.m_fIm, w));
+  double x = 0, y = 0, bx = 0, by = 0;
+  DeformMeanValueCoords::Interpolate(m_Qc.m_MVCTarget, w, x, y);
+  EXPECT_NEAR(Dist(m_Qc.MVCTransform(z), {x, y}), 0.0, 1e-15);
+  DeformMeanValueCoords::MapPolygonPoints(m_Qc.m_MVCSource, m_Qc.m_MVCTarget, 1, &z.m_fRe,
+                                          &z.m_fIm, &bx, &by);
+  EXPECT_NEAR(Dist({bx, by}, {x, y}), 0.0, 1e-12);
+  for (int k = 0; k < 4; ++k) EXPECT_NEAR(Dist(m_Qc.MVCTransform(src(k)), dst(k)), 0.0, 1e-12);
+}
+
+namespace {
+
+// Operator 4 on a 12 x 12 mesh with the points at given positions.
+class QuasiConfMLSTest : public ::testing::Test {
+ protected:
+  void SetUp() override { deform_test::Mesh(m_Qc, 12, 12); }
+  // Prepares with the points (no snapping: set directly) and targets.
+  void Prepare(const Points& orig, const Points& target) {
+    m_Qc.m_ControlPointsOrigPos = orig;
+    m_Qc.m_ControlPointsNewPos = target;
+    CoutCapture quiet;
+    m_Qc.PrepareDeformator();
+  }
+  // The documented route's images of the rest positions.
+  LinAlgVectorComplex Documented() {
+    LinAlgVectorComplex out(static_cast<int>(m_Qc.m_Vertices.size()));
+    const int n = static_cast<int>(m_Qc.m_ControlPointsNewPos.size() / 2);
+    LinAlgVectorComplex target(n);
+    for (int j = 0; j < n; ++j) target(j) = Pt(m_Qc.m_ControlPointsNewPos, j);
+    EXPECT_TRUE(m_Qc.QCONF_FPI_MLS(*m_Qc.m_pCtrlOrig, target, *m_Qc.m_pVertRest, out));
+    return out;
+  }
+  LinAlgVectorComplex Fast() {
+    LinAlgVectorComplex out(static_cast<int>(m_Qc.m_Vertices.size()));
+    EXPECT_TRUE(m_Qc.FastFPIMLS(m_Qc.m_ControlPointsNewPos, out));
+    return out;
+  }
+  R2Image m_Image{4, 4, 3};
+  DeformQuasiConf m_Qc{m_Image, "qc", DeformQuasiConf::OP_MOVING_LEAST_SQUARES};
+};
+
+}  // namespace
+
+TEST_F(QuasiConfMLSTest, WeightsAreOneOverRootDistanceBeforeNormalisation) {
+  // The vertex (0.5, 0.5) lies 0.25 from the control point (0.75, 0.5).
+  Prepare({0.75, 0.5, 0.2, 0.2, 0.3, 0.8}, {0.75, 0.5, 0.2, 0.2, 0.3, 0.8});
+  ASSERT_NE(m_Qc.m_pWeights, nullptr);
+  const int vertex = 6 * 13 + 6;
+  ASSERT_EQ(m_Qc.m_Vertices[vertex].m_fRestX, 0.5);
+  EXPECT_DOUBLE_EQ((*m_Qc.m_pWeights)(vertex, 0), 1.0 / (0.5 + 1e-6));
+  Documented();
+  EXPECT_DOUBLE_EQ((*m_Qc.m_pWeights)(vertex, 0), 1.0 / (0.5 + 1e-6));
+}
+
+TEST_F(QuasiConfMLSTest, TargetsAtTheOriginalsMapEveryVertexToItself) {
+  std::mt19937 gen(4);
+  for (int n : {3, 4, 7}) {
+    const Points p = qc_test::RandomPoints(gen, n);
+    Prepare(p, p);
+    const LinAlgVectorComplex documented = Documented(), fast = Fast();
+    for (int k = 0; k < documented.Rows(); ++k) {
+      ASSERT_NEAR(Dist(documented(k), (*m_Qc.m_pVertRest)(k)), 0.0, 1e-9) << n << " " << k;
+      ASSERT_NEAR(Dist(fast(k), (*m_Qc.m_pVertRest)(k)), 0.0, 1e-9) << n << " " << k;
+    }
+  }
+}
+
+TEST_F(QuasiConfMLSTest, FastRouteGivesTheDocumentedVertices) {
+  // Seeded configurations of 3 to 16 points, vertices on control points
+  // included (the points sit on mesh vertices), targets moved by up to 0.05.
+  std::mt19937 gen(1);
+  std::uniform_int_distribution<int> index(0, 12);
+  for (int n : {3, 4, 5, 6, 8, 16}) {
+    for (int trial = 0; trial < 3; ++trial) {
+      Points p;
+      while (static_cast<int>(p.size()) < 2 * n) {
+        const double x = index(gen) / 12.0, y = index(gen) / 12.0;
+        bool used = false;
+        for (size_t k = 0; k < p.size(); k += 2) used = used || (p[k] == x && p[k + 1] == y);
+        if (!used) p.insert(p.end(), {x, y});
+      }
+      Prepare(p, qc_test::Jitter(gen, p, 0.05));
+      if (!m_Qc.m_pVertOut) continue;  // a draw that happens to be singular
+      const LinAlgVectorComplex documented = Documented(), fast = Fast();
+      for (int k = 0; k < documented.Rows(); ++k) {
+        ASSERT_NEAR(Dist(documented(k), fast(k)), 0.0, 1e-9) << n << " trial " << trial << " vertex " << k;
+      }
+    }
+  }
+}
