@@ -52,7 +52,8 @@ DeformQuasiConf::DeformQuasiConf(R2Image& image, const ZelString& name, Intermed
       m_PreparedOrig(2, 2),
       m_bPrepared(false),
       m_bSingular(false),
-      m_bWarnedPixelMode(false) {
+      m_bWarnedPixelMode(false),
+      m_bAtOriginals(false) {
   SetIdentity(m_MobiusOrig);
   SetIdentity(m_MobiusNew);
   SetIdentity(m_LinearMap);
@@ -97,6 +98,7 @@ void DeformQuasiConf::ResetMaps() {
   m_MVCSource.clear();
   m_MVCTarget.clear();
   m_bPrepared = false;
+  m_bAtOriginals = false;
 }
 
 void DeformQuasiConf::WarnSingular(const char* what) {
@@ -292,6 +294,7 @@ bool DeformQuasiConf::DeformGlobal() {
   }
   m_MobiusOrig = m_PreparedOrig;
   m_MobiusNew = mobiusNew;
+  m_bAtOriginals = m_ControlPointsNewPos == m_ControlPointsOrigPos;
   return true;
 }
 
@@ -322,7 +325,15 @@ void DeformQuasiConf::Deform() {
         return;
       }
       ToComplex(m_ControlPointsNewPos, *m_pCtrlNew);
-      if (FastFPIMLS(m_ControlPointsNewPos, *m_pVertOut)) {
+      if (m_ControlPointsNewPos == m_ControlPointsOrigPos) {
+        // Nothing moved: the rest mesh exactly, not to rounding (points are
+        // snapped by current position, so every cell must agree on it).
+        for (ImgVertex& vertex : m_Vertices) {
+          vertex.m_fX = vertex.m_fRestX;
+          vertex.m_fY = vertex.m_fRestY;
+        }
+        m_bSingular = false;
+      } else if (FastFPIMLS(m_ControlPointsNewPos, *m_pVertOut)) {
         for (size_t k = 0; k < m_Vertices.size(); ++k) {
           m_Vertices[k].m_fX = (*m_pVertOut)(static_cast<int>(k)).m_fRe;
           m_Vertices[k].m_fY = (*m_pVertOut)(static_cast<int>(k)).m_fIm;
@@ -370,6 +381,12 @@ void DeformQuasiConf::Deform() {
 // Point and mesh maps
 
 void DeformQuasiConf::MapPoint(double x, double y, double& outX, double& outY) {
+  if (m_bAtOriginals) {
+    // Nothing moved: every point stays exactly where it is.
+    outX = x;
+    outY = y;
+    return;
+  }
   m_Profiler.startedProcess("DeformQuad");
   LinAlgComplex w = MobiusTransform(m_MobiusOrig, LinAlgComplex(x, y));
   switch (m_IntermediateOp) {
@@ -405,6 +422,13 @@ void DeformQuasiConf::MapMeshVertices() {
       }
       break;
     default: {
+      if (m_bAtOriginals) {
+        for (ImgVertex& vertex : m_Vertices) {
+          vertex.m_fX = vertex.m_fRestX;
+          vertex.m_fY = vertex.m_fRestY;
+        }
+        break;
+      }
       // MapPoint's arithmetic for all vertices at once, without its per-point
       // timing: Morig, the operator (mean value coordinates two vertices at a
       // time), then Mnew^-1. A vertex that would not be finite keeps its place.

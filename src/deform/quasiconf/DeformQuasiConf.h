@@ -191,6 +191,7 @@ class DeformQuasiConf : public Warpixator {
   bool m_bPrepared;                    // m_PreparedOrig (or the MLS work set) fits the points
   bool m_bSingular;                    // the last fit was refused (warned once)
   bool m_bWarnedPixelMode;
+  bool m_bAtOriginals;                 // the committed fit had every target on its original
   // What the preparation leaves for the fast operator-4 route, per vertex k
   // of the n points: the normalised weights (k n + j), the vertex in its local
   // frame, and the 3 x n matrix (k 3n + r + 3j) that turns the normalised

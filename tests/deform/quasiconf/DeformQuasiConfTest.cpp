@@ -82,9 +82,17 @@ TEST_F(DeformQuasiConfTest, ConstructionStartsAtTheIdentity) {
 
 TEST_F(DeformQuasiConfTest, TargetsAtTheOriginalsMapEveryVertexToItself) {
   for (Op op : kFittingOps) {
+    // Exactly: cells snap new points by current position and must agree.
     auto d = Make(op);
     Load(*d, kFive, {});
-    warpix_test::expectNear(Shown(*d), Positions(*d), 1e-9, "identity");
+    EXPECT_EQ(Shown(*d), Positions(*d)) << "operator " << op;
+    // The fitted composite itself is the identity to rounding: targets off
+    // by 1e-13 take the full route.
+    Points nearly = kFive;
+    for (double& value : nearly) value += 1e-13;
+    auto e = Make(op);
+    Load(*e, kFive, nearly);
+    warpix_test::expectNear(Shown(*e), Positions(*e), 1e-9, "identity");
   }
 }
 
