@@ -6,6 +6,7 @@
 #include "deform/DeformMLS.h"
 #include "deform/DeformMeanValueCoords.h"
 #include "deform/Warpixator.h"
+#include "deform/quasiconf/DeformQuasiConf.h"
 #include "image/R2Image.h"
 #include "image/RNRgb.h"
 #include "support/ParamParser.h"
@@ -93,6 +94,24 @@ Warpixator* GetDeformator(ParamParser& parameters, const ZelString& name, R2Imag
   if (type == "NullDeformator") {
     // The identity deformator is always shown under its module name.
     deformator = new Warpixator(image, name);
+  } else if (type == "DeformQuasiConf") {
+    // InterOp names the operator between the two normalisations; any other
+    // word (or none) gives operator 0, which maps like ThinPlateSplines.
+    const ZelString word = parameters.GetStrValue(name, "InterOp", valid);
+    const DeformQuasiConf::IntermediateOperator op =
+        DeformQuasiConf::StrToIntermediateOp(valid ? word.c_str() : "");
+    if (op == DeformQuasiConf::OP_NONE) {
+      std::cout << "[WARNING] " << name << ": InterOp '" << (valid ? word : ZelString(""))
+                << "' is not an operator (AffineQuad, MeanValCoords, ThinPlateSplines, "
+                   "MovingLeastSquares, FixedLinesTPS, FixedLinesTPSNoQuasiConf); operator 0 "
+                   "maps like ThinPlateSplines"
+                << std::endl;
+    } else if (op == DeformQuasiConf::OP_FIXED_LINES_TPS ||
+               op == DeformQuasiConf::OP_FIXED_LINES_TPS_NO_QC) {
+      std::cout << "[WARNING] " << name << ": InterOp " << word
+                << " (line constraints) is not available; the mesh stays at rest" << std::endl;
+    }
+    deformator = new DeformQuasiConf(image, displayName, op);
   } else if (type == "DeformMeanValueCoords") {
     deformator = new DeformMeanValueCoords(image, displayName);
   } else if (type == "DeformMLS") {
@@ -131,11 +150,12 @@ Warpixator* GetDeformator(ParamParser& parameters, const ZelString& name, R2Imag
     }
   }
 
-  // Moving least squares moves mesh vertices only; without a mesh the image
-  // is shown undeformed.
-  if (type == "DeformMLS" && deformator->m_DeformationType != Warpixator::DEFORM_REGULAR_MESH) {
-    std::cout << "[WARNING] " << displayName
-              << ": DeformMLS needs DeformType DEFORM_REGULAR_MESH; the image is shown undeformed"
+  // These methods move mesh vertices only; without a mesh the image is shown
+  // undeformed.
+  if ((type == "DeformMLS" || type == "DeformQuasiConf") &&
+      deformator->m_DeformationType != Warpixator::DEFORM_REGULAR_MESH) {
+    std::cout << "[WARNING] " << displayName << ": " << type
+              << " needs DeformType DEFORM_REGULAR_MESH; the image is shown undeformed"
               << std::endl;
   }
 

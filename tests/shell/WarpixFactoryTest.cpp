@@ -1,5 +1,6 @@
 #include "shell/Warpix.h"
 
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "deform/DeformMLS.h"
 #include "deform/DeformMeanValueCoords.h"
 #include "deform/Warpixator.h"
+#include "deform/quasiconf/DeformQuasiConf.h"
 #include "support/ParamParser.h"
 
 namespace {
@@ -64,6 +66,46 @@ TEST_F(WarpixFactoryTest, MethodRowsBuildTheirClasses) {
   ASSERT_NE(pixel, nullptr);
   EXPECT_EQ(m_Output,
             "[WARNING] D: DeformMLS needs DeformType DEFORM_REGULAR_MESH; the image is shown "
+            "undeformed\n");
+}
+
+TEST_F(WarpixFactoryTest, QuasiConfRowReadsItsOperatorWord) {
+  struct Case { const char* key; int op; const char* warning; };
+  for (const Case& c : {
+           Case{"InterOp AffineQuad\n", 1, ""}, Case{"InterOp MeanValCoords\n", 2, ""},
+           Case{"InterOp ThinPlateSplines\n", 3, ""}, Case{"InterOp MovingLeastSquares\n", 4, ""},
+           Case{"InterOp affinequad\n", 0,
+                "[WARNING] D: InterOp 'affinequad' is not an operator (AffineQuad, MeanValCoords, "
+                "ThinPlateSplines, MovingLeastSquares, FixedLinesTPS, FixedLinesTPSNoQuasiConf); "
+                "operator 0 maps like ThinPlateSplines\n"},
+           Case{"", 0,
+                "[WARNING] D: InterOp '' is not an operator (AffineQuad, MeanValCoords, "
+                "ThinPlateSplines, MovingLeastSquares, FixedLinesTPS, FixedLinesTPSNoQuasiConf); "
+                "operator 0 maps like ThinPlateSplines\n"},
+           Case{"InterOp FixedLinesTPS\n", 5,
+                "[WARNING] D: InterOp FixedLinesTPS (line constraints) is not available; the mesh "
+                "stays at rest\n"}}) {
+    auto d = Build(std::string("-D\nType DeformQuasiConf\n") + c.key + kMesh +
+                   "MeshResolution [4 4]\nDefaultRect [0 1 0 1]\n");
+    auto* qc = dynamic_cast<DeformQuasiConf*>(d.get());
+    ASSERT_NE(qc, nullptr) << c.key;
+    EXPECT_EQ(qc->m_IntermediateOp, c.op) << c.key;
+    EXPECT_EQ(m_Output, std::string(c.warning) + "Mesh Based Deformation\n") << c.key;
+  }
+  // Starting points and a replayed history reach the new deformator.
+  auto d = Build("InitCtrlPnts [0.25 0.25 0.75 0.25 0.75 0.75 0.25 0.75]\n"
+                 "DeformCtrlPnts [0.5 0.1]\n-D\nType DeformQuasiConf\nInterOp AffineQuad\n" +
+                 kMesh + "MeshResolution [4 4]\nDefaultRect [0 1 0 1]\n");
+  ASSERT_EQ(d->m_ControlPointsOrigPos.size(), 8u);
+  EXPECT_EQ(d->m_ControlPointsNewPos[0], 0.5);
+  d->MapMeshVertices();  // the factory has run the first Deform; a frame maps the mesh
+  double moved = 0.0;
+  for (const auto& v : d->m_Vertices) moved = std::fmax(moved, std::fabs(v.m_fX - v.m_fRestX));
+  EXPECT_GT(moved, 0.1);
+  // No mesh: one warning, the image shown undeformed, nothing reachable that stops.
+  d = Build("-D\nType DeformQuasiConf\nInterOp MovingLeastSquares\n");
+  EXPECT_EQ(m_Output,
+            "[WARNING] D: DeformQuasiConf needs DeformType DEFORM_REGULAR_MESH; the image is shown "
             "undeformed\n");
 }
 
