@@ -1,9 +1,12 @@
 // What one dragged frame costs: Deform followed by MapMeshVertices, on meshes
-// of 10 x 10, 50 x 50 and 100 x 100 cells with 4, 8 and 16 control points.
-// Names: "Deform/<key>/<cells>/<points>". Control points sit on distinct mesh
-// vertices drawn by a generator with seed 1; each target is moved by up to
-// 0.05 in a random direction. m_bNeedsUpdate is set before every Deform so
-// that the map is really recomputed, as after each drawn frame.
+// of 10 x 10, 50 x 50 and 100 x 100 cells with 4, 8 and 16 control points
+// ("Deform/<key>/<cells>/<points>"), and what the preparation costs
+// ("Prepare/<key>/<cells>/<points>", for the methods that prepare anything).
+// Control points sit on distinct mesh vertices drawn by a generator with seed
+// 1; each target is moved by up to 0.05 in a random direction. For the
+// quasi-conformal keys that need a quadrilateral the first four points are
+// the vertices nearest to a fixed convex one. m_bNeedsUpdate is set before
+// every Deform so that the map is really recomputed, as after each drawn frame.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -18,6 +21,7 @@
 #include "deform/DeformMLS.h"
 #include "deform/DeformMeanValueCoords.h"
 #include "deform/Warpixator.h"
+#include "deform/quasiconf/DeformQuasiConf.h"
 #include "image/R2Image.h"
 #include "image/RNRgb.h"
 
@@ -25,15 +29,33 @@ namespace {
 
 using Factory = std::function<std::unique_ptr<Warpixator>(R2Image&)>;
 
-void PlacePoints(Warpixator& deformator, int points) {
+// The vertex nearest to (x, y).
+int NearestVertex(const Warpixator& deformator, double x, double y) {
+  int best = 0;
+  double bestDistance = 1e300;
+  for (const Warpixator::ImgVertex& v : deformator.m_Vertices) {
+    const double d = (v.m_fRestX - x) * (v.m_fRestX - x) + (v.m_fRestY - y) * (v.m_fRestY - y);
+    if (d < bestDistance) {
+      bestDistance = d;
+      best = v.id;
+    }
+  }
+  return best;
+}
+
+void PlacePoints(Warpixator& deformator, int points, bool convexFirstFour) {
   std::mt19937 gen(1);
   std::uniform_int_distribution<int> vertex(0, static_cast<int>(deformator.m_Vertices.size()) - 1);
   std::uniform_real_distribution<double> angle(0.0, 2.0 * M_PI);
   std::uniform_real_distribution<double> distance(0.0, 0.05);
   std::set<int> used;
+  const double quad[4][2] = {{0.2, 0.2}, {0.8, 0.25}, {0.75, 0.8}, {0.25, 0.75}};
+  int placed = 0;
   while (static_cast<int>(used.size()) < points) {
-    const int k = vertex(gen);
+    const int k = convexFirstFour && placed < 4 ? NearestVertex(deformator, quad[placed][0], quad[placed][1])
+                                                : vertex(gen);
     if (!used.insert(k).second) continue;
+    ++placed;
     const Warpixator::ImgVertex& v = deformator.m_Vertices[k];
     const double a = angle(gen), d = distance(gen);
     deformator.m_ControlPointsOrigPos.push_back(v.m_fRestX);
@@ -41,56 +63,100 @@ void PlacePoints(Warpixator& deformator, int points) {
     deformator.m_ControlPointsNewPos.push_back(v.m_fRestX + d * std::cos(a));
     deformator.m_ControlPointsNewPos.push_back(v.m_fRestY + d * std::sin(a));
   }
-  deformator.PrepareDeformator();
 }
 
-void BenchDeform(benchmark::State& state, const Factory& make, int cells, int points) {
-  R2Image image(4, 4, 3);
+// A deformator of the method on a cells x cells mesh with its points placed
+// (set-up lines kept out of the results table).
+std::unique_ptr<Warpixator> Setup(R2Image& image, const Factory& make, int cells, int points,
+                                  bool convexFirstFour) {
   std::unique_ptr<Warpixator> deformator = make(image);
-  {
-    // Keep the set-up's "Mesh Based Deformation" line out of the results table.
-    std::ostringstream quiet;
-    std::streambuf* const console = std::cout.rdbuf(quiet.rdbuf());
-    deformator->SwitchMeshBasedDeformation(cells, cells, false, false, RNRgb(0, 0, 0), -1.0,
-                                           0.0, 1.0, 0.0, 1.0);
-    std::cout.rdbuf(console);
+  std::ostringstream quiet;
+  std::streambuf* const console = std::cout.rdbuf(quiet.rdbuf());
+  deformator->SwitchMeshBasedDeformation(cells, cells, false, false, RNRgb(0, 0, 0), -1.0, 0.0,
+                                         1.0, 0.0, 1.0);
+  PlacePoints(*deformator, points, convexFirstFour);
+  deformator->PrepareDeformator();
+  std::cout.rdbuf(console);
+  return deformator;
+}
+
+void BenchPrepare(benchmark::State& state, const Factory& make, int cells, int points,
+                  bool convexFirstFour) {
+  R2Image image(4, 4, 3);
+  std::unique_ptr<Warpixator> deformator = Setup(image, make, cells, points, convexFirstFour);
+  for (auto _ : state) {
+    deformator->PrepareDeformator();
+    benchmark::ClobberMemory();
   }
-  PlacePoints(*deformator, points);
+}
+
+void BenchDeform(benchmark::State& state, const Factory& make, int cells, int points,
+                 bool convexFirstFour) {
+  R2Image image(4, 4, 3);
+  std::unique_ptr<Warpixator> deformator = Setup(image, make, cells, points, convexFirstFour);
+  // The deformators' own console lines (timing reports) stay out of the table.
+  std::ostringstream quiet;
+  std::streambuf* const console = std::cout.rdbuf(quiet.rdbuf());
   for (auto _ : state) {
     deformator->m_bNeedsUpdate = true;
     deformator->Deform();
     deformator->MapMeshVertices();
     benchmark::DoNotOptimize(deformator->m_Vertices.data());
     benchmark::ClobberMemory();
+    quiet.str("");
   }
+  std::cout.rdbuf(console);
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(deformator->m_Vertices.size()));
 }
 
+Factory QuasiConf(DeformQuasiConf::IntermediateOperator op) {
+  return [op](R2Image& image) { return std::make_unique<DeformQuasiConf>(image, "qc", op); };
+}
+
 const bool kRegistered = [] {
-  const std::pair<const char*, Factory> methods[] = {
-      {"NULL", [](R2Image& image) { return std::make_unique<Warpixator>(image, "null"); }},
-      {"MVC",
-       [](R2Image& image) { return std::make_unique<DeformMeanValueCoords>(image, "mvc"); }},
+  struct Method {
+    const char* key;
+    Factory make;
+    bool prepares;         // has a Prepare benchmark
+    bool convexFirstFour;  // the first four points form a quadrilateral
+  };
+  const Method methods[] = {
+      {"NULL", [](R2Image& image) { return std::make_unique<Warpixator>(image, "null"); }, false,
+       false},
+      {"MVC", [](R2Image& image) { return std::make_unique<DeformMeanValueCoords>(image, "mvc"); },
+       false, false},
       {"MLS_SIM",
        [](R2Image& image) {
          return std::make_unique<DeformMLS>(image, "mls", DeformMLS::MLS_FIT_SIMILARITY);
-       }},
+       },
+       false, false},
       {"MLS_RIGID",
-       [](R2Image& image) {
-         return std::make_unique<DeformMLS>(image, "mls", DeformMLS::MLS_RIGID);
-       }},
+       [](R2Image& image) { return std::make_unique<DeformMLS>(image, "mls", DeformMLS::MLS_RIGID); },
+       false, false},
+      {"QC_AffineQuad", QuasiConf(DeformQuasiConf::OP_AFFINE_QUAD), true, true},
+      {"QC_MeanValCoords", QuasiConf(DeformQuasiConf::OP_MEAN_VAL_COORDS), true, false},
+      {"QC_ThinPlateSplines", QuasiConf(DeformQuasiConf::OP_THIN_PLATE_SPLINES), true, false},
+      {"QC_MovingLeastSquares", QuasiConf(DeformQuasiConf::OP_MOVING_LEAST_SQUARES), true, false},
   };
-  for (const auto& [key, make] : methods) {
+  for (const Method& method : methods) {
     for (int cells : {10, 50, 100}) {
       for (int points : {4, 8, 16}) {
-        const std::string name = std::string("Deform/") + key + "/" + std::to_string(cells) +
-                                 "/" + std::to_string(points);
-        const Factory factory = make;
-        benchmark::RegisterBenchmark(name.c_str(),
-                                     [factory, cells, points](benchmark::State& state) {
-                                       BenchDeform(state, factory, cells, points);
+        const std::string size = std::string(method.key) + "/" + std::to_string(cells) + "/" +
+                                 std::to_string(points);
+        const Factory factory = method.make;
+        const bool convex = method.convexFirstFour;
+        benchmark::RegisterBenchmark(("Deform/" + size).c_str(),
+                                     [factory, cells, points, convex](benchmark::State& state) {
+                                       BenchDeform(state, factory, cells, points, convex);
                                      })
             ->Unit(benchmark::kMicrosecond);
+        if (method.prepares) {
+          benchmark::RegisterBenchmark(("Prepare/" + size).c_str(),
+                                       [factory, cells, points, convex](benchmark::State& state) {
+                                         BenchPrepare(state, factory, cells, points, convex);
+                                       })
+              ->Unit(benchmark::kMicrosecond);
+        }
       }
     }
   }
