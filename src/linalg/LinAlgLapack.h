@@ -11,6 +11,13 @@
 
 namespace linalg_detail {
 
+/// Elements allocated beyond the end of every complex matrix and vector.
+/// OpenBLAS's complex matrix-vector kernel reads a little past the last
+/// column of the matrices zgesvd, zgelqf and zungl2 hand it (seen for 2 x 4,
+/// 4 x 4, 4 x 6, 5 x 6 and 6 x 4 SVDs); with an exact-size array that read can
+/// cross into an unmapped page.
+constexpr int kBlasReadSlack = 8;
+
 /// LAPACK's answer to a workspace query, as a usable buffer length.
 inline int QueriedWorkSize(double work) {
   const int lwork = static_cast<int>(work);

@@ -65,7 +65,7 @@ LinAlgWorkspaceCache<int> LinAlgMatrixComplex::m_LapackIntWorkspaces;
 LinAlgMatrixComplex::LinAlgMatrixComplex(int m, int n) : m_pData(nullptr), m(m), n(n) {
   WARPIX_ASSERT(m>=0 && n>=0);
   const size_t count = static_cast<size_t>(m) * static_cast<size_t>(n);
-  m_pData = new LinAlgComplex[count > 0 ? count : 1];
+  m_pData = new LinAlgComplex[count + linalg_detail::kBlasReadSlack];
 }
 
 LinAlgMatrixComplex::LinAlgMatrixComplex(const LinAlgMatrixComplex& other)

@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "linalg/LinAlgLapack.h"
 #include "support/WarpixAssert.h"
 
 void PrintMatlabElement(const LinAlgComplex& z) {
@@ -16,11 +17,11 @@ void PrintMatlabElement(const LinAlgComplex& z) {
 
 LinAlgVectorComplex::LinAlgVectorComplex(int m) : m(m), m_pData(nullptr) {
   WARPIX_ASSERT(m>0);
-  m_pData = new LinAlgComplex[m];
+  m_pData = new LinAlgComplex[m + linalg_detail::kBlasReadSlack];
 }
 
 LinAlgVectorComplex::LinAlgVectorComplex(const LinAlgVectorComplex& other)
-    : m(other.m), m_pData(new LinAlgComplex[other.m]) {
+    : m(other.m), m_pData(new LinAlgComplex[other.m + linalg_detail::kBlasReadSlack]) {
   for (int i = 0; i < m; ++i) m_pData[i] = other.m_pData[i];
 }
 
@@ -31,7 +32,7 @@ LinAlgVectorComplex& LinAlgVectorComplex::operator=(const LinAlgVectorComplex& s
   if (m != src.m) {
     delete[] m_pData;
     m = src.m;
-    m_pData = new LinAlgComplex[m];
+    m_pData = new LinAlgComplex[m + linalg_detail::kBlasReadSlack];
   }
   for (int i = 0; i < m; ++i) m_pData[i] = src.m_pData[i];
   return *this;

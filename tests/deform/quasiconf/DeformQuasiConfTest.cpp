@@ -50,8 +50,6 @@ class DeformQuasiConfTest : public ::testing::Test {
   R2Image m_Image{4, 4, 3};
 };
 
-const Op kGlobalOps[] = {DeformQuasiConf::OP_NONE, DeformQuasiConf::OP_AFFINE_QUAD,
-                         DeformQuasiConf::OP_MEAN_VAL_COORDS, DeformQuasiConf::OP_THIN_PLATE_SPLINES};
 const Op kFittingOps[] = {DeformQuasiConf::OP_NONE, DeformQuasiConf::OP_AFFINE_QUAD,
                           DeformQuasiConf::OP_MEAN_VAL_COORDS, DeformQuasiConf::OP_THIN_PLATE_SPLINES,
                           DeformQuasiConf::OP_MOVING_LEAST_SQUARES};
