@@ -1,6 +1,5 @@
 #include "deform/DeformMLS.h"
 
-#include <cfloat>
 #include <cmath>
 #include <iostream>
 
@@ -121,17 +120,7 @@ void DeformMLS::AddControlPoint(double x, double y, double* outX, double* outY) 
     return;
   }
 
-  double minDist = FLT_MAX;
-  int ctrlToVertex = -1;
-  for (const ImgVertex& vertex : m_Vertices) {
-    const double dx = vertex.m_fX - x;
-    const double dy = vertex.m_fY - y;
-    const double dist = dx * dx + dy * dy;
-    if (dist < minDist) {
-      minDist = dist;
-      ctrlToVertex = vertex.id;
-    }
-  }
+  const int ctrlToVertex = NearestVertex(x, y);
   // Every finite distance is below FLT_MAX; only NaN clicks find nothing.
   if (ctrlToVertex < 0 || ctrlToVertex >= static_cast<int>(m_Vertices.size())) {
     Warpixator::AddControlPoint(x, y, outX, outY);

@@ -4,6 +4,7 @@
 #include <GL/glu.h>
 
 #include <climits>
+#include <cfloat>
 #include <cmath>
 #include <iostream>
 #include <new>
@@ -314,6 +315,31 @@ bool Warpixator::IsTransparent(double r, double g, double b) {
   const double dg = g - m_TransparentColor.G();
   const double db = b - m_TransparentColor.B();
   return std::sqrt(dr * dr + dg * dg + db * db) <= m_fTransparencyThreshold;
+}
+
+int Warpixator::NearestVertex(double x, double y, bool onlyOpaque) {
+  const int width = m_Image.Width();
+  const int height = m_Image.Height();
+  double best = FLT_MAX;
+  int chosen = -1;
+  for (const ImgVertex& vertex : m_Vertices) {
+    if (onlyOpaque) {
+      // The pixel under the vertex; u or v = 1 reads the last column or row.
+      int column = static_cast<int>(width * vertex.m_fTexU);
+      int row = static_cast<int>(height * vertex.m_fTexV);
+      column = column < 0 ? 0 : (column >= width ? width - 1 : column);
+      row = row < 0 ? 0 : (row >= height ? height - 1 : row);
+      if (IsTransparent(column, row)) continue;
+    }
+    const double dx = vertex.m_fX - x;
+    const double dy = vertex.m_fY - y;
+    const double distance2 = dx * dx + dy * dy;
+    if (distance2 < best) {
+      best = distance2;
+      chosen = vertex.id;
+    }
+  }
+  return chosen;
 }
 
 bool Warpixator::IsTransparent(int x, int y) {

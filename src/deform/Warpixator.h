@@ -152,6 +152,11 @@ class Warpixator {
   /// Deform, so the frame shows the latest targets. A method that overrides
   /// Draw calls it first.
   void PrepareFrame();
+  /// The mesh vertex nearest to (x, y) by its current (deformed) position,
+  /// the first on a tie; with onlyOpaque, among the vertices whose pixel
+  /// (width u, height v, clamped to the last column and row) is not
+  /// transparent. -1 when no vertex qualifies (or x, y is not a number).
+  int NearestVertex(double x, double y, bool onlyOpaque = false);
 
  private:
   // Targets changed while m_bNeedsUpdate was false, so a coalescing Deform

@@ -2,7 +2,6 @@
 
 #include <GL/gl.h>
 
-#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <iostream>
@@ -167,31 +166,6 @@ void DeformQuasiConf::Rerun() {
 
 // ---------------------------------------------------------------------------
 // Control points
-
-int DeformQuasiConf::NearestVertex(double x, double y, bool onlyOpaque) const {
-  const int width = m_Image.Width();
-  const int height = m_Image.Height();
-  double best = FLT_MAX;
-  int chosen = -1;
-  for (const ImgVertex& vertex : m_Vertices) {
-    if (onlyOpaque) {
-      // The pixel under the vertex; u or v = 1 reads the last column or row.
-      int column = static_cast<int>(width * vertex.m_fTexU);
-      int row = static_cast<int>(height * vertex.m_fTexV);
-      column = column < 0 ? 0 : (column >= width ? width - 1 : column);
-      row = row < 0 ? 0 : (row >= height ? height - 1 : row);
-      if (const_cast<DeformQuasiConf*>(this)->IsTransparent(column, row)) continue;
-    }
-    const double dx = vertex.m_fX - x;
-    const double dy = vertex.m_fY - y;
-    const double distance2 = dx * dx + dy * dy;
-    if (distance2 < best) {
-      best = distance2;
-      chosen = vertex.id;
-    }
-  }
-  return chosen;
-}
 
 void DeformQuasiConf::AddControlPoint(double x, double y, double* outX, double* outY) {
   int chosen = -1;

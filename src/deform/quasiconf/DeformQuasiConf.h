@@ -183,9 +183,6 @@ class DeformQuasiConf : public Warpixator {
   void Rerun();
   /// Prints one "[WARNING] ..." line when the state turns singular.
   void WarnSingular(const char* what);
-  /// The vertex index nearest to (x, y) by current position, skipping
-  /// transparent ones when onlyOpaque is set; -1 when there is none.
-  int NearestVertex(double x, double y, bool onlyOpaque) const;
 
   LinAlgMatrixComplex m_PreparedOrig;  // the originals' normalisation of the last preparation
   bool m_bPrepared;                    // m_PreparedOrig (or the MLS work set) fits the points
