@@ -1,0 +1,93 @@
+#include "deform/DeformThinPlateSpline.h"
+
+#include <cmath>
+
+#include "linalg/LinAlgMatrixReal.h"
+#include "linalg/LinAlgVectorReal.h"
+#include "support/WarpixAssert.h"
+
+namespace {
+
+// The squared distance of two points as a complex modulus squared.
+double SquaredDistance(const LinAlgComplex& a, const LinAlgComplex& b) {
+  const double dx = a.m_fRe - b.m_fRe, dy = a.m_fIm - b.m_fIm;
+  return dx * dx + dy * dy;
+}
+
+// True when the centres give a regular system: at least three, finite, no two
+// on one spot and not all on one line, all relative to their extent. The
+// distances from the line through the first centre and the one farthest from
+// it are cross products, free of the cancellation a covariance would suffer.
+bool WellPlaced(const std::vector<LinAlgComplex>& cen) {
+  const int m = static_cast<int>(cen.size());
+  if (m < 3) return false;
+  int far = 0;
+  for (int i = 0; i < m; ++i) {
+    if (!std::isfinite(cen[i].m_fRe) || !std::isfinite(cen[i].m_fIm)) return false;
+    if (SquaredDistance(cen[i], cen[0]) > SquaredDistance(cen[far], cen[0])) far = i;
+  }
+  const double extent = std::sqrt(SquaredDistance(cen[far], cen[0]));
+  const double tolerance = DeformThinPlateSpline::kMinRelativeSeparation * extent;
+  if (!(extent > 0.0)) return false;
+  const double ex = cen[far].m_fRe - cen[0].m_fRe, ey = cen[far].m_fIm - cen[0].m_fIm;
+  double offLine = 0.0;
+  for (int i = 0; i < m; ++i) {
+    const double dx = cen[i].m_fRe - cen[0].m_fRe, dy = cen[i].m_fIm - cen[0].m_fIm;
+    offLine = std::fmax(offLine, std::fabs(ex * dy - ey * dx) / extent);
+    for (int j = i + 1; j < m; ++j)
+      if (SquaredDistance(cen[i], cen[j]) <= tolerance * tolerance) return false;
+  }
+  return offLine > tolerance;
+}
+
+}  // namespace
+
+bool DeformThinPlateSpline::PrepareTPSCoefficients(std::vector<LinAlgComplex>& cen,
+                                                   std::vector<LinAlgComplex>& vals,
+                                                   LinAlgVectorComplex& coeffs) {
+  const int m = static_cast<int>(cen.size());
+  WARPIX_ASSERT(vals.size()>=cen.size());
+  WARPIX_ASSERT(coeffs.Rows()==m+3);
+  if (!WellPlaced(cen)) return false;
+
+  LinAlgMatrixReal L(m + 3, m + 3, 0.0);
+  for (int i = 0; i < m; ++i) {
+    for (int j = 0; j < m; ++j) {
+      const double s = SquaredDistance(cen[i], cen[j]);
+      L(i, j) = s != 0.0 ? s * std::log(s) : 0.0;
+    }
+    L(m, i) = L(i, m) = cen[i].m_fRe;
+    L(m + 1, i) = L(i, m + 1) = cen[i].m_fIm;
+    L(m + 2, i) = L(i, m + 2) = 1.0;
+  }
+  // Zero side conditions: sum w = sum w x = sum w y = 0.
+  LinAlgVectorReal rx(m + 3, 0.0), ry(m + 3, 0.0), sx(m + 3, 0.0), sy(m + 3, 0.0);
+  for (int i = 0; i < m; ++i) {
+    rx(i) = vals[i].m_fRe;
+    ry(i) = vals[i].m_fIm;
+  }
+  // The LU solve overwrites the matrix it factorises.
+  LinAlgMatrixReal copy(L);
+  if (!L.Solve(rx, sx) || !copy.Solve(ry, sy)) return false;
+  for (int k = 0; k < m + 3; ++k) {
+    if (!std::isfinite(sx(k)) || !std::isfinite(sy(k))) return false;
+  }
+  for (int k = 0; k < m + 3; ++k) coeffs(k) = LinAlgComplex(sx(k), sy(k));
+  return true;
+}
+
+LinAlgComplex DeformThinPlateSpline::MapUsignTPS(LinAlgComplex z, std::vector<LinAlgComplex>& cen,
+                                                 const LinAlgVectorComplex& coeffs) {
+  const int m = coeffs.Rows() - 3;
+  WARPIX_ASSERT((int)cen.size()==m);
+  double sumRe = 0.0, sumIm = 0.0;
+  for (int i = 0; i < m; ++i) {
+    const double s = SquaredDistance(z, cen[i]);
+    const double u = s > 0.0 ? s * std::log(s) : s;
+    sumRe += coeffs(i).m_fRe * u;
+    sumIm += u * coeffs(i).m_fIm;
+  }
+  const double x = z.m_fRe, y = z.m_fIm;
+  return LinAlgComplex(coeffs(m).m_fRe * x + coeffs(m + 1).m_fRe * y + coeffs(m + 2).m_fRe + sumRe,
+                       coeffs(m).m_fIm * x + coeffs(m + 1).m_fIm * y + coeffs(m + 2).m_fIm + sumIm);
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+// Two-dimensional thin-plate splines: a map of the plane that carries given
+// centres exactly onto given values, built from the radial kernel
+// U = s log s with s = r^2 and an affine part. The output's x and y are two
+// real splines sharing one system matrix; a coefficient's real part belongs
+// to x, its imaginary part to y. Not a deformator: two static operations.
+#include <vector>
+
+#include "linalg/LinAlgComplex.h"
+#include "linalg/LinAlgVectorComplex.h"
+
+class DeformThinPlateSpline {
+ public:
+  /// Fits f(cen[i]) = vals[i] for every centre (vals may be longer; the rest
+  /// is not read). coeffs must have cen.size() + 3 rows: the kernel weights,
+  /// then the coefficients of x and y and the constant. Returns false and
+  /// leaves coeffs unchanged when the system is singular: fewer than three
+  /// centres, two of them coincident, all of them on one line, or a failed
+  /// solve.
+  static bool PrepareTPSCoefficients(std::vector<LinAlgComplex>& cen,
+                                     std::vector<LinAlgComplex>& vals,
+                                     LinAlgVectorComplex& coeffs);
+  /// f(z) for the spline of coeffs over the centres cen (cen.size() must be
+  /// coeffs.Rows() - 3).
+  static LinAlgComplex MapUsignTPS(LinAlgComplex z, std::vector<LinAlgComplex>& cen,
+                                   const LinAlgVectorComplex& coeffs);
+
+  /// Centres closer than this fraction of the set's extent count as one, and
+  /// a set no farther than that from one line lies on it. Both are far below the offsets the line constraints use
+  /// (down to about 1e-9 of a side).
+  static constexpr double kMinRelativeSeparation = 1e-12;
+};
