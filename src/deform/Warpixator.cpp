@@ -503,14 +503,18 @@ void Warpixator::DrawControlPoints(WarpixWindow* window, std::vector<double>& po
                                    double g, double b) {
   if (window != nullptr && window->m_bHideControlPoints) return;
   glDisable(GL_LIGHTING);
-  GLUquadric* quadric = MarkerQuadric();
   for (size_t k = 0; k + 1 < points.size(); k += 2) {
     const bool selected = static_cast<int>(k / 2) == m_iSelectedPoint;
     const double divisor = selected ? 1.5 : 1.0;
-    glColor3d(r / divisor, g / divisor, b / divisor);
-    glPushMatrix();
-    glTranslated(points[k], points[k + 1], 0.0);
-    gluSphere(quadric, m_fControlPointRadius, 8, 8);
-    glPopMatrix();
+    DrawMarker(points[k], points[k + 1], m_fControlPointRadius, r / divisor, g / divisor,
+               b / divisor);
   }
+}
+
+void Warpixator::DrawMarker(double x, double y, double radius, double r, double g, double b) {
+  glColor3d(r, g, b);
+  glPushMatrix();
+  glTranslated(x, y, 0.0);
+  gluSphere(MarkerQuadric(), radius, 8, 8);
+  glPopMatrix();
 }

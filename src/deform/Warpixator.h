@@ -58,6 +58,9 @@ class Warpixator {
                                   double x1, double y0, double y1);
   /// Sets DEFORM_PIXEL and nothing else.
   void SwitchPixelBasedDeformation();
+  /// The control-point marker: a solid sphere of the given radius at (x, y)
+  /// in colour (r, g, b).
+  static void DrawMarker(double x, double y, double radius, double r, double g, double b);
 
   // === Virtual interface (the window, the animation and the factory drive it)
   /// Method parameter step (base: nothing).
