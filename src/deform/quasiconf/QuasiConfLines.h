@@ -1,0 +1,90 @@
+#pragma once
+
+// The line-constraint set of the quasi-conformal line modes. The four control
+// points form a quadrilateral (side i runs from corner i to corner i + 1 mod
+// 4); each constrained side is a QuasiConfDiscretizedLine. Mesh vertices
+// behind a line (reached from its outer side without crossing another line
+// or a wholly transparent face) move rigidly with the line's similarity;
+// every other vertex moves by a thin-plate spline fitted, in Mobius-normalised
+// coordinates, to the corners, the lines' samples and their offset copies.
+#include <memory>
+#include <vector>
+
+#include "deform/Warpixator.h"
+#include "deform/quasiconf/QuasiConfDiscretizedLine.h"
+#include "linalg/LinAlgComplex.h"
+#include "linalg/LinAlgMatrixComplex.h"
+#include "linalg/LinAlgVectorComplex.h"
+
+class R2Image;
+class WarpixWindow;
+
+class QuasiConfLines {
+ public:
+  using ImgFace = Warpixator::ImgFace;
+  using ImgVertex = Warpixator::ImgVertex;
+
+  /// oldLines: the 4 corners; oldNorms: each side's outward unit normal; N
+  /// samples per segment; delta: the offset factor; map: the corners' Mobius
+  /// map; lineOnSide: the 4 side switches (copied). Prints "delta=" and
+  /// "Created Line pair: <coefficient count>". The corners of every
+  /// constrained side must differ (the deformator refuses such sides first).
+  QuasiConfLines(std::vector<LinAlgComplex>& oldLines, std::vector<LinAlgComplex>& oldNorms, int N,
+                 double delta, LinAlgMatrixComplex& map, bool* lineOnSide);
+
+  /// The relative offset factors of the two ends of every line.
+  void SetNewDelta(double d1, double d2);
+  /// Absolute offsets at the ends of line lineID, before (useNew = 0) or
+  /// after the deformation. After it, each is the offset before it times the
+  /// line's length ratio, so similarity targets move the offsets with them.
+  void GetDelta(int lineID, int useNew, double& d1, double& d2);
+  /// New corners and target map: every line follows, and the spline is
+  /// refitted. Returns false and changes nothing when the new corners make
+  /// the constraints singular (a constrained side collapsed, offset lines
+  /// meeting each other or the opposite side, a singular spline system).
+  bool Update(std::vector<LinAlgComplex>& newLines, LinAlgMatrixComplex& map);
+  /// True when no two constrained lines' offset segments meet and none meets
+  /// the side opposite its line, before (useNew = 0) or after the deformation.
+  bool OffsetsClear(int useNew) const;
+
+  /// Builds the vertex-to-section map and the free faces (crossed by no line,
+  /// not wholly transparent) from the mesh at its current positions.
+  void FillVertexToSectionMap(R2Image& image, Warpixator* deformator, std::vector<ImgFace>& faces,
+                              std::vector<ImgVertex>& vertices);
+  /// z mapped: the identity before the first Update; otherwise the similarity
+  /// of the section of mesh vertex useMap (or, for useMap = -1, of the first
+  /// line whose outer side holds z), else the spline.
+  LinAlgComplex Transform(LinAlgComplex z, int useMap);
+  LinAlgComplex TransformBySimilarity(LinAlgComplex z, int lineID);
+  /// Source normalisation, spline, inverse target normalisation.
+  LinAlgComplex TransformByFPITPS(LinAlgComplex z);
+  /// True when segment p1p2 meets segment q1q2 (ends included). Parallel
+  /// segments meet only when they lie on one line and overlap.
+  static bool Intersection(LinAlgComplex p1, LinAlgComplex p2, LinAlgComplex q1, LinAlgComplex q2);
+  /// The lines (the selected control point's end dimmed) and, with
+  /// m_bDrawSections, the free faces coloured by section.
+  void Draw(WarpixWindow* window, int selected);
+
+  // === State
+  std::vector<std::unique_ptr<QuasiConfDiscretizedLine>> m_aLines;
+  std::unique_ptr<LinAlgVectorComplex> m_pTPSCoeffs;
+  std::vector<LinAlgComplex> m_TPSCentres;
+  std::vector<int> m_VertexToSection;
+  std::vector<ImgFace> m_FreeFaces;
+  std::vector<ImgVertex>* m_pVertices;
+  bool m_bDrawSections;
+  bool m_bLineOnSide[4];
+  LinAlgVectorComplex m_PntsOld;
+  LinAlgVectorComplex m_PntsNew;
+  LinAlgMatrixComplex m_SourceMobius;
+  LinAlgMatrixComplex m_TargetMobius;
+  double m_Delta1;
+  double m_Delta2;
+
+ private:
+  /// The side index of line k.
+  int SideOfLine(int k) const;
+  /// The side-rule corners and factors of line lineID; false for the
+  /// centroid rule.
+  bool SideRule(int lineID, int& corner1, int& corner2, double& factor1, double& factor2) const;
+};

@@ -1,0 +1,163 @@
+#include "deform/quasiconf/QuasiConfLines.h"
+
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../DeformTesting.h"
+#include "QuasiConfTesting.h"
+#include "TestCommon.h"
+
+namespace {
+
+using qc_test::Dist;
+using warpix_test::CoutCapture;
+using Corners = std::vector<LinAlgComplex>;
+
+LinAlgMatrixComplex Identity() {
+  LinAlgMatrixComplex M(2, 2);
+  M(0, 0) = M(1, 1) = LinAlgComplex(1, 0);
+  return M;
+}
+
+// A counter-clockwise quadrilateral (corners 0..3) and its outward normals.
+const Corners kQuad = {{0.25, 0.25}, {0.75, 0.25}, {0.75, 0.75}, {0.25, 0.75}};
+
+Corners OutwardNormals(const Corners& c) {
+  Corners n;
+  for (int i = 0; i < 4; ++i) {
+    const LinAlgComplex e = c[(i + 1) % 4] - c[i];
+    n.push_back(LinAlgComplex(e.m_fIm, -e.m_fRe) / e.Power());  // right of a CCW side
+  }
+  return n;
+}
+
+std::unique_ptr<QuasiConfLines> Make(std::vector<bool> sides, double delta = 0.01,
+                                     std::string* out = nullptr, Corners corners = kQuad) {
+  Corners normals = OutwardNormals(corners);
+  LinAlgMatrixComplex id = Identity();
+  bool on[4] = {sides[0], sides[1], sides[2], sides[3]};
+  CoutCapture capture;
+  auto set = std::make_unique<QuasiConfLines>(corners, normals, 10, delta, id, on);
+  if (out != nullptr) *out = capture.str();
+  return set;
+}
+
+// z -> a z + b.
+LinAlgComplex Similar(LinAlgComplex z) { return LinAlgComplex(0.9, 0.2) * z + LinAlgComplex(0.05, -0.03); }
+
+}  // namespace
+
+TEST(QuasiConfLines, ConstructionCountsAndOffsets) {
+  std::string out;
+  auto pair = Make({true, false, true, false}, 0.01, &out);
+  EXPECT_EQ(out, "delta=0.01\nCreated Line pair: 43\n");
+  ASSERT_EQ(pair->m_aLines.size(), 2u);
+  // Line 0 by the centroid rule (mean distance of the corners to their
+  // centre, times delta); line 1 from line 0's geometry by the side rule.
+  EXPECT_NEAR(pair->m_aLines[0]->m_Delta, 0.01 * std::sqrt(0.125), 1e-15);
+  EXPECT_NEAR(pair->m_aLines[1]->m_Delta, (0.01 * 0.5 + 0.01 * 0.5) / 2, 1e-15);
+  EXPECT_EQ(pair->m_aLines[1]->m_OldP1, kQuad[2]);
+  Make({false, true, false, false}, 0.01, &out);
+  EXPECT_EQ(out, "delta=0.01\nCreated Line pair: 25\n");
+  // Before any Update the set is the identity.
+  EXPECT_EQ(pair->Transform({0.1, 0.9}, -1), LinAlgComplex(0.1, 0.9));
+}
+
+TEST(QuasiConfLines, IntersectionIncludingParallelSegments) {
+  using Q = QuasiConfLines;
+  EXPECT_TRUE(Q::Intersection({0, 0}, {1, 0}, {1, 0}, {2, 1}));          // shared end
+  EXPECT_TRUE(Q::Intersection({0, 0}, {1, 0}, {0.5, 0}, {0.5, 1}));      // touches inside
+  EXPECT_TRUE(Q::Intersection({0, 0}, {1, 1}, {0, 1}, {1, 0}));          // crossing
+  EXPECT_FALSE(Q::Intersection({0, 0}, {1, 0}, {2, -1}, {2, 1}));        // disjoint
+  EXPECT_FALSE(Q::Intersection({0, 0}, {1, 0}, {0, 0.5}, {1, 0.5}));     // parallel apart
+  EXPECT_TRUE(Q::Intersection({0, 0}, {1, 0}, {0.5, 0}, {2, 0}));        // collinear overlap
+  EXPECT_FALSE(Q::Intersection({0, 0}, {1, 0}, {1.5, 0}, {2, 0}));       // collinear apart
+}
+
+TEST(QuasiConfLines, RestAndSimilarityTargetsAreReproduced) {
+  for (const std::vector<bool>& sides : {std::vector<bool>{true, false, false, false},
+                                         std::vector<bool>{true, false, true, false},
+                                         std::vector<bool>{true, true, true, true}}) {
+    auto set = Make(sides);
+    LinAlgMatrixComplex id = Identity();
+    Corners rest = kQuad, similar;
+    for (const LinAlgComplex& c : kQuad) similar.push_back(Similar(c));
+    ASSERT_TRUE(set->Update(rest, id));
+    for (double x = 0.05; x < 1; x += 0.1)
+      for (double y = 0.05; y < 1; y += 0.1) {
+        EXPECT_LT(Dist(set->Transform({x, y}, -1), {x, y}), 1e-7) << x << " " << y;
+      }
+    ASSERT_TRUE(set->Update(similar, id));
+    for (double x = 0.05; x < 1; x += 0.1)
+      for (double y = 0.05; y < 1; y += 0.1) {
+        EXPECT_LT(Dist(set->Transform({x, y}, -1), Similar({x, y})), 1e-9) << x << " " << y;
+      }
+    // A second Update with the same corners changes nothing: replaying a
+    // step gives what the screen showed.
+    const LinAlgComplex once = set->Transform({0.5, 0.45}, -1);
+    ASSERT_TRUE(set->Update(similar, id));
+    EXPECT_EQ(set->Transform({0.5, 0.45}, -1), once);
+  }
+}
+
+TEST(QuasiConfLines, RefusedUpdatesKeepTheLastGoodState) {
+  auto set = Make({true, false, true, false});
+  LinAlgMatrixComplex id = Identity();
+  Corners moved = kQuad;
+  moved[2] = LinAlgComplex(0.8, 0.8);
+  ASSERT_TRUE(set->Update(moved, id));
+  const LinAlgComplex good = set->Transform({0.5, 0.5}, -1);
+  // Corner 1 dragged onto corner 0: side 0 has no direction.
+  Corners collapsed = moved;
+  collapsed[1] = collapsed[0];
+  EXPECT_FALSE(set->Update(collapsed, id));
+  EXPECT_EQ(set->Transform({0.5, 0.5}, -1), good);
+  EXPECT_EQ(set->m_PntsNew(1), moved[1]);
+  // Offsets so large that the two lines' inner copies cross.
+  set->SetNewDelta(0.7, 0.7);
+  EXPECT_FALSE(set->Update(moved, id));
+  EXPECT_EQ(set->Transform({0.5, 0.5}, -1), good);
+  set->SetNewDelta(0.3, 0.3);  // ordinary deltas pass
+  EXPECT_TRUE(set->Update(moved, id));
+}
+
+TEST(QuasiConfLines, SectionsAreTheRegionsBehindTheLines) {
+  // Opaque 8 x 8 picture, 10 x 10 mesh, all four sides constrained on mesh
+  // vertices (axis-parallel sides, the case parallel mesh edges once broke).
+  R2Image image(8, 8, 3);
+  for (int x = 0; x < 8; ++x)
+    for (int y = 0; y < 8; ++y) image.SetPixelRGB(x, y, RNRgb(1, 1, 1));
+  Warpixator mesh(image, "mesh");
+  deform_test::Mesh(mesh, 10, 10);
+  const Corners square = {{0.2, 0.2}, {0.8, 0.2}, {0.8, 0.8}, {0.2, 0.8}};
+  auto set = Make({true, true, true, true}, 0.01, nullptr, square);
+  CoutCapture out;
+  set->FillVertexToSectionMap(image, &mesh, mesh.m_Faces, mesh.m_Vertices);
+  EXPECT_EQ(out.str().rfind("[WARNING] Number of double-crossed faces ", 0), 0u) << out.str();
+  ASSERT_EQ(set->m_VertexToSection.size(), mesh.m_Vertices.size());
+  int inside = 0, outside = 0;
+  for (const auto& v : mesh.m_Vertices) {
+    const bool in = v.m_fX > 0.25 && v.m_fX < 0.75 && v.m_fY > 0.25 && v.m_fY < 0.75;
+    const bool out2 = v.m_fX < 0.15 || v.m_fX > 0.85 || v.m_fY < 0.15 || v.m_fY > 0.85;
+    if (in) {
+      EXPECT_EQ(set->m_VertexToSection[v.id], -1) << v.m_fX << " " << v.m_fY;
+      ++inside;
+    }
+    if (out2) {
+      EXPECT_NE(set->m_VertexToSection[v.id], -1) << v.m_fX << " " << v.m_fY;
+      ++outside;
+    }
+  }
+  EXPECT_GT(inside, 0);
+  EXPECT_GT(outside, 0);
+  // A vertex behind a line moves exactly by that line's similarity.
+  LinAlgMatrixComplex id = Identity();
+  Corners moved = square;
+  moved[0] = LinAlgComplex(0.15, 0.22);
+  ASSERT_TRUE(set->Update(moved, id));
+  const int corner = 0;  // vertex (0, 0)
+  const int section = set->m_VertexToSection[corner];
+  EXPECT_EQ(set->Transform({0, 0}, corner), set->TransformBySimilarity({0, 0}, section));
+}
