@@ -106,10 +106,6 @@ Warpixator* GetDeformator(ParamParser& parameters, const ZelString& name, R2Imag
                    "MovingLeastSquares, FixedLinesTPS, FixedLinesTPSNoQuasiConf); operator 0 "
                    "maps like ThinPlateSplines"
                 << std::endl;
-    } else if (op == DeformQuasiConf::OP_FIXED_LINES_TPS ||
-               op == DeformQuasiConf::OP_FIXED_LINES_TPS_NO_QC) {
-      std::cout << "[WARNING] " << name << ": InterOp " << word
-                << " (line constraints) is not available; the mesh stays at rest" << std::endl;
     }
     deformator = new DeformQuasiConf(image, displayName, op);
   } else if (type == "DeformMeanValueCoords") {

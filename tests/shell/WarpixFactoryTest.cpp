@@ -82,9 +82,7 @@ TEST_F(WarpixFactoryTest, QuasiConfRowReadsItsOperatorWord) {
                 "[WARNING] D: InterOp '' is not an operator (AffineQuad, MeanValCoords, "
                 "ThinPlateSplines, MovingLeastSquares, FixedLinesTPS, FixedLinesTPSNoQuasiConf); "
                 "operator 0 maps like ThinPlateSplines\n"},
-           Case{"InterOp FixedLinesTPS\n", 5,
-                "[WARNING] D: InterOp FixedLinesTPS (line constraints) is not available; the mesh "
-                "stays at rest\n"}}) {
+           Case{"InterOp FixedLinesTPS\n", 5, ""}, Case{"InterOp FixedLinesTPSNoQuasiConf\n", 6, ""}}) {
     auto d = Build(std::string("-D\nType DeformQuasiConf\n") + c.key + kMesh +
                    "MeshResolution [4 4]\nDefaultRect [0 1 0 1]\n");
     auto* qc = dynamic_cast<DeformQuasiConf*>(d.get());

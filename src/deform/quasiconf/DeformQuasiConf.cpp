@@ -128,10 +128,6 @@ void DeformQuasiConf::ChangeMode(int key) {
   if (key >= 1 && key <= 6) {
     m_IntermediateOp = static_cast<IntermediateOperator>(key);
     std::cout << "New Mode = " << key << std::endl;
-    if (key == OP_FIXED_LINES_TPS || key == OP_FIXED_LINES_TPS_NO_QC) {
-      std::cout << "[WARNING] " << m_Name << ": operator " << key
-                << " (line constraints) is not available; the mesh stays at rest" << std::endl;
-    }
     // The other operator's maps mean nothing to this one: start from the
     // identity and the rest mesh, then fit anew.
     ResetMaps();
@@ -231,7 +227,14 @@ void DeformQuasiConf::PrepareDeformator() {
     case OP_FIXED_LINES_TPS:
     case OP_FIXED_LINES_TPS_NO_QC:
       m_Profiler.startedProcess("PrepareTPS");
-      m_Profiler.finishedProcess("PrepareTPS", false);
+      m_LineConstraints.clear();
+      if (n == 4 && m_DeformationType == DEFORM_REGULAR_MESH) {
+        m_bPrepared = PrepareLines();
+        m_Profiler.finishedProcess("PrepareTPS", false);
+      } else {
+        m_Profiler.finishedProcess("PrepareTPS", false);
+        if (n > 4) std::cout << "[ERROR] Did not implement more than 8-point system... " << std::endl;
+      }
       break;
     default:
       if (n >= 3) {
@@ -240,6 +243,46 @@ void DeformQuasiConf::PrepareDeformator() {
       }
       break;
   }
+}
+
+bool DeformQuasiConf::PrepareLines() {
+  std::vector<LinAlgComplex> corners(4), normals(4);
+  LinAlgComplex c;
+  for (int i = 0; i < 4; ++i) {
+    corners[i] = LinAlgComplex(m_ControlPointsOrigPos[2 * i], m_ControlPointsOrigPos[2 * i + 1]);
+    c += corners[i];
+  }
+  c = c / 4.0;
+  double extent = 0.0;
+  for (int i = 0; i < 4; ++i)
+    for (int j = i + 1; j < 4; ++j) extent = std::fmax(extent, (corners[i] - corners[j]).Power());
+  for (int i = 0; i < 4; ++i) {
+    const LinAlgComplex e = corners[(i + 1) % 4] - corners[i];
+    // A side of no length has no normal (and a constrained one no line).
+    if (!(e.Power() > kMinRelativeEntry * extent)) {
+      WarnSingular("two corners of the line quadrilateral coincide");
+      return false;
+    }
+    LinAlgComplex normal = LinAlgComplex(-e.m_fIm, e.m_fRe) / e.Power();
+    const LinAlgComplex out = corners[i] - c;
+    if (out.m_fRe * normal.m_fRe + out.m_fIm * normal.m_fIm < 0.0) normal = -normal;
+    normals[i] = normal;
+  }
+  SetIdentity(m_MobiusOrig);
+  if (m_IntermediateOp == OP_FIXED_LINES_TPS &&
+      !MapQuadrupletToParallelogram(m_ControlPointsOrigPos, m_MobiusOrig)) {
+    SetIdentity(m_MobiusOrig);
+    WarnSingular("the first four control points span no parallelogram (coincident, collinear or "
+                 "concyclic in crossed order)");
+    return false;
+  }
+  auto set = std::make_unique<QuasiConfLines>(corners, normals, 10, std::fmax(m_fDelta1, m_fDelta2),
+                                              m_MobiusOrig, m_bLineOnSide);
+  set->FillVertexToSectionMap(m_Image, this, m_Faces, m_Vertices);
+  set->SetNewDelta(m_fDelta1, m_fDelta2);
+  set->m_bDrawSections = m_bDrawMesh;
+  m_LineConstraints.push_back(std::move(set));
+  return true;
 }
 
 bool DeformQuasiConf::DeformGlobal() {
@@ -320,12 +363,34 @@ void DeformQuasiConf::Deform() {
       break;
     }
     case OP_FIXED_LINES_TPS:
-    case OP_FIXED_LINES_TPS_NO_QC:
+    case OP_FIXED_LINES_TPS_NO_QC: {
       m_Profiler.startedProcess("Deform_TPS");
       ++m_iNumDeforms;
+      if (n < 4) {
+        m_Profiler.finishedProcess("Deform_TPS", false);
+        return;
+      }
+      LinAlgMatrixComplex mobiusNew(2, 2);
+      SetIdentity(mobiusNew);
+      bool good = m_IntermediateOp == OP_FIXED_LINES_TPS_NO_QC ||
+                  MapQuadrupletToParallelogram(m_ControlPointsNewPos, mobiusNew);
+      if (good && !m_LineConstraints.empty()) {
+        std::vector<LinAlgComplex> corners(4);
+        for (int i = 0; i < 4; ++i) {
+          corners[i] = LinAlgComplex(m_ControlPointsNewPos[2 * i], m_ControlPointsNewPos[2 * i + 1]);
+        }
+        good = m_LineConstraints[0]->Update(corners, mobiusNew);
+      }
+      if (good) {
+        m_MobiusNew = mobiusNew;
+        m_bSingular = false;
+      } else {
+        WarnSingular("the targets make the line constraints singular (a collapsed or crossed "
+                     "quadrilateral, or offset lines that meet)");
+      }
       m_Profiler.finishedProcess("Deform_TPS", false);
-      if (n < 4) return;
       break;
+    }
     default:
       ++m_iNumDeforms;
       m_Profiler.startedProcess("DeformQuad");
@@ -361,6 +426,16 @@ void DeformQuasiConf::MapPoint(double x, double y, double& outX, double& outY) {
     outY = y;
     return;
   }
+  if (m_IntermediateOp == OP_FIXED_LINES_TPS || m_IntermediateOp == OP_FIXED_LINES_TPS_NO_QC) {
+    // The line modes map through their set (the mesh path passes the vertex
+    // index as well): the point's side of the lines picks the section.
+    const LinAlgComplex w = m_LineConstraints.empty()
+                                ? LinAlgComplex(x, y)
+                                : m_LineConstraints[0]->Transform(LinAlgComplex(x, y), -1);
+    outX = w.m_fRe;
+    outY = w.m_fIm;
+    return;
+  }
   m_Profiler.startedProcess("DeformQuad");
   LinAlgComplex w = MobiusTransform(m_MobiusOrig, LinAlgComplex(x, y));
   switch (m_IntermediateOp) {
@@ -390,9 +465,17 @@ void DeformQuasiConf::MapMeshVertices() {
       break;
     case OP_FIXED_LINES_TPS:
     case OP_FIXED_LINES_TPS_NO_QC:
-      for (ImgVertex& vertex : m_Vertices) {
-        vertex.m_fX = vertex.m_fRestX;
-        vertex.m_fY = vertex.m_fRestY;
+      for (size_t k = 0; k < count; ++k) {
+        ImgVertex& vertex = m_Vertices[k];
+        if (m_LineConstraints.empty()) {
+          vertex.m_fX = vertex.m_fRestX;
+          vertex.m_fY = vertex.m_fRestY;
+          continue;
+        }
+        const LinAlgComplex w = m_LineConstraints[0]->Transform(
+            LinAlgComplex(vertex.m_fRestX, vertex.m_fRestY), static_cast<int>(k));
+        vertex.m_fX = w.m_fRe;
+        vertex.m_fY = w.m_fIm;
       }
       break;
     default: {
@@ -459,6 +542,13 @@ void DeformQuasiConf::Draw(WarpixWindow* window) {
   m_bDrawMesh = false;
   DrawAsTexture();
   m_bDrawMesh = drawMesh;
-  DrawControlPoints(window);
+  const bool lines = m_IntermediateOp == OP_FIXED_LINES_TPS || m_IntermediateOp == OP_FIXED_LINES_TPS_NO_QC;
+  if (lines && !m_LineConstraints.empty()) {
+    m_LineConstraints[0]->m_bDrawSections = m_bDrawMesh;
+    m_LineConstraints[0]->Draw(window, m_iSelectedPoint);
+    DrawControlPoints(window, m_ControlPointsNewPos, 0.0, 0.0, 1.0);
+  } else {
+    DrawControlPoints(window);
+  }
   if (window != nullptr) window->RenderText(GetDeformatorName(), 0.2, 1.01, 0.5, 0.0, 0.0, 2);
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "deform/Warpixator.h"
+#include "deform/quasiconf/QuasiConfLines.h"
 #include "linalg/LinAlgComplex.h"
 #include "linalg/LinAlgMatrixComplex.h"
 #include "linalg/LinAlgMatrixReal.h"
@@ -189,6 +190,15 @@ class DeformQuasiConf : public Warpixator {
   bool m_bSingular;                    // the last fit was refused (warned once)
   bool m_bWarnedPixelMode;
   bool m_bAtOriginals;                 // the committed fit had every target on its original
+
+ public:
+  /// The line-constraint set of operators 5 and 6 (at most one), owned.
+  std::vector<std::unique_ptr<QuasiConfLines>> m_LineConstraints;
+
+ private:
+  /// Operators 5 and 6 with exactly four points: builds the constraint
+  /// quadrilateral and its line set; false (no set) when it is singular.
+  bool PrepareLines();
   // What the preparation leaves for the fast operator-4 route, per vertex k
   // of the n points: the normalised weights (k n + j), the vertex in its local
   // frame, and the 3 x n matrix (k 3n + r + 3j) that turns the normalised

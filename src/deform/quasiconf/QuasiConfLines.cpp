@@ -31,6 +31,7 @@ QuasiConfLines::QuasiConfLines(std::vector<LinAlgComplex>& oldLines,
       m_PntsNew(4),
       m_SourceMobius(map),
       m_TargetMobius(map),
+      m_TargetInverse(map),
       m_Delta1(delta),
       m_Delta2(delta) {
   WARPIX_ASSERT((int)oldLines.size()==m_PntsOld.Rows());
@@ -223,6 +224,7 @@ bool QuasiConfLines::Update(std::vector<LinAlgComplex>& newLines, LinAlgMatrixCo
   if (!DeformThinPlateSpline::PrepareTPSCoefficients(centres, targets, coeffs)) return restore();
   *m_pTPSCoeffs = coeffs;
   m_TPSCentres = centres;
+  m_TargetInverse = inverse;
   return true;
 }
 
@@ -331,9 +333,7 @@ LinAlgComplex QuasiConfLines::TransformBySimilarity(LinAlgComplex z, int lineID)
 LinAlgComplex QuasiConfLines::TransformByFPITPS(LinAlgComplex z) {
   LinAlgComplex w = DeformQuasiConf::MobiusTransform(m_SourceMobius, z);
   w = DeformThinPlateSpline::MapUsignTPS(w, m_TPSCentres, *m_pTPSCoeffs);
-  LinAlgMatrixComplex inverse(m_TargetMobius);
-  inverse.Inverse();
-  return DeformQuasiConf::MobiusTransform(inverse, w);
+  return DeformQuasiConf::MobiusTransform(m_TargetInverse, w);
 }
 
 bool QuasiConfLines::Intersection(LinAlgComplex p1, LinAlgComplex p2, LinAlgComplex q1,

@@ -78,6 +78,8 @@ class QuasiConfLines {
   LinAlgVectorComplex m_PntsNew;
   LinAlgMatrixComplex m_SourceMobius;
   LinAlgMatrixComplex m_TargetMobius;
+  /// The inverse of m_TargetMobius, computed once per Update.
+  LinAlgMatrixComplex m_TargetInverse;
   double m_Delta1;
   double m_Delta2;
 

@@ -404,3 +404,54 @@ TEST_F(DeformQuasiConfTest, SmallTargetMovesMoveTheMeshLittleInEitherOrientation
     }
   }
 }
+
+TEST_F(DeformQuasiConfTest, LineModesReproduceRestAndSimilarityTargets) {
+  // z -> a z + b on every corner: the line modes give the similar mesh, the
+  // lines straight and the spline region alike.
+  const LinAlgComplex a(0.95, 0.1), b(0.02, -0.04);
+  Points similar;
+  for (size_t k = 0; k < kQuad.size(); k += 2) {
+    const LinAlgComplex z = a * LinAlgComplex(kQuad[k], kQuad[k + 1]) + b;
+    similar.insert(similar.end(), {z.m_fRe, z.m_fIm});
+  }
+  for (const Op op : {DeformQuasiConf::OP_FIXED_LINES_TPS, DeformQuasiConf::OP_FIXED_LINES_TPS_NO_QC}) {
+    auto d = Make(op);
+    const std::string text = Load(*d, kQuad, {});
+    EXPECT_NE(text.find("delta=0.01\nCreated Line pair: 43\n[WARNING] Number of double-crossed faces "),
+              std::string::npos)
+        << text;
+    ASSERT_EQ(d->m_LineConstraints.size(), 1u);
+    warpix_test::expectNear(Shown(*d), Positions(*d), 1e-7, "rest");
+    d->m_ControlPointsNewPos = similar;
+    const Points shown = Shown(*d);
+    const Points rest = Positions(*d, true);
+    for (size_t k = 0; k < rest.size(); k += 2) {
+      const LinAlgComplex expect = a * LinAlgComplex(rest[k], rest[k + 1]) + b;
+      ASSERT_LT(qc_test::Dist({shown[k], shown[k + 1]}, expect), 1e-8) << "operator " << op << " vertex " << k / 2;
+    }
+    // Replaying the same state in a fresh cell gives what this one shows.
+    auto replay = Make(op);
+    Load(*replay, kQuad, similar);
+    EXPECT_EQ(Shown(*replay), shown) << "operator " << op;
+  }
+}
+
+TEST_F(DeformQuasiConfTest, LineModesRefuseAFifthPointAndCollapsedSides) {
+  auto d = Make(DeformQuasiConf::OP_FIXED_LINES_TPS_NO_QC);
+  const std::string text = Load(*d, kFive, {0.22, 0.18});
+  EXPECT_NE(text.find("[ERROR] Did not implement more than 8-point system... \n"), std::string::npos);
+  EXPECT_TRUE(d->m_LineConstraints.empty());
+  warpix_test::expectNear(Shown(*d), Positions(*d), 0.0, "five points: at rest");
+
+  auto q = Make(DeformQuasiConf::OP_FIXED_LINES_TPS);
+  Load(*q, kQuad, {0.22, 0.18});
+  const Points good = Shown(*q);
+  CoutCapture out;
+  q->m_ControlPointsNewPos[2] = q->m_ControlPointsNewPos[0];  // corner 1 onto corner 0
+  q->m_ControlPointsNewPos[3] = q->m_ControlPointsNewPos[1];
+  warpix_test::expectNear(Shown(*q), good, 0.0, "collapsed side");
+  Shown(*q);
+  EXPECT_EQ(out.str().rfind("[WARNING] qc: "), 0u) << out.str();
+  EXPECT_EQ(out.str().find("[WARNING]", 1), std::string::npos) << out.str();
+  for (const auto& v : q->m_Vertices) ASSERT_TRUE(std::isfinite(v.m_fX) && std::isfinite(v.m_fY));
+}

@@ -87,7 +87,7 @@ TEST(QuasiConfLines, RestAndSimilarityTargetsAreReproduced) {
     ASSERT_TRUE(set->Update(rest, id));
     for (double x = 0.05; x < 1; x += 0.1)
       for (double y = 0.05; y < 1; y += 0.1) {
-        EXPECT_LT(Dist(set->Transform({x, y}, -1), {x, y}), 1e-7) << x << " " << y;
+        EXPECT_LT(Dist(set->Transform({x, y}, -1), {x, y}), 1e-9) << x << " " << y;
       }
     ASSERT_TRUE(set->Update(similar, id));
     for (double x = 0.05; x < 1; x += 0.1)
@@ -160,4 +160,54 @@ TEST(QuasiConfLines, SectionsAreTheRegionsBehindTheLines) {
   const int corner = 0;  // vertex (0, 0)
   const int section = set->m_VertexToSection[corner];
   EXPECT_EQ(set->Transform({0, 0}, corner), set->TransformBySimilarity({0, 0}, section));
+}
+
+TEST(QuasiConfLines, ConstrainedSidesStayStraightAtTheirSamples) {
+  auto set = Make({true, false, true, false});
+  LinAlgMatrixComplex id = Identity();
+  Corners moved = {{0.2, 0.22}, {0.78, 0.3}, {0.7, 0.8}, {0.3, 0.72}};
+  ASSERT_TRUE(set->Update(moved, id));
+  for (int side : {0, 2}) {
+    const LinAlgComplex a = moved[side], b = moved[(side + 1) % 4];
+    const LinAlgComplex e = (b - a) / (b - a).Power();
+    for (int k = 0; k < 10; ++k) {
+      const LinAlgComplex rest = kQuad[side] + (kQuad[(side + 1) % 4] - kQuad[side]) * (k / 9.0);
+      const LinAlgComplex w = set->Transform(rest, -1) - a;
+      // Off the line through the new ends, and within them.
+      EXPECT_LT(std::fabs(w.m_fRe * e.m_fIm - w.m_fIm * e.m_fRe), 1e-9) << side << " " << k;
+      const double along = w.m_fRe * e.m_fRe + w.m_fIm * e.m_fIm;
+      EXPECT_TRUE(along > -1e-9 && along < (b - a).Power() + 1e-9) << side << " " << k;
+    }
+  }
+}
+
+TEST(QuasiConfLines, FacesCrossedTwiceCountOnceAndSeedTheFirstLine) {
+  R2Image image(8, 8, 3);
+  for (int x = 0; x < 8; ++x)
+    for (int y = 0; y < 8; ++y) image.SetPixelRGB(x, y, RNRgb(1, 1, 1));
+  Warpixator mesh(image, "mesh");
+  deform_test::Mesh(mesh, 10, 10);
+  // Corners off the mesh lines, so faces at the corners meet two sides.
+  const Corners quad = {{0.23, 0.24}, {0.76, 0.27}, {0.74, 0.77}, {0.26, 0.73}};
+  auto set = Make({true, true, true, true}, 0.01, nullptr, quad);
+  int expected = 0;
+  for (const auto& face : mesh.m_Faces) {
+    const LinAlgComplex a(mesh.m_Vertices[face.m_iV0].m_fX, mesh.m_Vertices[face.m_iV0].m_fY);
+    const LinAlgComplex b(mesh.m_Vertices[face.m_iV1].m_fX, mesh.m_Vertices[face.m_iV1].m_fY);
+    const LinAlgComplex c(mesh.m_Vertices[face.m_iV2].m_fX, mesh.m_Vertices[face.m_iV2].m_fY);
+    int crossing = 0;
+    for (int i = 0; i < 4; ++i) {
+      const LinAlgComplex p = quad[i], q = quad[(i + 1) % 4];
+      crossing += QuasiConfLines::Intersection(a, b, p, q) || QuasiConfLines::Intersection(a, c, p, q) ||
+                  QuasiConfLines::Intersection(b, c, p, q);
+    }
+    if (crossing > 1) expected += crossing - 1;
+  }
+  ASSERT_GT(expected, 0);
+  CoutCapture out;
+  set->FillVertexToSectionMap(image, &mesh, mesh.m_Faces, mesh.m_Vertices);
+  EXPECT_EQ(out.str(), "[WARNING] Number of double-crossed faces " + std::to_string(expected) + "\n");
+  // The region outside is one piece around the quadrilateral: the first
+  // line's fill reaches it all, so no vertex belongs to a later line.
+  for (int section : set->m_VertexToSection) EXPECT_TRUE(section == -1 || section == 0) << section;
 }
