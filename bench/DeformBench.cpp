@@ -80,9 +80,23 @@ std::unique_ptr<Warpixator> Setup(R2Image& image, const Factory& make, int cells
   return deformator;
 }
 
+// The bundled example for the line modes (their preparation reads the
+// pixels under every face), a small blank picture for the rest.
+R2Image BenchImage(bool bundled) {
+  R2Image image(4, 4, 3);
+  if (bundled) {
+    std::ostringstream quiet;
+    std::streambuf* const console = std::cerr.rdbuf(quiet.rdbuf());
+    R2Image demo;
+    if (demo.Read(WARPIX_DEMO_IMAGE) && demo.IsValid()) image = demo;
+    std::cerr.rdbuf(console);
+  }
+  return image;
+}
+
 void BenchPrepare(benchmark::State& state, const Factory& make, int cells, int points,
                   bool convexFirstFour) {
-  R2Image image(4, 4, 3);
+  R2Image image = BenchImage(convexFirstFour && points == 4);
   std::unique_ptr<Warpixator> deformator = Setup(image, make, cells, points, convexFirstFour);
   for (auto _ : state) {
     deformator->PrepareDeformator();
@@ -92,7 +106,7 @@ void BenchPrepare(benchmark::State& state, const Factory& make, int cells, int p
 
 void BenchDeform(benchmark::State& state, const Factory& make, int cells, int points,
                  bool convexFirstFour) {
-  R2Image image(4, 4, 3);
+  R2Image image = BenchImage(convexFirstFour && points == 4);
   std::unique_ptr<Warpixator> deformator = Setup(image, make, cells, points, convexFirstFour);
   // The deformators' own console lines (timing reports) stay out of the table.
   std::ostringstream quiet;
@@ -119,6 +133,7 @@ const bool kRegistered = [] {
     Factory make;
     bool prepares;         // has a Prepare benchmark
     bool convexFirstFour;  // the first four points form a quadrilateral
+    bool fourPoints = false;  // exactly four points (the line modes)
   };
   const Method methods[] = {
       {"NULL", [](R2Image& image) { return std::make_unique<Warpixator>(image, "null"); }, false,
@@ -137,10 +152,15 @@ const bool kRegistered = [] {
       {"QC_MeanValCoords", QuasiConf(DeformQuasiConf::OP_MEAN_VAL_COORDS), true, false},
       {"QC_ThinPlateSplines", QuasiConf(DeformQuasiConf::OP_THIN_PLATE_SPLINES), true, false},
       {"QC_MovingLeastSquares", QuasiConf(DeformQuasiConf::OP_MOVING_LEAST_SQUARES), true, false},
+      // Sides 0 and 2 constrained (the default switches).
+      {"QC_FixedLinesTPS", QuasiConf(DeformQuasiConf::OP_FIXED_LINES_TPS), true, true, true},
+      {"QC_FixedLinesTPSNoQuasiConf", QuasiConf(DeformQuasiConf::OP_FIXED_LINES_TPS_NO_QC), true,
+       true, true},
   };
   for (const Method& method : methods) {
     for (int cells : {10, 50, 100}) {
       for (int points : {4, 8, 16}) {
+        if (method.fourPoints && points != 4) continue;
         const std::string size = std::string(method.key) + "/" + std::to_string(cells) + "/" +
                                  std::to_string(points);
         const Factory factory = method.make;
