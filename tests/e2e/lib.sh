@@ -79,10 +79,11 @@ null_modules() {
   for name in "$@"; do printf '%s:\n  Type NullDeformator\n' "$name"; done
 }
 
-# mesh_setting <name> [<DefaultRect values>] [<WhiteToTransparent>]: prints a
-# regular 10 x 10 mesh setting, mesh lines off (default: 0 1 0 1, false).
+# mesh_setting <name> [<DefaultRect values>] [<WhiteToTransparent>] [<cells>]:
+# prints a regular mesh setting of cells x cells, mesh lines off (default:
+# 0 1 0 1, false, 10).
 mesh_setting() {
-  printf '%s:\n  DeformType DEFORM_REGULAR_MESH\n  MeshResolution [ 10 10 ]\n' "$1"
+  printf '%s:\n  DeformType DEFORM_REGULAR_MESH\n  MeshResolution [ %s %s ]\n' "$1" "${4:-10}" "${4:-10}"
   printf '  DefaultRect [ %s ]\n  DrawMesh false\n  WhiteToTransparent %s\n' \
     "${2:-0 1 0 1}" "${3:-false}"
 }

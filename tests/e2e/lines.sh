@@ -4,7 +4,8 @@
 # segments between the new corners, and the null cell draws none.
 source "$(dirname "$0")/lib.sh"
 
-write_params "$WORK/run.params" <<P
+{
+  cat <<P
 General:
   WindowDims [ 1200 400 ]
   ColsRows [ 3 1 ]
@@ -21,18 +22,11 @@ Lines:
 LinesNoQC:
   Type DeformQuasiConf
   InterOp FixedLinesTPSNoQuasiConf
-Mesh:
-  DeformType DEFORM_REGULAR_MESH
-  MeshResolution [ 32 32 ]
-  DefaultRect [ 0 1 0 1 ]
-  DrawMesh false
-  WhiteToTransparent false
 P
-live_script "$WORK/live.anim"
+  mesh_setting Mesh "0 1 0 1" false 32
+} >"$WORK/run.params"
 
-start_warpix run.params
-wait_window
-wait_line "Initializing anim: 0 0"
+start_live run.params
 
 # Cells of 400 x 400, left to right: Null (0), Lines (1), LinesNoQC (2); u
 # lies at x = 400 k + 40 + 320 u, v at y = 360 - 320 v from the top (40 + 320 v

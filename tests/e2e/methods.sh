@@ -6,7 +6,8 @@
 # unchanged.
 source "$(dirname "$0")/lib.sh"
 
-write_params "$WORK/run.params" <<P
+{
+  cat <<P
 General:
   WindowDims [ 800 800 ]
   ColsRows [ 2 2 ]
@@ -25,21 +26,14 @@ Similarity:
 Rigid:
   Type DeformMLS
   MLSType MLS_RIGID
-Mesh:
-  DeformType DEFORM_REGULAR_MESH
-  MeshResolution [ 32 32 ]
-  DefaultRect [ 0 1 0 1 ]
-  DrawMesh false
-  WhiteToTransparent false
 P
-live_script "$WORK/live.anim"
+  mesh_setting Mesh "0 1 0 1" false 32
+} >"$WORK/run.params"
 
-start_warpix run.params
-wait_window
+start_live run.params
 if grep -qE "Unknown Deformation type - (DeformMeanValueCoords|DeformMLS)" "$OUT"; then
   fail "the factory does not build DeformMeanValueCoords and DeformMLS"
 fi
-wait_line "Initializing anim: 0 0"
 
 # Cells of 400 x 400 pixels, bottom row first: Null (0), MeanValue (1),
 # Similarity (2), Rigid (3); each unit square covers pixels 40..360 of its

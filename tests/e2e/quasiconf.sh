@@ -8,7 +8,8 @@
 # line keys print their lines, and nothing prints a warning.
 source "$(dirname "$0")/lib.sh"
 
-write_params "$WORK/run.params" <<P
+{
+  cat <<P
 General:
   WindowDims [ 800 800 ]
   ColsRows [ 2 2 ]
@@ -28,20 +29,13 @@ MeanVal:
 MovingLS:
   Type DeformQuasiConf
   InterOp MovingLeastSquares
-Mesh:
-  DeformType DEFORM_REGULAR_MESH
-  MeshResolution [ 32 32 ]
-  DefaultRect [ 0 1 0 1 ]
-  DrawMesh false
-  WhiteToTransparent false
 P
-live_script "$WORK/live.anim"
+  mesh_setting Mesh "0 1 0 1" false 32
+} >"$WORK/run.params"
 
-start_warpix run.params
-wait_window
+start_live run.params
 grep -q "Unknown Deformation type - DeformQuasiConf" "$OUT" &&
   fail "the factory does not build DeformQuasiConf"
-wait_line "Initializing anim: 0 0"
 
 # Cells of 400 x 400 pixels, bottom row first: Null (0), Affine (1),
 # MeanVal (2), MovingLS (3). Cell coordinate u lies at x = 400 col + 40 + 320 u

@@ -133,7 +133,7 @@ class DeformQuasiConf : public Warpixator {
   /// there is no valid preparation or a fit is singular.
   bool FastFPIMLS(const std::vector<double>& targets, LinAlgVectorComplex& tP);
 
-  // === State (spec order)
+  // === State
   LinAlgMatrixComplex m_MobiusOrig;  // normalisation of the originals in use
   LinAlgMatrixComplex m_MobiusNew;   // of the targets; holds its inverse after Deform
   LinAlgMatrixReal m_LinearMap;      // alpha = A00 + i A01, beta = A10 + i A11

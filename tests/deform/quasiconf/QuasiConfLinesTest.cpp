@@ -44,6 +44,17 @@ std::unique_ptr<QuasiConfLines> Make(std::vector<bool> sides, double delta = 0.0
   return set;
 }
 
+// A white (opaque) 8 x 8 picture under a 10 x 10 mesh.
+struct OpaqueMesh {
+  OpaqueMesh() {
+    for (int x = 0; x < 8; ++x)
+      for (int y = 0; y < 8; ++y) image.SetPixelRGB(x, y, RNRgb(1, 1, 1));
+    deform_test::Mesh(mesh, 10, 10);
+  }
+  R2Image image{8, 8, 3};
+  Warpixator mesh{image, "mesh"};
+};
+
 // z -> a z + b.
 LinAlgComplex Similar(LinAlgComplex z) { return LinAlgComplex(0.9, 0.2) * z + LinAlgComplex(0.05, -0.03); }
 
@@ -126,11 +137,9 @@ TEST(QuasiConfLines, RefusedUpdatesKeepTheLastGoodState) {
 TEST(QuasiConfLines, SectionsAreTheRegionsBehindTheLines) {
   // Opaque 8 x 8 picture, 10 x 10 mesh, all four sides constrained on mesh
   // vertices (axis-parallel sides, the case parallel mesh edges once broke).
-  R2Image image(8, 8, 3);
-  for (int x = 0; x < 8; ++x)
-    for (int y = 0; y < 8; ++y) image.SetPixelRGB(x, y, RNRgb(1, 1, 1));
-  Warpixator mesh(image, "mesh");
-  deform_test::Mesh(mesh, 10, 10);
+  OpaqueMesh opaque;
+  R2Image& image = opaque.image;
+  Warpixator& mesh = opaque.mesh;
   const Corners square = {{0.2, 0.2}, {0.8, 0.2}, {0.8, 0.8}, {0.2, 0.8}};
   auto set = Make({true, true, true, true}, 0.01, nullptr, square);
   CoutCapture out;
@@ -182,11 +191,9 @@ TEST(QuasiConfLines, ConstrainedSidesStayStraightAtTheirSamples) {
 }
 
 TEST(QuasiConfLines, FacesCrossedTwiceCountOnceAndSeedTheFirstLine) {
-  R2Image image(8, 8, 3);
-  for (int x = 0; x < 8; ++x)
-    for (int y = 0; y < 8; ++y) image.SetPixelRGB(x, y, RNRgb(1, 1, 1));
-  Warpixator mesh(image, "mesh");
-  deform_test::Mesh(mesh, 10, 10);
+  OpaqueMesh opaque;
+  R2Image& image = opaque.image;
+  Warpixator& mesh = opaque.mesh;
   // Corners off the mesh lines, so faces at the corners meet two sides.
   const Corners quad = {{0.23, 0.24}, {0.76, 0.27}, {0.74, 0.77}, {0.26, 0.73}};
   auto set = Make({true, true, true, true}, 0.01, nullptr, quad);
