@@ -91,3 +91,40 @@ LinAlgComplex DeformThinPlateSpline::MapUsignTPS(LinAlgComplex z, std::vector<Li
   return LinAlgComplex(coeffs(m).m_fRe * x + coeffs(m + 1).m_fRe * y + coeffs(m + 2).m_fRe + sumRe,
                        coeffs(m).m_fIm * x + coeffs(m + 1).m_fIm * y + coeffs(m + 2).m_fIm + sumIm);
 }
+
+DeformThinPlateSpline::Evaluator::Evaluator(const std::vector<LinAlgComplex>& cen,
+                                            const LinAlgVectorComplex& coeffs) {
+  const int m = coeffs.Rows() - 3;
+  WARPIX_ASSERT((int)cen.size()==m);
+  m_X.resize(m);
+  m_Y.resize(m);
+  m_WRe.resize(m);
+  m_WIm.resize(m);
+  for (int i = 0; i < m; ++i) {
+    m_X[i] = cen[i].m_fRe;
+    m_Y[i] = cen[i].m_fIm;
+    m_WRe[i] = coeffs(i).m_fRe;
+    m_WIm[i] = coeffs(i).m_fIm;
+  }
+  for (int k = 0; k < 3; ++k) m_Affine[k] = coeffs(m + k);
+}
+
+LinAlgComplex DeformThinPlateSpline::Evaluator::Map(LinAlgComplex z) const {
+  if (m_X.empty()) return z;
+  const int m = static_cast<int>(m_X.size());
+  const double x = z.m_fRe, y = z.m_fIm;
+  const double* cx = m_X.data();
+  const double* cy = m_Y.data();
+  const double* wr = m_WRe.data();
+  const double* wi = m_WIm.data();
+  double sumRe = 0.0, sumIm = 0.0;
+  for (int i = 0; i < m; ++i) {
+    const double dx = x - cx[i], dy = y - cy[i];
+    const double s = dx * dx + dy * dy;
+    const double u = s > 0.0 ? s * std::log(s) : s;
+    sumRe += wr[i] * u;
+    sumIm += u * wi[i];
+  }
+  return LinAlgComplex(m_Affine[0].m_fRe * x + m_Affine[1].m_fRe * y + m_Affine[2].m_fRe + sumRe,
+                       m_Affine[0].m_fIm * x + m_Affine[1].m_fIm * y + m_Affine[2].m_fIm + sumIm);
+}

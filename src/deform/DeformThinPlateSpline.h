@@ -26,6 +26,23 @@ class DeformThinPlateSpline {
   static LinAlgComplex MapUsignTPS(LinAlgComplex z, std::vector<LinAlgComplex>& cen,
                                    const LinAlgVectorComplex& coeffs);
 
+  /// The spline of one fit packed for evaluation at many points: centres and
+  /// weights in plain arrays, read without the vector's index checks.
+  /// Map(z) performs MapUsignTPS's operations in the same order, so it equals
+  /// MapUsignTPS(z, cen, coeffs) bit for bit.
+  class Evaluator {
+   public:
+    /// An empty evaluator (Map is then the identity).
+    Evaluator() = default;
+    Evaluator(const std::vector<LinAlgComplex>& cen, const LinAlgVectorComplex& coeffs);
+    bool Empty() const { return m_X.empty(); }
+    LinAlgComplex Map(LinAlgComplex z) const;
+
+   private:
+    std::vector<double> m_X, m_Y, m_WRe, m_WIm;
+    LinAlgComplex m_Affine[3];
+  };
+
   /// Centres closer than this fraction of the set's extent count as one, and
   /// a set no farther than that from one line lies on it. Both are far below the offsets the line constraints use
   /// (down to about 1e-9 of a side).

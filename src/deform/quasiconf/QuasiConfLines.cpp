@@ -8,6 +8,7 @@
 
 #include "deform/DeformThinPlateSpline.h"
 #include "deform/quasiconf/DeformQuasiConf.h"
+#include "deform/quasiconf/QuasiConfDetail.h"
 #include "image/R2Image.h"
 #include "support/WarpixAssert.h"
 #include "window/WarpixWindow.h"
@@ -225,6 +226,11 @@ bool QuasiConfLines::Update(std::vector<LinAlgComplex>& newLines, LinAlgMatrixCo
   *m_pTPSCoeffs = coeffs;
   m_TPSCentres = centres;
   m_TargetInverse = inverse;
+  m_Spline = DeformThinPlateSpline::Evaluator(m_TPSCentres, *m_pTPSCoeffs);
+  for (int k = 0; k < 4; ++k) {
+    m_SourceElements[k] = m_SourceMobius(k / 2, k % 2);
+    m_InverseElements[k] = m_TargetInverse(k / 2, k % 2);
+  }
   return true;
 }
 
@@ -331,9 +337,11 @@ LinAlgComplex QuasiConfLines::TransformBySimilarity(LinAlgComplex z, int lineID)
 }
 
 LinAlgComplex QuasiConfLines::TransformByFPITPS(LinAlgComplex z) {
-  LinAlgComplex w = DeformQuasiConf::MobiusTransform(m_SourceMobius, z);
-  w = DeformThinPlateSpline::MapUsignTPS(w, m_TPSCentres, *m_pTPSCoeffs);
-  return DeformQuasiConf::MobiusTransform(m_TargetInverse, w);
+  // The packed route: the same operations as MobiusTransform, MapUsignTPS and
+  // MobiusTransform on the stored matrices and coefficients.
+  if (m_Spline.Empty()) return z;
+  const LinAlgComplex w = m_Spline.Map(quasiconf_detail::Mobius(m_SourceElements, z));
+  return quasiconf_detail::Mobius(m_InverseElements, w);
 }
 
 bool QuasiConfLines::Intersection(LinAlgComplex p1, LinAlgComplex p2, LinAlgComplex q1,

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "deform/DeformThinPlateSpline.h"
 #include "deform/Warpixator.h"
 #include "deform/quasiconf/QuasiConfDiscretizedLine.h"
 #include "linalg/LinAlgComplex.h"
@@ -84,6 +85,12 @@ class QuasiConfLines {
   double m_Delta2;
 
  private:
+  /// The per-vertex route of TransformByFPITPS, refreshed by each accepted
+  /// Update: both Mobius maps' elements and the packed spline.
+  LinAlgComplex m_SourceElements[4];
+  LinAlgComplex m_InverseElements[4];
+  DeformThinPlateSpline::Evaluator m_Spline;
+
   /// The side index of line k.
   int SideOfLine(int k) const;
   /// The side-rule corners and factors of line lineID; false for the

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "../DeformTesting.h"
+#include "deform/DeformThinPlateSpline.h"
+#include "deform/quasiconf/DeformQuasiConf.h"
 #include "QuasiConfTesting.h"
 #include "TestCommon.h"
 
@@ -217,4 +219,43 @@ TEST(QuasiConfLines, FacesCrossedTwiceCountOnceAndSeedTheFirstLine) {
   // The region outside is one piece around the quadrilateral: the first
   // line's fill reaches it all, so no vertex belongs to a later line.
   for (int section : set->m_VertexToSection) EXPECT_TRUE(section == -1 || section == 0) << section;
+}
+
+TEST(QuasiConfLines, PackedSplineRouteEqualsTheDocumentedComposition) {
+  // A proper Mobius normalisation, so that both maps of the route matter.
+  LinAlgMatrixComplex map(2, 2);
+  map(0, 0) = LinAlgComplex(1.1, 0.2);
+  map(0, 1) = LinAlgComplex(-0.1, 0.05);
+  map(1, 0) = LinAlgComplex(0.15, -0.1);
+  map(1, 1) = LinAlgComplex(0.9, 0.1);
+  Corners corners = kQuad, normals = OutwardNormals(kQuad);
+  bool on[4] = {true, false, true, false};
+  CoutCapture capture;
+  QuasiConfLines set(corners, normals, 10, 0.01, map, on);
+  Corners moved = kQuad;
+  moved[2] = LinAlgComplex(0.82, 0.7);
+  moved[3] = LinAlgComplex(0.2, 0.8);
+  LinAlgMatrixComplex target(map);
+  target(0, 1) = LinAlgComplex(-0.12, 0.07);
+  ASSERT_TRUE(set.Update(moved, target));
+  for (double x = -0.05; x < 1.1; x += 0.07)
+    for (double y = -0.05; y < 1.1; y += 0.07) {
+      LinAlgComplex w = DeformQuasiConf::MobiusTransform(set.m_SourceMobius, {x, y});
+      w = DeformThinPlateSpline::MapUsignTPS(w, set.m_TPSCentres, *set.m_pTPSCoeffs);
+      w = DeformQuasiConf::MobiusTransform(set.m_TargetInverse, w);
+      const LinAlgComplex fast = set.TransformByFPITPS({x, y});
+      ASSERT_EQ(fast.m_fRe, w.m_fRe) << x << " " << y;
+      ASSERT_EQ(fast.m_fIm, w.m_fIm) << x << " " << y;
+    }
+}
+
+TEST(QuasiConfLines, RestHoldsAtTheSmallestOffset) {
+  // At delta 1e-9 the offset centres sit about 1e-9 from their lines and the
+  // spline system is nearly singular: rest holds to 1e-7, not to rounding.
+  auto set = Make({true, false, true, false}, 1e-9);
+  LinAlgMatrixComplex id = Identity();
+  Corners rest = kQuad;
+  ASSERT_TRUE(set->Update(rest, id));
+  for (double x = 0.05; x < 1; x += 0.1)
+    for (double y = 0.05; y < 1; y += 0.1) EXPECT_LT(Dist(set->Transform({x, y}, -1), {x, y}), 1e-7);
 }
