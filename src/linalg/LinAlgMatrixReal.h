@@ -108,6 +108,8 @@ class LinAlgMatrixReal {
   static int* GetLapackIntWorkspace(int size, int slot);
 
  private:
+  friend class LinAlgDenseLU;
+
   int m;
   int n;
   double* m_pData;

@@ -55,6 +55,7 @@ class LinAlgVectorReal {
 
  private:
   friend class LinAlgMatrixReal;
+  friend class LinAlgDenseLU;
 
   int m;
   double* m_pData;

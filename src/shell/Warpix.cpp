@@ -3,6 +3,7 @@
 #include <iostream>
 #include <vector>
 
+#include "deform/DeformAsRigidAsPossible.h"
 #include "deform/DeformMLS.h"
 #include "deform/DeformMeanValueCoords.h"
 #include "deform/Warpixator.h"
@@ -123,6 +124,11 @@ Warpixator* GetDeformator(ParamParser& parameters, const ZelString& name, R2Imag
       WARPIX_ASSERT((mlsType=="MLS_RIGID"));
       deformator = new DeformMLS(image, displayName, DeformMLS::MLS_RIGID);
     }
+  } else if (type == "DeformAsRigidAsPossible") {
+    // Both switches are true only when present and exactly "true".
+    const bool rescale = parameters.GetStrValue(name, "Rescale", valid) == "true" && valid;
+    const bool quasiConf = parameters.GetStrValue(name, "QuasiConf", valid) == "true" && valid;
+    deformator = new DeformAsRigidAsPossible(quasiConf, rescale, image, displayName);
   } else {
     std::cout << "[WARNING] Unknown Deformation type - " << type << std::endl;
     return nullptr;
@@ -148,7 +154,7 @@ Warpixator* GetDeformator(ParamParser& parameters, const ZelString& name, R2Imag
 
   // These methods move mesh vertices only; without a mesh the image is shown
   // undeformed.
-  if ((type == "DeformMLS" || type == "DeformQuasiConf") &&
+  if ((type == "DeformMLS" || type == "DeformQuasiConf" || type == "DeformAsRigidAsPossible") &&
       deformator->m_DeformationType != Warpixator::DEFORM_REGULAR_MESH) {
     std::cout << "[WARNING] " << displayName << ": " << type
               << " needs DeformType DEFORM_REGULAR_MESH; the image is shown undeformed"

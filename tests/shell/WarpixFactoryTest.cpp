@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "TestCommon.h"
+#include "deform/DeformAsRigidAsPossible.h"
 #include "deform/DeformMLS.h"
 #include "deform/DeformMeanValueCoords.h"
 #include "deform/Warpixator.h"
@@ -105,6 +106,33 @@ TEST_F(WarpixFactoryTest, QuasiConfRowReadsItsOperatorWord) {
   EXPECT_EQ(m_Output,
             "[WARNING] D: DeformQuasiConf needs DeformType DEFORM_REGULAR_MESH; the image is shown "
             "undeformed\n");
+}
+
+TEST_F(WarpixFactoryTest, RigidRowReadsItsTwoSwitches) {
+  struct Case { const char* keys; bool quasiConf, rescale; };
+  for (const Case& c : {Case{"", false, false}, Case{"Rescale true\n", false, true},
+                        Case{"QuasiConf true\nRescale TRUE\n", true, false},
+                        Case{"QuasiConf true\nRescale true\n", true, true}}) {
+    auto d = Build(std::string("-D\nType DeformAsRigidAsPossible\n") + c.keys + kMesh +
+                   "MeshResolution [4 4]\nDefaultRect [0 1 0 1]\n");
+    auto* arap = dynamic_cast<DeformAsRigidAsPossible*>(d.get());
+    ASSERT_NE(arap, nullptr) << c.keys;
+    EXPECT_EQ(arap->m_bUseQuasiConf, c.quasiConf) << c.keys;
+    EXPECT_EQ(arap->m_pQuasiConf != nullptr, c.quasiConf) << c.keys;
+    EXPECT_EQ(arap->m_bRescale, c.rescale) << c.keys;
+  }
+  // Starting points from the file: snapped and prepared like added ones.
+  auto d = Build("InitCtrlPnts [0.25 0.25 0.75 0.25 0.75 0.75 0.25 0.75]\n"
+                 "DeformCtrlPnts [0.3 0.2]\n-D\nType DeformAsRigidAsPossible\nRescale true\n" +
+                 kMesh + "MeshResolution [4 4]\nDefaultRect [0 1 0 1]\n");
+  auto* arap = dynamic_cast<DeformAsRigidAsPossible*>(d.get());
+  ASSERT_TRUE(arap != nullptr && arap->Prepared());
+  EXPECT_EQ(arap->m_Vertices[arap->m_ConstrainedParamToVertex[0]].m_fX, 0.3);
+  // No mesh: one warning, the picture shown undeformed.
+  d = Build("-D\nType DeformAsRigidAsPossible\nQuasiConf true\n");
+  EXPECT_EQ(m_Output,
+            "[WARNING] D: DeformAsRigidAsPossible needs DeformType DEFORM_REGULAR_MESH; the image "
+            "is shown undeformed\n");
 }
 
 TEST_F(WarpixFactoryTest, SharedSettingsModuleAndGeneralFallback) {

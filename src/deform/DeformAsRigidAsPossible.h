@@ -1,0 +1,155 @@
+#pragma once
+
+// As-rigid-as-possible deformation of the regular mesh in two least-squares
+// steps. Step 1 moves the free vertices so that every triangle keeps its rest
+// shape up to a similarity as well as possible: with the targets q of the
+// control points, the free parameters are u = M q for a matrix M built once
+// per preparation. Step 2 (Rescale) fits to every step-1 triangle a triangle
+// similar to its rest shape and solves once more so that all edges match the
+// fitted triangles. Control points are pinned to mesh vertices. With
+// QuasiConf the free vertices of step 1 come from an inner quasi-conformal
+// deformator (operator AffineQuad) instead.
+//
+// Parameters: every vertex has an x and a y; the free vertices are numbered
+// first in increasing vertex index, then the constrained vertices in the
+// order of the control points (a vertex that carries several points counts
+// once, with the target of its last point).
+//
+// Two routes build the same maps: the dense one (the energy matrices as
+// dense arrays, a dense inverse and a dense LU) and the sparse one (sparse
+// LDL^T factors of the same matrices, factored once per preparation). The
+// sparse route is the default: it is faster at every mesh size measured.
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "deform/Warpixator.h"
+#include "linalg/LinAlgFactor.h"
+#include "linalg/LinAlgMatrixReal.h"
+#include "linalg/LinAlgVectorReal.h"
+
+class DeformQuasiConf;
+
+class DeformAsRigidAsPossible : public Warpixator {
+ public:
+  /// A triangle similar to one face's rest shape, fitted by least squares to
+  /// three given corners.
+  class FittedTriangle {
+   public:
+    /// Takes the shape from the current positions (m_fX, m_fY) of the three
+    /// vertices (the caller hands copies holding the rest shape). A shape
+    /// whose first edge has no length, or that is not finite, cannot be
+    /// fitted: Valid() is then false and the fit returns the given corners.
+    FittedTriangle(ImgVertex v0, ImgVertex v1, ImgVertex v2, int face);
+    /// Stores the local coordinates and the inverse of the fit's 4 x 4
+    /// normal matrix.
+    void FillMatrixF(double x01, double y01);
+    /// The fitted corners for the given corners into x0f ... y2f, scaled
+    /// about their centroid by the documented edge ratio (or, where that
+    /// ratio exceeds kMaxEdgeScale or is not finite, by the ratio of the
+    /// triangles' RMS sizes).
+    void GetFittedTriangle(double x0, double y0, double x1, double y1, double x2, double y2);
+    bool Valid() const { return m_bValid; }
+
+    int m_iFace;
+    double x0f = 0, y0f = 0, x1f = 0, y1f = 0, x2f = 0, y2f = 0;
+    std::unique_ptr<LinAlgVectorReal> m_pB;
+    std::unique_ptr<LinAlgVectorReal> m_pX;
+    std::unique_ptr<LinAlgMatrixReal> m_pF;
+    double x01 = 0, y01 = 0;
+
+   private:
+    bool m_bValid = true;
+  };
+
+  // === Constructor
+  /// With useQuasiConf an inner DeformQuasiConf named "QuasiConf_" + name
+  /// (operator AffineQuad) supplies step 1's free vertices; rescale runs step 2.
+  DeformAsRigidAsPossible(bool useQuasiConf, bool rescale, R2Image& image, const ZelString& name);
+  ~DeformAsRigidAsPossible() override;
+
+  // === Methods
+  /// Snaps (x, y) to the nearest mesh vertex by current position (the
+  /// nearest opaque one with "n"), prints "actual=[x, y]", adds the point
+  /// there and prepares from the fourth point on. Pixel mode: the base.
+  void AddControlPoint(double x, double y, double* outX, double* outY) override;
+  /// Numbers the parameters and builds step 1's map and step 2's factors on
+  /// the rest mesh. Builds nothing (the unprepared state) outside mesh mode,
+  /// below four points or with fewer than two constrained vertices.
+  void PrepareDeformator() override;
+  /// At every call: control-point vertices onto their targets; prepared,
+  /// the free vertices by step 1 and, with Rescale, step 2. Unprepared, the
+  /// free vertices stay where they are.
+  void Deform() override;
+  /// Only mesh vertices are mapped: fatal "false" in mesh mode; the identity
+  /// in pixel mode, where nothing is deformed.
+  void MapPoint(double x, double y, double& outX, double& outY) override;
+  /// Nothing: Deform sets the positions.
+  void MapMeshVertices() override;
+
+  // === Assembly (the dense route's matrices)
+  /// Adds the energy of vertex v2's error against the position v0 and v1
+  /// predict from the rest shape. A triple whose base edge has no length is
+  /// skipped.
+  void AddCoeffsForTriangleStep1(LinAlgMatrixReal& G, ImgVertex& v0, ImgVertex& v1, ImgVertex& v2);
+  /// G(p1, p2) += value and, for p1 != p2, G(p2, p1) += value.
+  void AddValueG(LinAlgMatrixReal& G, ImgVertex& v1, ImgVertex& v2, int coord1, int coord2,
+                 double value);
+  void AddCoeffsForTriangleStep2(LinAlgMatrixReal& H, FittedTriangle& t);
+  void AddCoeffsForTriangleStep2(LinAlgVectorReal& f, FittedTriangle& t);
+
+  /// Largest edge ratio the fitted triangle's scale takes before the RMS
+  /// size ratio replaces it (ordinary drags give 0.5 to 1.8).
+  static constexpr double kMaxEdgeScale = 4.0;
+  /// The dense route's largest matrix order (2 x vertex count); above it the
+  /// sparse route runs even when the dense one is asked for (about 290 MB).
+  static constexpr int kDenseMaxOrder = 6000;
+
+  // === State
+  int m_iNumFreeParams;
+  int m_iNumConstrainedParams;
+  std::unique_ptr<LinAlgMatrixReal> m_pStep1Map;
+  std::vector<std::unique_ptr<FittedTriangle>> m_FittedTriangles;
+  std::unique_ptr<LinAlgMatrixReal> m_pStep2H;  // dense route only
+  std::unique_ptr<LinAlgMatrixReal> m_pStep2HC;
+  std::unique_ptr<LinAlgVectorReal> m_pStep2F;
+  std::unique_ptr<LinAlgVectorReal> m_pStep2Rhs;
+  std::unique_ptr<LinAlgVectorReal> m_pConstrainedParams;
+  std::unique_ptr<LinAlgVectorReal> m_pFreeParams;
+  std::vector<int> m_ConstrainedParamToVertex;  // per control point; -1 for none
+  std::vector<int> m_FreeParamToVertex;
+  std::vector<int> m_ParamToVertex;
+  std::vector<int> m_iVertexToParam;
+  std::map<int, bool> m_ConstrainedVertices;
+  bool m_bRescale;
+  bool m_bUseQuasiConf;
+  std::unique_ptr<DeformQuasiConf> m_pQuasiConf;
+  /// Build the dense route's matrices (default: false, the sparse route).
+  bool m_bDenseRoute = false;
+
+  /// True once a preparation has built step 1's map.
+  bool Prepared() const { return m_pStep1Map != nullptr; }
+
+ private:
+  /// Gives every control point whose original position changed since it was
+  /// snapped (or that is new: replay, the base's clear) its vertex.
+  void SyncControlVertices();
+  /// The vertex a point at (x, y) snaps to, or -1.
+  int SnapVertex(double x, double y, bool warn);
+  /// Hands the inner deformator the control points as they stand.
+  void SyncQuasiConf(bool prepare);
+  void Release();
+  /// Both routes: step 1's map, then (Rescale) step 2's matrices. False
+  /// when a system is singular.
+  bool PrepareDense();
+  bool PrepareSparse();
+  void BuildFittedTriangles();
+  /// Step 2's solve of H u = rhs into m_pFreeParams.
+  void SolveStep2();
+
+  std::vector<int> m_ConstrainedOrder;  // distinct constrained vertices, in control-point order
+  std::vector<int> m_ParamSource;       // per constrained pair: the control point whose target it takes
+  std::vector<double> m_SnappedAt;      // the original positions the vertices were snapped for
+  std::unique_ptr<LinAlgDenseLU> m_pStep2LU;
+  std::unique_ptr<LinAlgSparseCholesky> m_pStep2Cholesky;
+};

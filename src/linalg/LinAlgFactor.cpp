@@ -1,0 +1,98 @@
+#include "linalg/LinAlgFactor.h"
+
+#include <Eigen/SparseCholesky>
+#include <Eigen/SparseCore>
+
+#include "linalg/LinAlgBackend.h"
+#include "linalg/LinAlgLapack.h"
+#include "support/WarpixAssert.h"
+
+extern "C" {
+void dgetrf_(const int* m, const int* n, double* a, const int* lda, int* ipiv, int* info);
+void dgetri_(const int* n, double* a, const int* lda, const int* ipiv, double* work,
+             const int* lwork, int* info);
+void dgetrs_(const char* trans, const int* n, const int* nrhs, const double* a, const int* lda,
+             const int* ipiv, double* b, const int* ldb, int* info, size_t transLen);
+}
+
+LinAlgDenseLU::LinAlgDenseLU(const LinAlgMatrixReal& a) : m_iOrder(a.Rows()), m_bOk(false) {
+  WARPIX_ASSERT(a.Rows()==a.Cols());
+  const int n = m_iOrder;
+  m_Factors.assign(a.m_pData, a.m_pData + static_cast<size_t>(n) * n);
+  m_Pivots.assign(n, 0);
+  if (n == 0) {
+    m_bOk = true;
+    return;
+  }
+  LinAlgEnsureBackend();
+  int info = 0;
+  dgetrf_(&n, &n, m_Factors.data(), &n, m_Pivots.data(), &info);
+  m_bOk = info == 0;
+}
+
+void LinAlgDenseLU::Solve(const LinAlgVectorReal& b, LinAlgVectorReal& x) const {
+  WARPIX_ASSERT(m_bOk);
+  WARPIX_ASSERT(b.Rows()==m_iOrder && x.Rows()==m_iOrder);
+  const int n = m_iOrder, one = 1;
+  if (n == 0) return;
+  std::copy(b.m_pData, b.m_pData + n, x.m_pData);
+  int info = 0;
+  dgetrs_("N", &n, &one, m_Factors.data(), &n, m_Pivots.data(), x.m_pData, &n, &info, 1);
+  WARPIX_ASSERT(info==0);
+}
+
+bool LinAlgDenseLU::Inverse(LinAlgMatrixReal& inverse) const {
+  WARPIX_ASSERT(m_bOk);
+  WARPIX_ASSERT(inverse.Rows()==m_iOrder && inverse.Cols()==m_iOrder);
+  const int n = m_iOrder;
+  if (n == 0) return true;
+  std::copy(m_Factors.begin(), m_Factors.end(), inverse.m_pData);
+  // The work array's size from LAPACK's query, owned here.
+  int info = 0, query = -1;
+  double size = 0.0;
+  dgetri_(&n, inverse.m_pData, &n, m_Pivots.data(), &size, &query, &info);
+  int lwork = info == 0 ? linalg_detail::QueriedWorkSize(size) : n;
+  if (lwork < n) lwork = n;
+  std::vector<double> work(lwork);
+  dgetri_(&n, inverse.m_pData, &n, m_Pivots.data(), work.data(), &lwork, &info);
+  return info == 0;
+}
+
+struct LinAlgSparseCholesky::Backend {
+  Eigen::SimplicialLDLT<Eigen::SparseMatrix<double>, Eigen::Lower, Eigen::AMDOrdering<int>> solver;
+};
+
+LinAlgSparseCholesky::LinAlgSparseCholesky(int n, const std::vector<LinAlgTriplet>& entries)
+    : m_iOrder(n), m_bOk(false), m_pBackend(std::make_unique<Backend>()) {
+  WARPIX_ASSERT(n>=0);
+  std::vector<Eigen::Triplet<double>> triplets;
+  triplets.reserve(entries.size());
+  for (const LinAlgTriplet& e : entries) {
+    WARPIX_ASSERT(e.row>=0 && e.row<n && e.col>=0 && e.col<n);
+    triplets.emplace_back(e.row, e.col, e.value);
+  }
+  if (n == 0) {
+    m_bOk = true;
+    return;
+  }
+  Eigen::SparseMatrix<double> matrix(n, n);
+  matrix.setFromTriplets(triplets.begin(), triplets.end());
+  m_pBackend->solver.compute(matrix);
+  // LDL^T also factors an indefinite matrix: positive definite means every
+  // pivot of D is positive.
+  m_bOk = m_pBackend->solver.info() == Eigen::Success &&
+          (m_pBackend->solver.vectorD().array() > 0.0).all();
+}
+
+LinAlgSparseCholesky::~LinAlgSparseCholesky() = default;
+
+void LinAlgSparseCholesky::Solve(const double* b, double* x) const { SolveColumns(b, x, 1); }
+
+void LinAlgSparseCholesky::SolveColumns(const double* b, double* x, int k) const {
+  WARPIX_ASSERT(m_bOk);
+  WARPIX_ASSERT(k>=0);
+  if (m_iOrder == 0 || k == 0) return;
+  const Eigen::Map<const Eigen::MatrixXd> rhs(b, m_iOrder, k);
+  Eigen::Map<Eigen::MatrixXd> out(x, m_iOrder, k);
+  out = m_pBackend->solver.solve(rhs);
+}

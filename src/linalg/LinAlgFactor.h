@@ -1,0 +1,65 @@
+#pragma once
+
+// Factors kept for repeated solves with one matrix: the dense LU of LAPACK and
+// a sparse Cholesky factorisation for large symmetric positive definite
+// systems. Both own every buffer they use, so nothing lands in the shared
+// workspace cache, which keeps its buffers for the whole run. The sparse
+// backend stays out of this header.
+#include <memory>
+#include <vector>
+
+#include "linalg/LinAlgMatrixReal.h"
+#include "linalg/LinAlgVectorReal.h"
+
+/// The LU factors (with row pivots) of a square real matrix.
+class LinAlgDenseLU {
+ public:
+  /// Factors a copy of the n x n matrix a (fatal "a.Rows()==a.Cols()").
+  explicit LinAlgDenseLU(const LinAlgMatrixReal& a);
+  /// False when the matrix is singular (no solve then).
+  bool Ok() const { return m_bOk; }
+  int Order() const { return m_iOrder; }
+  /// x = a^-1 b (fatal when not Ok or the lengths differ from the order).
+  void Solve(const LinAlgVectorReal& b, LinAlgVectorReal& x) const;
+  /// a^-1 into inverse, n x n (fatal when not Ok). Returns false when LAPACK
+  /// reports the inverse singular.
+  bool Inverse(LinAlgMatrixReal& inverse) const;
+
+ private:
+  int m_iOrder;
+  bool m_bOk;
+  std::vector<double> m_Factors;  // column-major, n x n
+  std::vector<int> m_Pivots;
+};
+
+/// One entry of a sparse matrix; entries with the same row and column add up.
+struct LinAlgTriplet {
+  int row;
+  int col;
+  double value;
+};
+
+/// The LDL^T factorisation (with a fill-reducing ordering) of a sparse
+/// symmetric positive definite matrix.
+class LinAlgSparseCholesky {
+ public:
+  /// The n x n matrix of the entries (both triangles, duplicates summed).
+  /// Fatal when an entry lies outside the matrix.
+  LinAlgSparseCholesky(int n, const std::vector<LinAlgTriplet>& entries);
+  ~LinAlgSparseCholesky();
+  LinAlgSparseCholesky(const LinAlgSparseCholesky&) = delete;
+  LinAlgSparseCholesky& operator=(const LinAlgSparseCholesky&) = delete;
+  /// False when the matrix is not positive definite (no solve then).
+  bool Ok() const { return m_bOk; }
+  int Order() const { return m_iOrder; }
+  /// x = A^-1 b for n values at b and x (they may not overlap; fatal when not Ok).
+  void Solve(const double* b, double* x) const;
+  /// X = A^-1 B column by column for the n x k column-major block at b.
+  void SolveColumns(const double* b, double* x, int k) const;
+
+ private:
+  struct Backend;
+  int m_iOrder;
+  bool m_bOk;
+  std::unique_ptr<Backend> m_pBackend;
+};

@@ -1,0 +1,377 @@
+#include "deform/DeformAsRigidAsPossible.h"
+
+#include <cmath>
+#include <complex>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "DeformTesting.h"
+#include "TestCommon.h"
+#include "deform/quasiconf/DeformQuasiConf.h"
+
+namespace {
+
+using deform_test::Points;
+using deform_test::Positions;
+using warpix_test::CoutCapture;
+using ARAP = DeformAsRigidAsPossible;
+
+struct Options {
+  bool rescale = false;
+  bool quasiConf = false;
+  bool dense = false;
+  int cells = 6;
+};
+
+std::unique_ptr<ARAP> Make(R2Image& image, Options o) {
+  auto d = std::make_unique<ARAP>(o.quasiConf, o.rescale, image, "arap");
+  deform_test::Mesh(*d, o.cells, o.cells);
+  d->m_bDenseRoute = o.dense;
+  return d;
+}
+
+// Points added as the window adds them (snapped, printed lines swallowed).
+void Add(ARAP& d, const Points& p) {
+  CoutCapture quiet;
+  for (size_t k = 0; k + 1 < p.size(); k += 2) d.AddControlPoint(p[k], p[k + 1], nullptr, nullptr);
+}
+
+// Moves every target and deforms.
+Points Drag(ARAP& d, Points targets) {
+  CoutCapture quiet;
+  d.MoveAllControlPoints(targets);
+  return Positions(d, false);
+}
+
+const Points kFour = {0.2, 0.2, 0.8, 0.2, 0.8, 0.8, 0.2, 0.7};
+
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+Points Moved(const Points& p, double seedOffset = 0.0) {
+  std::mt19937 gen(11 + static_cast<int>(seedOffset));
+  std::uniform_real_distribution<double> u(-0.08, 0.08);
+  Points out = p;
+  for (double& v : out) v += u(gen);
+  return out;
+}
+
+// The step-1 energy of the current positions, written out independently of
+// the assembly: for every face and each (edge, opposite vertex) triple, the
+// squared distance of the vertex from where the rest shape puts it.
+double Step1Energy(const ARAP& d) {
+  double e = 0.0;
+  for (const auto& f : d.m_Faces) {
+    const int t[3][3] = {{f.m_iV0, f.m_iV1, f.m_iV2}, {f.m_iV0, f.m_iV2, f.m_iV1}, {f.m_iV1, f.m_iV2, f.m_iV0}};
+    for (const auto& tr : t) {
+      const auto &a = d.m_Vertices[tr[0]], &b = d.m_Vertices[tr[1]], &c = d.m_Vertices[tr[2]];
+      // Rest shape as a complex ratio: c - a = z (b - a).
+      const std::complex<double> ra(a.m_fRestX, a.m_fRestY), rb(b.m_fRestX, b.m_fRestY),
+          rc(c.m_fRestX, c.m_fRestY);
+      const std::complex<double> z = (rc - ra) / (rb - ra);
+      const std::complex<double> pa(a.m_fX, a.m_fY), pb(b.m_fX, b.m_fY), pc(c.m_fX, c.m_fY);
+      e += std::norm(pa + z * (pb - pa) - pc);
+    }
+  }
+  return e;
+}
+
+}  // namespace
+
+TEST(DeformAsRigidAsPossible, FittedTriangleReproducesItsShapeAndLocalCoordinates) {
+  using V = Warpixator::ImgVertex;
+  const double h = std::sqrt(3.0) / 2;
+  V a, b, c;
+  a.m_fX = 0.1, a.m_fY = 0.2;
+  b.m_fX = 1.1, b.m_fY = 0.2;
+  c.m_fX = 0.6, c.m_fY = 0.2 + h;  // left of the edge a -> b
+  ARAP::FittedTriangle t(a, b, c, 0);
+  EXPECT_NEAR(t.x01, 0.5, 1e-15);
+  EXPECT_NEAR(t.y01, -h, 1e-15);
+  for (double v : {t.x0f - a.m_fX, t.y0f - a.m_fY, t.x1f - b.m_fX, t.y1f - b.m_fY, t.x2f - c.m_fX, t.y2f - c.m_fY})
+    EXPECT_LT(std::fabs(v), 1e-6);
+  // Against an independent least-squares fit of the similar triangle to a
+  // distorted one: f0, f1 free, f2 = f0 + z (f1 - f0) with the rest ratio z;
+  // minimise |f0-p0|^2 + |f1-p1|^2 + |f2-p2|^2 by its normal equations.
+  const std::complex<double> z(0.5, h), p0(0.0, 0.0), p1(1.2, 0.1), p2(0.3, 0.7);
+  const std::complex<double> A = 1.0 - z, B = z;  // f2 = A f0 + B f1
+  // d/d f0: (f0 - p0) + conj(A)(A f0 + B f1 - p2) = 0; d/d f1 likewise.
+  const std::complex<double> m00 = 1.0 + std::norm(A), m01 = std::conj(A) * B, m11 = 1.0 + std::norm(B);
+  const std::complex<double> r0 = p0 + std::conj(A) * p2, r1 = p1 + std::conj(B) * p2;
+  const std::complex<double> det = m00 * m11 - m01 * std::conj(m01);
+  const std::complex<double> f0 = (r0 * m11 - m01 * r1) / det, f1 = (m00 * r1 - std::conj(m01) * r0) / det;
+  const std::complex<double> f2 = A * f0 + B * f1;
+  t.GetFittedTriangle(p0.real(), p0.imag(), p1.real(), p1.imag(), p2.real(), p2.imag());
+  // The documented scale step: s = |f0 - f1| / |p0 - p1| about the centroid.
+  const double s = std::abs(f0 - f1) / std::abs(p0 - p1);
+  const std::complex<double> m = (f0 + f1 + f2) / 3.0;
+  const std::complex<double> want[3] = {m + s * (f0 - m), m + s * (f1 - m), m + s * (f2 - m)};
+  EXPECT_NEAR(t.x0f, want[0].real(), 1e-12);
+  EXPECT_NEAR(t.y0f, want[0].imag(), 1e-12);
+  EXPECT_NEAR(t.x1f, want[1].real(), 1e-12);
+  EXPECT_NEAR(t.y2f, want[2].imag(), 1e-12);
+  // Collapsed corners give finite fitted corners (no 0 / 0 scale).
+  t.GetFittedTriangle(0.5, 0.5, 0.5, 0.5, 0.5, 0.5);
+  for (double v : {t.x0f, t.y0f, t.x1f, t.y1f, t.x2f, t.y2f}) EXPECT_NEAR(v, 0.5, 1e-12);
+  t.GetFittedTriangle(0.5, 0.5, 0.5, 0.5, 0.9, 0.5);
+  for (double v : {t.x0f, t.y0f, t.x1f, t.y1f, t.x2f, t.y2f}) EXPECT_TRUE(std::isfinite(v));
+  // A shape with no first edge cannot be fitted: the corners pass through.
+  ARAP::FittedTriangle flat(a, a, c, 1);
+  EXPECT_FALSE(flat.Valid());
+  flat.GetFittedTriangle(1, 2, 3, 4, 5, 6);
+  EXPECT_EQ(flat.y2f, 6);
+}
+
+TEST(DeformAsRigidAsPossible, NumberingAndPreparationFromTheFourthPoint) {
+  R2Image image(4, 4, 3);
+  auto d = Make(image, {});
+  CoutCapture out;
+  d->AddControlPoint(0.31, 0.02, nullptr, nullptr);  // snaps to vertex (2, 0) of the 6 x 6 mesh
+  EXPECT_NE(out.str().find("actual=[0.333333, 0]"), std::string::npos) << out.str();
+  d->AddControlPoint(0.9, 0.9, nullptr, nullptr);
+  d->AddControlPoint(0.1, 0.8, nullptr, nullptr);
+  EXPECT_FALSE(d->Prepared());
+  // Unprepared: the point's vertex follows its target, nothing else moves.
+  Points before = Positions(*d, false);
+  Points t = d->m_ControlPointsNewPos;
+  t[0] += 0.05;
+  d->MoveAllControlPoints(t);
+  Points after = Positions(*d, false);
+  const int v0 = d->m_ConstrainedParamToVertex[0];
+  EXPECT_EQ(v0, 2 * 7 + 0);
+  for (size_t k = 0; k < after.size(); ++k) {
+    if (k / 2 == static_cast<size_t>(v0)) continue;
+    EXPECT_EQ(after[k], before[k]) << k;
+  }
+  EXPECT_EQ(after[2 * v0], t[0]);
+  d->AddControlPoint(0.5, 0.5, nullptr, nullptr);
+  ASSERT_TRUE(d->Prepared());
+  // Free vertices first in index order, then the constrained ones in
+  // control-point order.
+  const int V = static_cast<int>(d->m_Vertices.size());
+  ASSERT_EQ(d->m_iNumConstrainedParams, 8);
+  ASSERT_EQ(d->m_iNumFreeParams, 2 * V - 8);
+  std::vector<int> expect;
+  for (int v = 0; v < V; ++v)
+    if (!d->m_ConstrainedVertices.count(v)) expect.push_back(v);
+  EXPECT_EQ(d->m_FreeParamToVertex, expect);
+  for (int v : d->m_ConstrainedParamToVertex) expect.push_back(v);
+  EXPECT_EQ(d->m_ParamToVertex, expect);
+  for (int p = 0; p < V; ++p) EXPECT_EQ(d->m_iVertexToParam[d->m_ParamToVertex[p]], p);
+}
+
+TEST(DeformAsRigidAsPossible, RestTranslationRotationAndScaleAreReproduced) {
+  R2Image image(4, 4, 3);
+  for (bool rescale : {false, true}) {
+    auto d = Make(image, {rescale});
+    Add(*d, kFour);
+    const Points rest = Positions(*d);
+    warpix_test::expectNear(Drag(*d, d->m_ControlPointsOrigPos), rest, 1e-12, "rest");
+    // A similarity of the targets moves the whole mesh by it (step 1 keeps
+    // shapes up to similarity; step 2's fitted triangles are then exact).
+    for (const deform_test::AffineMap& m :
+         {deform_test::AffineMap{1, 0, 0, 1, 0.07, -0.03},
+          deform_test::AffineMap{std::cos(0.4), -std::sin(0.4), std::sin(0.4), std::cos(0.4), 0.1, 0.2}}) {
+      const Points shown = Drag(*d, deform_test::Affine(d->m_ControlPointsOrigPos, m));
+      warpix_test::expectNear(shown, deform_test::Affine(rest, m), 1e-9, rescale ? "step 2" : "step 1");
+    }
+    if (!rescale) {
+      const deform_test::AffineMap zoom{1.3, 0, 0, 1.3, -0.1, -0.1};
+      warpix_test::expectNear(Drag(*d, deform_test::Affine(d->m_ControlPointsOrigPos, zoom)),
+                              deform_test::Affine(rest, zoom), 1e-9, "zoom");
+    }
+  }
+}
+
+TEST(DeformAsRigidAsPossible, StepOneMinimisesTheEnergyAndPinsTheControlVertices) {
+  R2Image image(4, 4, 3);
+  for (bool rescale : {false, true}) {
+    auto d = Make(image, {rescale});
+    Add(*d, {0.2, 0.2, 0.8, 0.2, 0.8, 0.8, 0.2, 0.7, 0.5, 0.5});
+    Points targets = Moved(d->m_ControlPointsOrigPos);
+    const Points shown = Drag(*d, targets);
+    for (size_t k = 0; k < d->m_ConstrainedParamToVertex.size(); ++k) {
+      const auto& v = d->m_Vertices[d->m_ConstrainedParamToVertex[k]];
+      EXPECT_EQ(v.m_fX, targets[2 * k]);
+      EXPECT_EQ(v.m_fY, targets[2 * k + 1]);
+    }
+    if (rescale) {
+      // Twice the same targets: the same vertices (the factors are reused).
+      EXPECT_EQ(Drag(*d, targets), shown);
+      continue;
+    }
+    // Every free coordinate is at a minimum of the energy: moving it either
+    // way by h raises the energy by about the curvature times h^2 only.
+    const double e0 = Step1Energy(*d), h = 1e-5;
+    for (int v : d->m_FreeParamToVertex) {
+      for (int c = 0; c < 2; ++c) {
+        double& x = c == 0 ? d->m_Vertices[v].m_fX : d->m_Vertices[v].m_fY;
+        const double keep = x;
+        x = keep + h;
+        const double plus = Step1Energy(*d);
+        x = keep - h;
+        const double minus = Step1Energy(*d);
+        x = keep;
+        ASSERT_LT(std::fabs(plus - minus) / (2 * h), 1e-8) << "vertex " << v << " coord " << c;
+        ASSERT_GT(plus + minus - 2 * e0, 0.0);
+      }
+    }
+  }
+}
+
+TEST(DeformAsRigidAsPossible, DenseAndSparseRoutesAgree) {
+  R2Image image(4, 4, 3);
+  for (int cells : {3, 6, 11}) {
+    for (bool rescale : {false, true}) {
+      auto sparse = Make(image, {rescale, false, false, cells});
+      auto dense = Make(image, {rescale, false, true, cells});
+      const Points pts = {0.2, 0.2, 0.8, 0.2, 0.8, 0.8, 0.2, 0.7, 0.45, 0.55, 0.6, 0.35};
+      Add(*sparse, pts);
+      Add(*dense, pts);
+      ASSERT_TRUE(dense->m_pStep1Map && sparse->m_pStep1Map);
+      ASSERT_EQ(dense->m_pStep2H != nullptr, rescale);  // the dense route ran
+      for (int seed = 0; seed < 3; ++seed) {
+        const Points targets = Moved(sparse->m_ControlPointsOrigPos, seed);
+        warpix_test::expectNear(Drag(*sparse, targets), Drag(*dense, targets), 1e-9, "routes");
+      }
+      if (!rescale) continue;
+      // The kept factors give what a fresh LU solve of the prepared matrix gives.
+      LinAlgMatrixReal H(*dense->m_pStep2H);
+      LinAlgVectorReal u(H.Rows(), 0.0), rhs(*dense->m_pStep2Rhs);
+      ASSERT_TRUE(H.SolveLUDestructive(rhs, u));
+      for (int i = 0; i < u.Rows(); ++i) ASSERT_NEAR(u(i), (*dense->m_pFreeParams)(i), 1e-9);
+    }
+  }
+}
+
+TEST(DeformAsRigidAsPossible, DegenerateConfigurationsNeverStop) {
+  R2Image image(4, 4, 3);
+  // Two points on one vertex: both kept, the vertex counted once, the later
+  // target wins.
+  {
+    auto d = Make(image, {true});
+    Add(*d, {0.2, 0.2, 0.21, 0.19, 0.8, 0.2, 0.8, 0.8});
+    ASSERT_EQ(d->m_ControlPointsOrigPos.size(), 8u);
+    ASSERT_TRUE(d->Prepared());
+    EXPECT_EQ(d->m_iNumConstrainedParams, 6);
+    Points t = d->m_ControlPointsOrigPos;
+    t[2] += 0.05;
+    Drag(*d, t);
+    EXPECT_EQ(d->m_Vertices[d->m_ConstrainedParamToVertex[0]].m_fX, t[2]);
+  }
+  // Four points on one vertex: no unique step 1, nothing prepared.
+  {
+    auto d = Make(image, {});
+    Add(*d, {0.5, 0.5, 0.5, 0.5, 0.51, 0.5, 0.5, 0.49});
+    EXPECT_FALSE(d->Prepared());
+    Drag(*d, {0.6, 0.5, 0.6, 0.5, 0.6, 0.5, 0.6, 0.5});
+  }
+  // Every vertex constrained (one cell, four corners): the vertices are the targets.
+  {
+    auto d = Make(image, {true, false, false, 1});
+    Add(*d, {0, 0, 1, 0, 1, 1, 0, 1});
+    ASSERT_TRUE(d->Prepared());
+    EXPECT_EQ(d->m_iNumFreeParams, 0);
+    const Points shown = Drag(*d, {0.1, 0, 1, 0, 1, 1.1, 0, 1});
+    EXPECT_EQ(shown[0], 0.1);
+  }
+  // Neighbouring points dragged onto one spot, saved, then prepared on the
+  // collapsed mesh: finite vertices throughout.
+  for (bool rescale : {false, true}) {
+    auto d = Make(image, {rescale});
+    const double s = 1.0 / 6;
+    Add(*d, {2 * s, 2 * s, 3 * s, 2 * s, 5 * s, 5 * s, 1 * s, 5 * s});
+    Points t = d->m_ControlPointsOrigPos;
+    t[2] = t[0], t[3] = t[1];
+    for (double v : Drag(*d, t)) ASSERT_TRUE(std::isfinite(v));
+    CoutCapture quiet;
+    d->ClearControls(true);
+    Add(*d, {2 * s, 2 * s, 4 * s, 4 * s, 5 * s, 1 * s, 1 * s, 5 * s});
+    for (double v : Drag(*d, Moved(d->m_ControlPointsOrigPos))) ASSERT_TRUE(std::isfinite(v));
+  }
+}
+
+TEST(DeformAsRigidAsPossible, SaveLoadAndReplayEqualTheDraggedMesh) {
+  R2Image image(4, 4, 3);
+  for (bool rescale : {false, true}) {
+    auto dragged = Make(image, {rescale});
+    Add(*dragged, kFour);
+    const Points targets = Moved(kFour);
+    const Points shown = Drag(*dragged, targets);
+    // Loaded from the file's starting points: the same mesh.
+    auto loaded = Make(image, {rescale});
+    {
+      Points orig = dragged->m_ControlPointsOrigPos, moved = targets;
+      CoutCapture quiet;
+      loaded->InitializeCtrlPntState(orig, moved);
+      loaded->Deform();
+    }
+    warpix_test::expectNear(Positions(*loaded, false), shown, 1e-12, "loaded");
+    // A save makes the shown mesh the rest mesh; points added after it keep
+    // it at rest, and a replay of the history gives it again.
+    {
+      CoutCapture quiet;
+      dragged->ClearControls(true);
+    }
+    warpix_test::expectNear(Positions(*dragged), shown, 0, "saved");
+    Add(*dragged, kFour);
+    warpix_test::expectNear(Drag(*dragged, dragged->m_ControlPointsOrigPos), shown, 1e-12, "after save");
+    auto replayed = Make(image, {rescale});
+    replayed->m_History = dragged->m_History;
+    {
+      CoutCapture quiet;
+      replayed->DeformUsingHistory();
+    }
+    // The history holds its numbers as text with six significant digits.
+    warpix_test::expectNear(Positions(*replayed), shown, 1e-5, "replayed");
+  }
+}
+
+TEST(DeformAsRigidAsPossible, QuasiConformalStartFollowsTheInnerMap) {
+  R2Image image(4, 4, 3);
+  auto d = Make(image, {false, true});
+  ASSERT_NE(d->m_pQuasiConf, nullptr);
+  EXPECT_STREQ(d->m_pQuasiConf->GetDeformatorName(), "QuasiConf_arap");
+  CoutCapture out;
+  for (size_t k = 0; k < kFour.size(); k += 2) d->AddControlPoint(kFour[k] + 0.01, kFour[k + 1], nullptr, nullptr);
+  // One snap, one line per point, and the inner deformator has exactly the snapped points.
+  EXPECT_EQ(Count(out.str(), "actual=["), 4);
+  EXPECT_EQ(d->m_pQuasiConf->m_ControlPointsOrigPos, d->m_ControlPointsOrigPos);
+  const Points targets = Moved(d->m_ControlPointsOrigPos);
+  const Points shown = Drag(*d, targets);
+  // An independent affine-quad deformator with the same points and targets.
+  DeformQuasiConf reference(image, "ref", DeformQuasiConf::OP_AFFINE_QUAD);
+  reference.m_ControlPointsOrigPos = d->m_ControlPointsOrigPos;
+  reference.m_ControlPointsNewPos = targets;
+  reference.PrepareDeformator();
+  reference.m_bNeedsUpdate = true;
+  reference.Deform();
+  for (int v : d->m_FreeParamToVertex) {
+    double x = 0, y = 0;
+    reference.MapPoint(d->m_Vertices[v].m_fRestX, d->m_Vertices[v].m_fRestY, x, y);
+    ASSERT_EQ(shown[2 * v], x);
+    ASSERT_EQ(shown[2 * v + 1], y);
+  }
+  // Clear and re-add: the inner deformator follows.
+  d->ClearControls(false);
+  EXPECT_TRUE(d->m_pQuasiConf->m_ControlPointsOrigPos.empty());
+}
+
+TEST(DeformAsRigidAsPossible, PixelModeShowsThePictureUndeformed) {
+  R2Image image(4, 4, 3);
+  ARAP d(true, true, image, "arap");
+  CoutCapture quiet;
+  for (size_t k = 0; k < kFour.size(); k += 2) d.AddControlPoint(kFour[k], kFour[k + 1], nullptr, nullptr);
+  EXPECT_FALSE(d.Prepared());
+  Points t = Moved(kFour);
+  d.MoveAllControlPoints(t);
+  double x = 0, y = 0;
+  d.MapPoint(0.3, 0.4, x, y);
+  EXPECT_EQ(x, 0.3);
+  EXPECT_EQ(y, 0.4);
+}
