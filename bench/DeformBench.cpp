@@ -1,7 +1,9 @@
 // What one dragged frame costs: Deform followed by MapMeshVertices, on meshes
 // of 10 x 10, 50 x 50 and 100 x 100 cells with 4, 8 and 16 control points
 // ("Deform/<key>/<cells>/<points>"), and what the preparation costs
-// ("Prepare/<key>/<cells>/<points>", for the methods that prepare anything).
+// ("Prepare/<key>/<cells>/<points>", for the methods that prepare anything);
+// the as-rigid-as-possible keys run 10, 30, 50 and 100 cells with 8, 8, 8 and
+// 16 points.
 // Control points sit on distinct mesh vertices drawn by a generator with seed
 // 1; each target is moved by up to 0.05 in a random direction. For the
 // quasi-conformal keys that need a quadrilateral the first four points are
@@ -19,6 +21,7 @@
 #include <sstream>
 #include <string>
 
+#include "deform/DeformAsRigidAsPossible.h"
 #include "deform/DeformMLS.h"
 #include "deform/DeformMeanValueCoords.h"
 #include "deform/Warpixator.h"
@@ -138,6 +141,14 @@ Factory QuasiConf(DeformQuasiConf::IntermediateOperator op) {
   return [op](R2Image& image) { return std::make_unique<DeformQuasiConf>(image, "qc", op); };
 }
 
+Factory Rigid(bool quasiConf, bool rescale, bool dense = false) {
+  return [=](R2Image& image) {
+    auto d = std::make_unique<DeformAsRigidAsPossible>(quasiConf, rescale, image, "arap");
+    d->m_bDenseRoute = dense;
+    return d;
+  };
+}
+
 const bool kRegistered = [] {
   struct Method {
     const char* key;
@@ -145,7 +156,11 @@ const bool kRegistered = [] {
     bool prepares;         // has a Prepare benchmark
     bool convexFirstFour;  // the first four points form a quadrilateral
     bool fourPoints = false;  // exactly four points (the line modes)
+    // (cells, points) to run; empty: every combination of 10, 50, 100 cells
+    // and 4, 8, 16 points.
+    std::vector<std::pair<int, int>> sizes = {};
   };
+  const std::vector<std::pair<int, int>> rigidSizes = {{10, 8}, {30, 8}, {50, 8}, {100, 16}};
   const Method methods[] = {
       {"NULL", [](R2Image& image) { return std::make_unique<Warpixator>(image, "null"); }, false,
        false},
@@ -167,11 +182,22 @@ const bool kRegistered = [] {
       {"QC_FixedLinesTPS", QuasiConf(DeformQuasiConf::OP_FIXED_LINES_TPS), true, true, true},
       {"QC_FixedLinesTPSNoQuasiConf", QuasiConf(DeformQuasiConf::OP_FIXED_LINES_TPS_NO_QC), true,
        true, true},
+      {"ARAP", Rigid(false, false), true, true, false, rigidSizes},
+      {"ARAP_Rescale", Rigid(false, true), true, true, false, rigidSizes},
+      {"ARAP_QuasiConf", Rigid(true, false), true, true, false, rigidSizes},
+      // The documented dense route, for comparison (its inverse grows with
+      // the cube of the vertex count).
+      {"ARAP_Dense", Rigid(false, false, true), true, true, false, {{10, 8}, {30, 8}}},
   };
   for (const Method& method : methods) {
-    for (int cells : {10, 50, 100}) {
-      for (int points : {4, 8, 16}) {
-        if (method.fourPoints && points != 4) continue;
+    std::vector<std::pair<int, int>> sizes = method.sizes;
+    if (sizes.empty()) {
+      for (int cells : {10, 50, 100})
+        for (int points : {4, 8, 16})
+          if (!method.fourPoints || points == 4) sizes.emplace_back(cells, points);
+    }
+    for (const auto& [cells, points] : sizes) {
+      {
         const std::string size = std::string(method.key) + "/" + std::to_string(cells) + "/" +
                                  std::to_string(points);
         const Factory factory = method.make;
