@@ -201,6 +201,27 @@ TEST(DeformAsRigidAsPossible, StepOneMinimisesTheEnergyAndPinsTheControlVertices
       EXPECT_EQ(v.m_fY, targets[2 * k + 1]);
     }
     if (rescale) {
+      // Step 2 is the least-squares match of every face's edges to its
+      // fitted triangle (held as last fitted, from the step-1 positions):
+      // the gradient of sum |(vi - vj) - (fi - fj)|^2 over the face pairs
+      // vanishes at every free vertex.
+      std::vector<double> grad(2 * d->m_Vertices.size(), 0.0);
+      for (const auto& t : d->m_FittedTriangles) {
+        const auto& f = d->m_Faces[t->m_iFace];
+        const int v[3] = {f.m_iV0, f.m_iV1, f.m_iV2};
+        const double fx[3] = {t->x0f, t->x1f, t->x2f}, fy[3] = {t->y0f, t->y1f, t->y2f};
+        for (int i = 0; i < 3; ++i)
+          for (int j = 0; j < 3; ++j) {
+            if (i == j) continue;
+            const auto &a = d->m_Vertices[v[i]], &b = d->m_Vertices[v[j]];
+            grad[2 * v[i]] += 2 * ((a.m_fX - b.m_fX) - (fx[i] - fx[j]));
+            grad[2 * v[i] + 1] += 2 * ((a.m_fY - b.m_fY) - (fy[i] - fy[j]));
+          }
+      }
+      for (int v : d->m_FreeParamToVertex) {
+        ASSERT_LT(std::fabs(grad[2 * v]), 1e-10) << v;
+        ASSERT_LT(std::fabs(grad[2 * v + 1]), 1e-10) << v;
+      }
       // Twice the same targets: the same vertices (the factors are reused).
       EXPECT_EQ(Drag(*d, targets), shown);
       continue;
