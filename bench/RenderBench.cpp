@@ -1,0 +1,45 @@
+// What a full-resolution render costs: a 100 x 100 mesh, gently bent (every
+// vertex moved by a smooth wave of up to 2% of the picture), drawn from a
+// 512 x 512 picture onto a 1024 x 768 output ("Render/Mesh/100/1024").
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <iostream>
+#include <sstream>
+
+#include "deform/Warpixator.h"
+#include "image/R2Image.h"
+#include "image/RNRgb.h"
+#include "render/MeshRasterizer.h"
+
+namespace {
+
+void BenchRenderMesh(benchmark::State& state) {
+  const int cells = static_cast<int>(state.range(0));
+  const int width = static_cast<int>(state.range(1)), height = width * 3 / 4;
+  R2Image picture(512, 512, 3);
+  for (int y = 0; y < 512; ++y)
+    for (int x = 0; x < 512; ++x) picture.SetPixelRGB(x, y, RNRgb(x / 511.0, y / 511.0, 0.5));
+  Warpixator deformator(picture, "bench");
+  std::ostringstream quiet;
+  std::streambuf* const console = std::cout.rdbuf(quiet.rdbuf());
+  deformator.SwitchMeshBasedDeformation(cells, cells, false, false, RNRgb(0, 0, 0), -1.0, 0.0, 1.0,
+                                        0.0, 1.0);
+  std::cout.rdbuf(console);
+  for (auto& v : deformator.m_Vertices) {
+    v.m_fX += 0.02 * std::sin(6.0 * v.m_fRestY);
+    v.m_fY += 0.02 * std::sin(5.0 * v.m_fRestX);
+  }
+  MeshRasterizer rasterizer(deformator);
+  R2Image out;
+  for (auto _ : state) {
+    rasterizer.Render(width, height, MeshRasterizer::Background(), out);
+    benchmark::DoNotOptimize(out.Pixels());
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(width) * height);
+}
+
+BENCHMARK(BenchRenderMesh)->Name("Render/Mesh")->Args({100, 1024})->Unit(benchmark::kMillisecond);
+
+}  // namespace

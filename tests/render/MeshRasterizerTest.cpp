@@ -1,0 +1,159 @@
+#include "render/MeshRasterizer.h"
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "../deform/DeformTesting.h"
+#include "TestCommon.h"
+
+namespace {
+
+// A picture of random colours.
+R2Image Random(int width, int height, unsigned seed) {
+  R2Image image(width, height, 3);
+  std::mt19937 gen(seed);
+  std::uniform_int_distribution<int> byte(0, 255);
+  for (int y = 0; y < height; ++y) {
+    unsigned char* row = image.Pixels() + static_cast<size_t>(y) * image.RowSize();
+    for (int x = 0; x < 3 * width; ++x) row[x] = static_cast<unsigned char>(byte(gen));
+  }
+  return image;
+}
+
+// Pixel (x, y) of an RGBA render, row 0 first.
+const unsigned char* At(const R2Image& out, int x, int y) {
+  return out.Pixels() + static_cast<size_t>(y) * out.RowSize() + 4 * x;
+}
+
+const unsigned char* At3(const R2Image& in, int x, int y) {
+  return in.Pixels() + static_cast<size_t>(y) * in.RowSize() + 3 * x;
+}
+
+MeshRasterizer::Background Transparent() { return MeshRasterizer::Background(); }
+
+}  // namespace
+
+TEST(MeshRasterizer, UndeformedMeshRendersThePictureExactly) {
+  for (const auto& size : {std::pair<int, int>{1, 1}, {7, 5}, {640, 480}}) {
+    R2Image picture = Random(size.first, size.second, 3);
+    for (int cells : {1, 7, 20}) {
+      Warpixator d(picture, "d");
+      deform_test::Mesh(d, cells, cells);
+      MeshRasterizer rasterizer(d);
+      R2Image out;
+      ASSERT_TRUE(rasterizer.Render(size.first, size.second, Transparent(), out));
+      for (int y = 0; y < size.second; ++y)
+        for (int x = 0; x < size.first; ++x) {
+          for (int c = 0; c < 3; ++c)
+            ASSERT_EQ(At(out, x, y)[c], At3(picture, x, y)[c]) << cells << " " << x << " " << y;
+          ASSERT_EQ(At(out, x, y)[3], 255);
+        }
+    }
+    // Pixel mode shows the same picture.
+    Warpixator pixel(picture, "p");
+    MeshRasterizer rasterizer(pixel);
+    R2Image out;
+    ASSERT_TRUE(rasterizer.Render(size.first, size.second, Transparent(), out));
+    EXPECT_EQ(At(out, size.first - 1, size.second - 1)[0],
+              At3(picture, size.first - 1, size.second - 1)[0]);
+  }
+}
+
+TEST(MeshRasterizer, WholePixelShiftsAndScalesGiveHandComputedPixels) {
+  const int W = 40, H = 30;
+  R2Image picture = Random(W, H, 5);
+  Warpixator d(picture, "d");
+  deform_test::Mesh(d, 9, 6);
+  for (auto& v : d.m_Vertices) {
+    v.m_fX += 3.0 / W;
+    v.m_fY -= 2.0 / H;
+  }
+  MeshRasterizer rasterizer(d);
+  R2Image out;
+  ASSERT_TRUE(rasterizer.Render(W, H, Transparent(), out));
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) {
+      const bool covered = x >= 3 && y < H - 2;
+      ASSERT_EQ(At(out, x, y)[3], covered ? 255 : 0) << x << " " << y;
+      if (covered) {
+        ASSERT_EQ(At(out, x, y)[1], At3(picture, x - 3, y + 2)[1]) << x << " " << y;
+      }
+    }
+  // Scaled by 2 about the centre: output pixel (i, j) samples the picture at
+  // texel coordinate ((i + 0.5 - W/2) / 2 + W/2 - 0.5, likewise in y).
+  for (auto& v : d.m_Vertices) {
+    v.m_fX = 0.5 + 2 * (v.m_fRestX - 0.5);
+    v.m_fY = 0.5 + 2 * (v.m_fRestY - 0.5);
+  }
+  ASSERT_TRUE(rasterizer.Render(W, H, Transparent(), out));
+  for (const auto& ij : {std::pair<int, int>{20, 15}, {13, 9}, {27, 22}, {0, 0}}) {
+    const double tx = (ij.first + 0.5 - W / 2.0) / 2 + W / 2.0 - 0.5;
+    const double ty = (ij.second + 0.5 - H / 2.0) / 2 + H / 2.0 - 0.5;
+    const int x0 = static_cast<int>(std::floor(tx)), y0 = static_cast<int>(std::floor(ty));
+    const double ax = tx - x0, ay = ty - y0;
+    for (int c = 0; c < 3; ++c) {
+      const double value = (1 - ay) * ((1 - ax) * At3(picture, x0, y0)[c] + ax * At3(picture, x0 + 1, y0)[c]) +
+                           ay * ((1 - ax) * At3(picture, x0, y0 + 1)[c] + ax * At3(picture, x0 + 1, y0 + 1)[c]);
+      EXPECT_NEAR(At(out, ij.first, ij.second)[c], value, 0.51) << ij.first << " " << ij.second;
+    }
+  }
+}
+
+TEST(MeshRasterizer, ThinAndJitteredFacesCoverEveryPixelOnce) {
+  R2Image picture = Random(16, 16, 7);
+  std::mt19937 gen(9);
+  for (int cells : {37, 150}) {
+    Warpixator d(picture, "d");
+    deform_test::Mesh(d, cells, 3);  // long thin faces
+    // Interior vertices jittered by up to a third of a cell, so no face folds;
+    // the border stays, so the mesh still covers the unit square.
+    std::uniform_real_distribution<double> jitter(-0.3 / cells, 0.3 / cells);
+    for (auto& v : d.m_Vertices)
+      if (v.m_fX > 0 && v.m_fX < 1) v.m_fX += jitter(gen);
+    MeshRasterizer rasterizer(d);
+    const int W = 101, H = 67;
+    std::vector<unsigned char> rgba(W * H * 4, 0);
+    EXPECT_EQ(rasterizer.RasterizeFaces(d.m_Vertices, d.m_Faces, W, H, rgba.data()), W * H) << cells;
+    for (int k = 0; k < W * H; ++k) ASSERT_EQ(rgba[4 * k + 3], 255) << "pixel " << k << " not drawn";
+  }
+}
+
+TEST(MeshRasterizer, LaterFacesWinAndTransparencyGivesAlpha) {
+  R2Image picture(2, 1, 3);
+  picture.SetPixelRGB(0, 0, RNRgb(1, 0, 0));
+  picture.SetPixelRGB(1, 0, RNRgb(1, 1, 1));  // white, made transparent below
+  Warpixator d(picture, "d");
+  {
+    warpix_test::CoutCapture quiet;
+    d.SwitchMeshBasedDeformation(1, 1, false, true, RNRgb(1, 1, 1), 0.1, 0, 1, 0, 1);
+  }
+  MeshRasterizer rasterizer(d);
+  // Two copies of one square: texture from the red texel, then the white one.
+  std::vector<Warpixator::ImgVertex> v(8);
+  for (int k = 0; k < 8; ++k) {
+    v[k].m_fX = (k % 4 == 1 || k % 4 == 2) ? 1 : 0;
+    v[k].m_fY = (k % 4 >= 2) ? 1 : 0;
+    v[k].m_fTexU = k < 4 ? 0.25 : 0.75;
+    v[k].m_fTexV = 0.5;
+  }
+  std::vector<Warpixator::ImgFace> faces = {{0, 1, 2}, {0, 2, 3}, {4, 5, 6}, {4, 6, 7}};
+  std::vector<unsigned char> rgba(4 * 4 * 4, 0);
+  EXPECT_EQ(rasterizer.RasterizeFaces(v, faces, 4, 4, rgba.data()), 32);
+  for (int k = 0; k < 16; ++k) EXPECT_EQ(rgba[4 * k + 3], 0) << k;  // the white copy, transparent
+  faces = {{4, 5, 6}, {4, 6, 7}, {0, 1, 2}, {0, 2, 3}};
+  rasterizer.RasterizeFaces(v, faces, 4, 4, rgba.data());
+  for (int k = 0; k < 16; ++k) {
+    EXPECT_EQ(rgba[4 * k], 255);
+    EXPECT_EQ(rgba[4 * k + 1], 0);
+    EXPECT_EQ(rgba[4 * k + 3], 255);
+  }
+  // Over an opaque white background the transparent texels show it.
+  MeshRasterizer::Background white;
+  white.transparent = false;
+  R2Image out;
+  ASSERT_TRUE(rasterizer.Render(8, 2, white, out));
+  EXPECT_EQ(At(out, 7, 1)[3], 255);
+  EXPECT_EQ(At(out, 7, 1)[1], 255);
+  EXPECT_EQ(At(out, 0, 0)[1], 0);
+}
