@@ -55,6 +55,14 @@ GLUquadric* MarkerQuadric() {
   return s_Quadric;
 }
 
+// A picture with an alpha channel (2 or 4 components) is transparent where
+// its own alpha is below half; x, y must lie inside the image.
+bool IsAlphaTransparent(const R2Image& image, int x, int y) {
+  const int nc = image.NComponents();
+  if (nc != 2 && nc != 4) return false;
+  return image.Pixels()[static_cast<size_t>(y) * image.RowSize() + static_cast<size_t>(x) * nc + nc - 1] < 128;
+}
+
 }  // namespace
 
 Warpixator::Warpixator(R2Image& image, const ZelString& name)
@@ -346,6 +354,7 @@ bool Warpixator::IsTransparent(int x, int y) {
   if (!m_Image.IsValid() || x < 0 || y < 0 || x >= m_Image.Width() || y >= m_Image.Height()) {
     return false;
   }
+  if (IsAlphaTransparent(m_Image, x, y)) return true;
   const RNRgb colour = m_Image.PixelRGB(x, y);
   return IsTransparent(colour.R(), colour.G(), colour.B());
 }
@@ -393,7 +402,8 @@ void Warpixator::LoadIntoTexture() {
     return;
   }
 
-  if (!m_bWhiteToTransparent) {
+  const bool hasAlpha = m_Image.NComponents() == 2 || m_Image.NComponents() == 4;
+  if (!m_bWhiteToTransparent && !hasAlpha) {
     // Upload the image bytes as they are; rows are padded to 4 bytes.
     GLenum format = GL_RGB;
     switch (m_Image.NComponents()) {
@@ -422,7 +432,8 @@ void Warpixator::LoadIntoTexture() {
       texel[0] = static_cast<float>(colour.R());
       texel[1] = static_cast<float>(colour.G());
       texel[2] = static_cast<float>(colour.B());
-      const bool transparent = IsTransparent(static_cast<double>(texel[0]),
+      const bool transparent = IsAlphaTransparent(m_Image, x, y) ||
+                               IsTransparent(static_cast<double>(texel[0]),
                                              static_cast<double>(texel[1]),
                                              static_cast<double>(texel[2]));
       texel[3] = transparent ? 0.0f : 1.0f;

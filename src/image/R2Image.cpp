@@ -294,6 +294,7 @@ int R2Image::Read(const char* filename) {
   else if (HasExtension(ext, ".ppm")) result = ReadPPM(filename);
   else if (HasExtension(ext, ".pfm")) result = ReadPFM(filename);
   else if (HasExtension(ext, ".jpg") || HasExtension(ext, ".jpeg")) result = ReadJPEG(filename);
+  else if (HasExtension(ext, ".png")) result = ReadPNG(filename);
   else if (HasExtension(ext, ".tif") || HasExtension(ext, ".tiff")) result = ReadTIFF(filename);
   else if (HasExtension(ext, ".raw")) result = ReadRAW(filename);
   else if (HasExtension(ext, ".grd")) result = ReadGRD(filename);
@@ -312,6 +313,7 @@ int R2Image::Write(const char* filename) const {
   if (HasExtension(ext, ".bmp")) return WriteBMP(filename);
   if (HasExtension(ext, ".ppm")) return WritePPM(filename, 1);
   if (HasExtension(ext, ".jpg") || HasExtension(ext, ".jpeg")) return WriteJPEG(filename);
+  if (HasExtension(ext, ".png")) return WritePNG(filename);
   if (HasExtension(ext, ".tif") || HasExtension(ext, ".tiff")) return WriteTIFF(filename);
   if (HasExtension(ext, ".raw")) return WriteRAW(filename);
   fprintf(stderr, "Unrecognized image file extension");

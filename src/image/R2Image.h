@@ -2,9 +2,9 @@
 
 // The system's one raster type: rows bottom-up (row 0 is the bottom row), each
 // row padded to a multiple of 4 bytes, 1 to 4 bytes per pixel (grey, grey and
-// alpha, RGB, RGBA). Reads BMP, PPM, raw, PFM, grid and JPEG files, writes
-// all of them but PFM and grid, and draws or captures itself with OpenGL
-// pixel transfers.
+// alpha, RGB, RGBA). Reads BMP, PPM, raw, PFM, grid, JPEG and PNG files,
+// writes all of them but PFM and grid, and draws or captures itself with
+// OpenGL pixel transfers.
 //
 // Readers never abort and never throw: a file they cannot use gives a message
 // on standard error and result 0, and leaves the image empty (all sizes 0, no
@@ -82,6 +82,13 @@ class R2Image {
   int ReadGRD(const char* filename);
   int ReadJPEG(const char* filename);
   int WriteJPEG(const char* filename) const;
+  /// Reads 8- and 16-bit grey, grey and alpha, RGB, RGBA and palette files
+  /// (interlaced or not): palettes and transparency (tRNS) are expanded, grey
+  /// below 8 bits scaled to 8, 16-bit samples keep their high byte. Gives 1
+  /// to 4 components.
+  int ReadPNG(const char* filename);
+  /// Writes the image's own components (grey, grey and alpha, RGB, RGBA), 8 bits each.
+  int WritePNG(const char* filename) const;
   /// TIFF is not supported: both report it and return 0.
   int ReadTIFF(const char* filename);
   int WriteTIFF(const char* filename) const;

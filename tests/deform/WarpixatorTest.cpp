@@ -198,4 +198,23 @@ TEST_F(WarpixatorTest, TransparencyIsAnInclusiveColourDistance) {
   EXPECT_TRUE(d.IsTransparent(1, 0) && !d.IsTransparent(0, 0) && !d.IsTransparent(4, 0) && !d.IsTransparent(0, -1));
 }
 
+TEST_F(WarpixatorTest, AlphaBelowHalfIsTransparentWithOrWithoutTheColourRule) {
+  // RGBA 3 x 2, grey but black at (2, 1), alpha 0, 127, 128, 255, 255, 255; grey and alpha 2 x 1; grey 2 x 1.
+  const unsigned char rgba[24] = {128, 128, 128, 0, 128, 128, 128, 127, 128, 128, 128, 128, 128, 128, 128, 255, 128, 128, 128, 255, 0, 0, 0, 255};
+  const unsigned char greyAlpha[4] = {200, 127, 200, 128}, grey[4] = {200, 0, 0, 0};
+  R2Image images[3] = {R2Image(3, 2, 4, rgba), R2Image(2, 1, 2, greyAlpha), R2Image(2, 1, 1, grey)};
+  auto transparent = [&](int k, bool colourRule) {
+    Warpixator d(images[k], "alpha");
+    d.m_bWhiteToTransparent = colourRule;
+    d.m_fTransparencyThreshold = 0.1;  // around black, the default colour
+    std::vector<int> flags;
+    for (int i = 0; i < images[k].Width() * images[k].Height(); ++i) flags.push_back(d.IsTransparent(i % images[k].Width(), i / images[k].Width()));
+    return flags.push_back(d.IsTransparent(images[k].Width(), 0)), flags;  // outside: never
+  };
+  EXPECT_EQ(transparent(0, false), std::vector<int>({1, 1, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(transparent(0, true), std::vector<int>({1, 1, 0, 0, 0, 1, 0}));
+  EXPECT_EQ(transparent(1, false), std::vector<int>({1, 0, 0}));
+  EXPECT_EQ(transparent(2, false), std::vector<int>({0, 0, 0}));  // no alpha: byte 1 is a grey level
+}
+
 }  // namespace

@@ -80,7 +80,7 @@ TEST(R2ImageMalformed, EveryPrefixOfAValidFileIsRefused) {
   const R2Image image = RandomImage(3, 2, 3);
   std::vector<std::pair<std::string, std::string>> files = {  // extension, bytes
       {".pfm", Bytes().str("Pf\n2 1\n-1.0\n").f32(0.25f).f32(0.75f)}, {".grd", Grid(1, 2).f64(3.0).f64(4.0)}};
-  for (const char* ext : {".bmp", ".ppm", ".raw", ".jpg", ".P6.ppm"}) {
+  for (const char* ext : {".bmp", ".ppm", ".raw", ".jpg", ".png", ".P6.ppm"}) {
     TempFile f(std::string("prefix") + ext);
     ASSERT_NE(ext[1] == 'P' ? image.WritePPM(f.c_str(), 0) : image.Write(f.c_str()), 0);
     files.emplace_back(ext, f.read());
