@@ -55,26 +55,30 @@ changed() {
   echo $n
 }
 CELLS="Plain:400:0 Rescaled:0:400 QuasiConf:400:400"
+# each_cell <before> <after> <test> <what>: for each rigid cell, fails with
+# "the <cell> cell <what>" unless the count of changed probes passes
+# [ n <test> ] (for example "-ge 2" or "-eq 0").
+each_cell() {
+  local cell name dx dy n
+  for cell in $CELLS; do
+    IFS=: read -r name dx dy <<<"$cell"
+    n=$(changed "$1" "$2" "$dx" "$dy")
+    # shellcheck disable=SC2086
+    [ "$n" $3 ] || fail "the $name cell $4 ($n probes changed)"
+  done
+}
 
 # Point 3 from (7/32, 25/32) to (17/32, 25/32), dragged in the null cell.
 drag 110 510 135 510 160 510 185 510 210 510
 capture "$WORK/after.jpg"
 [ "$(changed "$WORK/before.jpg" "$WORK/after.jpg" 0 0)" -eq 0 ] || fail "the null cell changed"
-for cell in $CELLS; do
-  IFS=: read -r name dx dy <<<"$cell"
-  n=$(changed "$WORK/before.jpg" "$WORK/after.jpg" "$dx" "$dy")
-  [ "$n" -ge 2 ] || fail "the $name cell did not deform ($n probes changed)"
-done
+each_cell "$WORK/before.jpg" "$WORK/after.jpg" "-ge 2" "did not deform"
 pass "a drag deforms the three cells and leaves the null cell"
 
 # Back to where it started: targets equal to the originals give the rest mesh.
 drag 210 510 185 510 160 510 135 510 110 510
 capture "$WORK/back.jpg"
-for cell in $CELLS; do
-  IFS=: read -r name dx dy <<<"$cell"
-  n=$(changed "$WORK/before.jpg" "$WORK/back.jpg" "$dx" "$dy")
-  [ "$n" -eq 0 ] || fail "the $name cell is not back at rest ($n probes differ)"
-done
+each_cell "$WORK/before.jpg" "$WORK/back.jpg" "-eq 0" "is not back at rest"
 pass "dragged back, every cell is at rest again"
 quit
 
@@ -128,10 +132,6 @@ mkdir -p "$FRAMES"
 play anim.params
 expect_line "Initializing anim: 8 8"
 last=$(ls "$FRAMES" | tail -1)
-for cell in $CELLS; do
-  IFS=: read -r name dx dy <<<"$cell"
-  n=$(changed "$FRAMES/Anim000000.jpg" "$FRAMES/$last" "$dx" "$dy")
-  [ "$n" -ge 2 ] || fail "the $name cell did not follow the animation ($n probes changed)"
-done
+each_cell "$FRAMES/Anim000000.jpg" "$FRAMES/$last" "-ge 2" "did not follow the animation"
 pass "the three cells follow an animation"
 quit
