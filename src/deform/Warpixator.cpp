@@ -1,8 +1,5 @@
 #include "deform/Warpixator.h"
 
-#include <GL/gl.h>
-#include <GL/glu.h>
-
 #include <climits>
 #include <cfloat>
 #include <cmath>
@@ -12,8 +9,8 @@
 #include <string>
 
 #include "image/RNError.h"
+#include "deform/WarpixatorCanvas.h"
 #include "support/WarpixAssert.h"
-#include "window/WarpixWindow.h"
 
 unsigned int Warpixator::s_GlobalTextureID = 0;
 
@@ -42,18 +39,6 @@ struct HistoryStep {
   std::vector<double> m_OrigPos;
   std::vector<double> m_NewPos;
 };
-
-// The one quadric that draws every control-point marker, made on first use.
-GLUquadric* MarkerQuadric() {
-  static GLUquadric* s_Quadric = nullptr;
-  if (s_Quadric == nullptr) {
-    s_Quadric = gluNewQuadric();
-    gluQuadricDrawStyle(s_Quadric, GLU_FILL);
-    gluQuadricNormals(s_Quadric, GLU_SMOOTH);
-    gluQuadricTexture(s_Quadric, GL_TRUE);
-  }
-  return s_Quadric;
-}
 
 // A picture with an alpha channel (2 or 4 components) is transparent where
 // its own alpha is below half; x, y must lie inside the image.
@@ -359,8 +344,19 @@ bool Warpixator::IsTransparent(int x, int y) {
   return IsTransparent(colour.R(), colour.G(), colour.B());
 }
 
+bool Warpixator::IsTextureTransparent(int x, int y) {
+  if (!m_Image.IsValid() || x < 0 || y < 0 || x >= m_Image.Width() || y >= m_Image.Height()) {
+    return false;
+  }
+  if (IsAlphaTransparent(m_Image, x, y)) return true;
+  const RNRgb colour = m_Image.PixelRGB(x, y);
+  return IsTransparent(static_cast<double>(static_cast<float>(colour.R())),
+                       static_cast<double>(static_cast<float>(colour.G())),
+                       static_cast<double>(static_cast<float>(colour.B())));
+}
+
 // ---------------------------------------------------------------------------
-// Drawing (fixed-function OpenGL and GLU)
+// Drawing (through the canvas the window hands in)
 
 void Warpixator::PrepareFrame() {
   m_bNeedsUpdate = true;
@@ -369,32 +365,24 @@ void Warpixator::PrepareFrame() {
   Deform();
 }
 
-void Warpixator::Draw(WarpixWindow* window) {
+void Warpixator::Draw(WarpixatorCanvas* window) {
   PrepareFrame();
-  glDisable(GL_DEPTH_TEST);
-  if (m_bLoadTexture) LoadIntoTexture();
-  DrawAsTexture();
+  if (m_bLoadTexture) LoadIntoTexture(window);
+  DrawAsTexture(window);
   DrawControlPoints(window);
   if (window != nullptr) window->RenderText(GetDeformatorName(), 0.2, 1.01, 0.5, 0.0, 0.0, 2);
 }
 
-void Warpixator::LoadIntoTexture() {
+void Warpixator::LoadIntoTexture(WarpixatorCanvas* window) {
+  if (window == nullptr) return;  // nothing to upload to; tried again on the next draw
   m_bLoadTexture = false;
-  glBindTexture(GL_TEXTURE_2D, m_iTextureID);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-  glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
-
   const int width = m_Image.Width();
   const int height = m_Image.Height();
   if (!m_Image.IsValid()) {
     std::cout << "[WARNING] " << m_Name << ": no image to show" << std::endl;
     return;
   }
-  GLint maxSize = 0;
-  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+  const int maxSize = window->MaxTextureSize();
   if (maxSize > 0 && (width > maxSize || height > maxSize)) {
     std::cout << "[WARNING] " << m_Name << ": image " << width << "x" << height
               << " exceeds the largest texture " << maxSize << "x" << maxSize
@@ -404,17 +392,7 @@ void Warpixator::LoadIntoTexture() {
 
   const bool hasAlpha = m_Image.NComponents() == 2 || m_Image.NComponents() == 4;
   if (!m_bWhiteToTransparent && !hasAlpha) {
-    // Upload the image bytes as they are; rows are padded to 4 bytes.
-    GLenum format = GL_RGB;
-    switch (m_Image.NComponents()) {
-      case 1: format = GL_LUMINANCE; break;
-      case 2: format = GL_LUMINANCE_ALPHA; break;
-      case 4: format = GL_RGBA; break;
-      default: format = GL_RGB; break;
-    }
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, width, height, 0, format, GL_UNSIGNED_BYTE,
-                 m_Image.Pixels());
+    window->LoadTexture(m_iTextureID, m_Image);
     return;
   }
 
@@ -432,100 +410,57 @@ void Warpixator::LoadIntoTexture() {
       texel[0] = static_cast<float>(colour.R());
       texel[1] = static_cast<float>(colour.G());
       texel[2] = static_cast<float>(colour.B());
-      const bool transparent = IsAlphaTransparent(m_Image, x, y) ||
-                               IsTransparent(static_cast<double>(texel[0]),
-                                             static_cast<double>(texel[1]),
-                                             static_cast<double>(texel[2]));
+      const bool transparent = IsTextureTransparent(x, y);
       texel[3] = transparent ? 0.0f : 1.0f;
       anyTransparent = anyTransparent || transparent;
     }
   }
-  glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_FLOAT, buffer);
+  window->LoadTexture(m_iTextureID, width, height, buffer);
   delete[] buffer;
   std::cout << "NTransparent: " << (anyTransparent ? 1 : 0) << std::endl;
 }
 
-void Warpixator::DrawAsTexture() {
-  glEnable(GL_TEXTURE_2D);
-  glBindTexture(GL_TEXTURE_2D, m_iTextureID);
-  glDisable(GL_LIGHTING);
-  glDisable(GL_BLEND);
-  glColor3f(1.0f, 1.0f, 1.0f);
-
+void Warpixator::DrawAsTexture(WarpixatorCanvas* window) {
   if (m_DeformationType == DEFORM_REGULAR_MESH) {
     MapMeshVertices();
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    glEnable(GL_BLEND);
-    glDisable(GL_COLOR_MATERIAL);
+    if (window == nullptr) return;
     const int numVertices = static_cast<int>(m_Vertices.size());
+    m_DrawCorners.clear();
+    m_DrawCorners.reserve(m_Faces.size() * 12);
     for (const ImgFace& face : m_Faces) {
       const int corners[3] = {face.m_iV0, face.m_iV1, face.m_iV2};
       bool inside = true;
       for (int c : corners) inside = inside && c >= 0 && c < numVertices;
       if (!inside) continue;
-      // White again after the previous face's mesh lines.
-      glEnable(GL_TEXTURE_2D);
-      glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
-      glBegin(GL_TRIANGLES);
       for (int c : corners) {
         const ImgVertex& vertex = m_Vertices[c];
-        glTexCoord2f(static_cast<float>(vertex.m_fTexU), static_cast<float>(vertex.m_fTexV));
-        glVertex3f(static_cast<float>(vertex.m_fX), static_cast<float>(vertex.m_fY), 0.0f);
-      }
-      glEnd();
-      if (m_bDrawMesh) {
-        glDisable(GL_TEXTURE_2D);
-        glLineWidth(2.0f);
-        glColor3f(1.0f, 0.0f, 0.0f);
-        glBegin(GL_LINE_STRIP);
-        for (int c : {face.m_iV0, face.m_iV1, face.m_iV2, face.m_iV0}) {
-          glVertex3f(static_cast<float>(m_Vertices[c].m_fX),
-                     static_cast<float>(m_Vertices[c].m_fY), 0.0f);
-        }
-        glEnd();
+        m_DrawCorners.push_back(static_cast<float>(vertex.m_fTexU));
+        m_DrawCorners.push_back(static_cast<float>(vertex.m_fTexV));
+        m_DrawCorners.push_back(static_cast<float>(vertex.m_fX));
+        m_DrawCorners.push_back(static_cast<float>(vertex.m_fY));
       }
     }
+    window->DrawTexturedTriangles(m_iTextureID, m_DrawCorners, m_bDrawMesh);
   } else if (m_DeformationType == DEFORM_PIXEL) {
-    glBegin(GL_QUADS);
-    glTexCoord2f(0.0f, 0.0f);
-    glVertex3f(0.0f, 0.0f, 0.0f);
-    glTexCoord2f(1.0f, 0.0f);
-    glVertex3f(1.0f, 0.0f, 0.0f);
-    glTexCoord2f(1.0f, 1.0f);
-    glVertex3f(1.0f, 1.0f, 0.0f);
-    glTexCoord2f(0.0f, 1.0f);
-    glVertex3f(0.0f, 1.0f, 0.0f);
-    glEnd();
+    if (window != nullptr) window->DrawTexturedSquare(m_iTextureID);
   } else {
     WARPIX_ASSERT(false);
   }
-  glDisable(GL_TEXTURE_2D);
 }
 
-void Warpixator::DrawControlPoints(WarpixWindow* window) {
-  if (window != nullptr && window->m_bHideControlPoints) return;
-  glDisable(GL_TEXTURE_2D);
+void Warpixator::DrawControlPoints(WarpixatorCanvas* window) {
+  if (window == nullptr || window->m_bHideControlPoints) return;
   DrawControlPoints(window, m_ControlPointsOrigPos, 0.0, 1.0, 0.0);
   DrawControlPoints(window, m_ControlPointsNewPos, 0.0, 0.0, 1.0);
 }
 
-void Warpixator::DrawControlPoints(WarpixWindow* window, std::vector<double>& points, double r,
+void Warpixator::DrawControlPoints(WarpixatorCanvas* window, std::vector<double>& points, double r,
                                    double g, double b) {
-  if (window != nullptr && window->m_bHideControlPoints) return;
-  glDisable(GL_LIGHTING);
+  if (window == nullptr || window->m_bHideControlPoints) return;
   for (size_t k = 0; k + 1 < points.size(); k += 2) {
     const bool selected = static_cast<int>(k / 2) == m_iSelectedPoint;
     const double divisor = selected ? 1.5 : 1.0;
-    DrawMarker(points[k], points[k + 1], m_fControlPointRadius, r / divisor, g / divisor,
-               b / divisor);
+    window->DrawMarker(points[k], points[k + 1], m_fControlPointRadius, r / divisor, g / divisor,
+                       b / divisor);
   }
-}
-
-void Warpixator::DrawMarker(double x, double y, double radius, double r, double g, double b) {
-  glColor3d(r, g, b);
-  glPushMatrix();
-  glTranslated(x, y, 0.0);
-  gluSphere(MarkerQuadric(), radius, 8, 8);
-  glPopMatrix();
 }

@@ -7,7 +7,7 @@
 #include "support/ZelString.h"
 #include "support/ZelStringList.h"
 
-class WarpixWindow;
+class WarpixatorCanvas;
 
 /// Base class of every deformation method, usable by itself as the identity
 /// deformator. Owns the control points (original and target positions, flat
@@ -58,10 +58,6 @@ class Warpixator {
                                   double x1, double y0, double y1);
   /// Sets DEFORM_PIXEL and nothing else.
   void SwitchPixelBasedDeformation();
-  /// The control-point marker: a solid sphere of the given radius at (x, y)
-  /// in colour (r, g, b).
-  static void DrawMarker(double x, double y, double radius, double r, double g, double b);
-
   // === Virtual interface (the window, the animation and the factory drive it)
   /// Method parameter step (base: nothing).
   virtual void TweakParameter(double step);
@@ -97,9 +93,9 @@ class Warpixator {
   virtual void MoveAllControlPoints(std::vector<double>& ctrlpnts);
   /// Brings the deformation up to date (PrepareFrame), uploads the texture if
   /// needed, draws the image, the markers and the name.
-  virtual void Draw(WarpixWindow* window);
+  virtual void Draw(WarpixatorCanvas* window);
   /// Original positions in green, targets in blue (nothing when hidden).
-  virtual void DrawControlPoints(WarpixWindow* window);
+  virtual void DrawControlPoints(WarpixatorCanvas* window);
   /// Adds one point per (x, y) pair of origVals and moves the first
   /// newVals.size()/2 of them to newVals; both lists hold whole pairs and
   /// newVals is not longer than origVals (fatal otherwise).
@@ -115,17 +111,25 @@ class Warpixator {
   virtual bool IsTransparent(double r, double g, double b);
   /// The colour test on image pixel (column x, row y); false outside the image.
   virtual bool IsTransparent(int x, int y);
+  /// Whether pixel (x, y) is transparent in the texture the window draws: its
+  /// own alpha below half, or the colour test on its components as uploaded
+  /// (rounded to single precision). False outside the image.
+  bool IsTextureTransparent(int x, int y);
   /// One marker per (x, y) pair of points in colour (r, g, b), the selected
   /// one darker (divided by 1.5).
-  virtual void DrawControlPoints(WarpixWindow* window, std::vector<double>& points, double r,
+  virtual void DrawControlPoints(WarpixatorCanvas* window, std::vector<double>& points, double r,
                                  double g, double b);
-  /// The image as the textured mesh (mesh mode) or as the plain unit square.
-  virtual void DrawAsTexture();
-  /// Uploads the image into texture m_iTextureID (with alpha when transparency is on).
-  virtual void LoadIntoTexture();
+  /// The image as the textured mesh (mesh mode, after MapMeshVertices) or as
+  /// the plain unit square; with no canvas only the vertices are mapped.
+  virtual void DrawAsTexture(WarpixatorCanvas* window);
+  /// Uploads the image into texture m_iTextureID (with alpha when transparency
+  /// or the picture's own alpha makes some pixels transparent); with no
+  /// canvas nothing is uploaded and the upload stays due.
+  virtual void LoadIntoTexture(WarpixatorCanvas* window);
 
   // === State (public: the window, the factory and the methods use it)
   ZelString m_Name;
+  ZelString m_ModuleName;  // the parameter module it was built from; names exported files (default: empty)
   int m_DeformationType;
   bool m_bDrawMesh;
   bool m_bWhiteToTransparent;
@@ -165,4 +169,7 @@ class Warpixator {
   // Targets changed while m_bNeedsUpdate was false, so a coalescing Deform
   // skipped them; the next PrepareFrame deforms.
   bool m_bDeformPending = false;
+  // The textured triangles of the last mesh draw (u, v, x, y per corner),
+  // kept so that every frame reuses the allocation.
+  std::vector<float> m_DrawCorners;
 };

@@ -1,8 +1,5 @@
 #include "image/R2Image.h"
 
-#include <GL/gl.h>
-#include <GL/glu.h>
-
 #include <algorithm>
 #include <cctype>
 #include <climits>
@@ -97,17 +94,6 @@ void PutU32(unsigned char* p, uint32_t v) {
 void PutU16(unsigned char* p, uint16_t v) {
   p[0] = static_cast<unsigned char>(v);
   p[1] = static_cast<unsigned char>(v >> 8);
-}
-
-/// OpenGL pixel format for a component count, 0 when there is none.
-GLenum GLFormat(int ncomponents) {
-  switch (ncomponents) {
-    case 1: return GL_LUMINANCE;
-    case 2: return GL_LUMINANCE_ALPHA;
-    case 3: return GL_RGB;
-    case 4: return GL_RGBA;
-    default: return 0;
-  }
 }
 
 /// Whether the extension text (from the last '.') names the format.
@@ -249,35 +235,6 @@ void R2Image::Subtract(const R2Image& image) {
     const int d = pixels[i] - image.pixels[i] + 128;
     pixels[i] = static_cast<unsigned char>(d < 0 ? 0 : (d > 255 ? 255 : d));
   }
-}
-
-// === OpenGL
-
-void R2Image::Draw(int x, int y) const {
-  glMatrixMode(GL_PROJECTION);
-  glPushMatrix();
-  glLoadIdentity();
-  gluOrtho2D(0, width, 0, height);
-  glMatrixMode(GL_MODELVIEW);
-  glPushMatrix();
-  glLoadIdentity();
-  glRasterPos2i(x, y);
-  const GLenum format = GLFormat(ncomponents);
-  if (format == 0) {
-    fprintf(stderr, "Unrecognized number of components in image: %d\n", ncomponents);
-  } else if (pixels != nullptr) {
-    glDrawPixels(width, height, format, GL_UNSIGNED_BYTE, pixels);
-  }
-  glMatrixMode(GL_PROJECTION);
-  glPopMatrix();
-  glMatrixMode(GL_MODELVIEW);
-  glPopMatrix();
-}
-
-void R2Image::Capture() {
-  const GLenum format = GLFormat(ncomponents);
-  if (format == 0 || pixels == nullptr) return;
-  glReadPixels(0, 0, width, height, format, GL_UNSIGNED_BYTE, pixels);
 }
 
 // === Choosing the format

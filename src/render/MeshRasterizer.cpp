@@ -67,7 +67,7 @@ MeshRasterizer::MeshRasterizer(Warpixator& deformator)
       } else {
         t[0] = t[1] = t[2] = p[0];
       }
-      t[3] = deformator.IsTransparent(x, y) ? 0.0f : 255.0f;
+      t[3] = deformator.IsTextureTransparent(x, y) ? 0.0f : 255.0f;
     }
   }
 }

@@ -133,6 +133,7 @@ Warpixator* GetDeformator(ParamParser& parameters, const ZelString& name, R2Imag
     std::cout << "[WARNING] Unknown Deformation type - " << type << std::endl;
     return nullptr;
   }
+  deformator->m_ModuleName = name;
 
   // Settings module: the deformator's own choice, else General's, else none.
   ZelString settings = parameters.GetStrValue(name, "DeformSetting", valid);

@@ -177,6 +177,11 @@ std::ifstream& ZelString::readToken(std::ifstream& stream) {
 }
 
 std::ifstream& ZelString::readLine(std::ifstream& stream) {
+  readLine(static_cast<std::istream&>(stream));
+  return stream;
+}
+
+std::istream& ZelString::readLine(std::istream& stream) {
   m_pTempBuffer[0] = '\0';
   stream.getline(m_pTempBuffer, kLineBufferSize);
   m_Data = m_pTempBuffer;

@@ -85,6 +85,8 @@ class ZelString {
   /// One line without its newline; at most 9999 characters are kept, the rest
   /// of a longer line is skipped so the next call starts on the next line.
   std::ifstream& readLine(std::ifstream& stream);
+  /// The same for any input stream (a script held in memory, for instance).
+  std::istream& readLine(std::istream& stream);
   /// Everything up to the end of the stream, newlines included.
   std::ifstream& readFromFile(std::ifstream& stream);
 

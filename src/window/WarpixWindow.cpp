@@ -1,5 +1,6 @@
 #include "window/WarpixWindow.h"
 
+#include <GL/glu.h>
 #include <GL/glut.h>
 
 #include <climits>
@@ -12,6 +13,7 @@
 #include "image/R2Image.h"
 #include "support/ZelStringList.h"
 #include "support/WarpixAssert.h"
+#include "window/AnimationScript.h"
 
 WarpixWindow* WarpixWindow::s_MainGLUTWindow = nullptr;
 
@@ -26,6 +28,39 @@ int CellOf(double position) {
   if (!(position > -limit)) return static_cast<int>(-limit);
   if (!(position < limit)) return static_cast<int>(limit);
   return static_cast<int>(position);
+}
+
+// The one quadric that draws every control-point marker, made on first use.
+GLUquadric* MarkerQuadric() {
+  static GLUquadric* s_Quadric = nullptr;
+  if (s_Quadric == nullptr) {
+    s_Quadric = gluNewQuadric();
+    gluQuadricDrawStyle(s_Quadric, GLU_FILL);
+    gluQuadricNormals(s_Quadric, GLU_SMOOTH);
+    gluQuadricTexture(s_Quadric, GL_TRUE);
+  }
+  return s_Quadric;
+}
+
+// Binds textureID with the filtering and wrapping every cell texture uses.
+void BindCellTexture(unsigned int textureID) {
+  glBindTexture(GL_TEXTURE_2D, textureID);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+  glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+}
+
+// Texturing on with textureID, lighting off, white so the texture shows as it is.
+void BeginTexturing(unsigned int textureID) {
+  glDisable(GL_DEPTH_TEST);
+  glEnable(GL_TEXTURE_2D);
+  glBindTexture(GL_TEXTURE_2D, textureID);
+  glDisable(GL_LIGHTING);
+  glDisable(GL_BLEND);
+  glColor3f(1.0f, 1.0f, 1.0f);
 }
 
 }  // namespace
@@ -155,6 +190,99 @@ void WarpixWindow::RenderText(char const* text, double x, double y, double r, do
   glRasterPos3d(x, y, 0.0);
   if (glutFont == nullptr || text == nullptr) return;
   for (const char* c = text; *c != '\0'; ++c) glutBitmapCharacter(glutFont, *c);
+}
+
+int WarpixWindow::MaxTextureSize() {
+  GLint maxSize = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+  return maxSize;
+}
+
+void WarpixWindow::LoadTexture(unsigned int textureID, const R2Image& image) {
+  BindCellTexture(textureID);
+  GLenum format = GL_RGB;
+  switch (image.NComponents()) {
+    case 1: format = GL_LUMINANCE; break;
+    case 2: format = GL_LUMINANCE_ALPHA; break;
+    case 4: format = GL_RGBA; break;
+    default: format = GL_RGB; break;
+  }
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, image.Width(), image.Height(), 0, format,
+               GL_UNSIGNED_BYTE, image.Pixels());
+}
+
+void WarpixWindow::LoadTexture(unsigned int textureID, int width, int height,
+                               const float* rgba) {
+  BindCellTexture(textureID);
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_FLOAT, rgba);
+}
+
+void WarpixWindow::DrawTexturedTriangles(unsigned int textureID,
+                                         const std::vector<float>& corners, bool outlines) {
+  BeginTexturing(textureID);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  glEnable(GL_BLEND);
+  glDisable(GL_COLOR_MATERIAL);
+  for (size_t t = 0; t + 12 <= corners.size(); t += 12) {
+    const float* c = corners.data() + t;
+    // White again after the previous triangle's outline.
+    glEnable(GL_TEXTURE_2D);
+    glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+    glBegin(GL_TRIANGLES);
+    for (int k = 0; k < 3; ++k) {
+      glTexCoord2f(c[4 * k], c[4 * k + 1]);
+      glVertex3f(c[4 * k + 2], c[4 * k + 3], 0.0f);
+    }
+    glEnd();
+    if (outlines) {
+      glDisable(GL_TEXTURE_2D);
+      glLineWidth(2.0f);
+      glColor3f(1.0f, 0.0f, 0.0f);
+      glBegin(GL_LINE_STRIP);
+      for (int k : {0, 1, 2, 0}) glVertex3f(c[4 * k + 2], c[4 * k + 3], 0.0f);
+      glEnd();
+    }
+  }
+  glDisable(GL_TEXTURE_2D);
+}
+
+void WarpixWindow::DrawTexturedSquare(unsigned int textureID) {
+  BeginTexturing(textureID);
+  glBegin(GL_QUADS);
+  glTexCoord2f(0.0f, 0.0f);
+  glVertex3f(0.0f, 0.0f, 0.0f);
+  glTexCoord2f(1.0f, 0.0f);
+  glVertex3f(1.0f, 0.0f, 0.0f);
+  glTexCoord2f(1.0f, 1.0f);
+  glVertex3f(1.0f, 1.0f, 0.0f);
+  glTexCoord2f(0.0f, 1.0f);
+  glVertex3f(0.0f, 1.0f, 0.0f);
+  glEnd();
+  glDisable(GL_TEXTURE_2D);
+}
+
+void WarpixWindow::DrawMarker(double x, double y, double radius, double r, double g, double b) {
+  glDisable(GL_TEXTURE_2D);
+  glDisable(GL_LIGHTING);
+  glColor3d(r, g, b);
+  glPushMatrix();
+  glTranslated(x, y, 0.0);
+  gluSphere(MarkerQuadric(), radius, 8, 8);
+  glPopMatrix();
+}
+
+void WarpixWindow::DrawSegments(const std::vector<double>& segments, float width) {
+  glDisable(GL_TEXTURE_2D);
+  glDisable(GL_LIGHTING);
+  glLineWidth(width);
+  glBegin(GL_LINES);
+  for (size_t k = 0; k + 7 <= segments.size(); k += 7) {
+    const double* s = segments.data() + k;
+    glColor3d(s[4], s[5], s[6]);
+    glVertex3d(s[0], s[1], 0.0);
+    glVertex3d(s[2], s[3], 0.0);
+  }
+  glEnd();
 }
 
 void WarpixWindow::Draw() {
@@ -409,48 +537,19 @@ void WarpixWindow::Animation(char const* scriptFile, char const* outputPrefix,
   }
   WARPIX_ASSERT(inTextStream.is_open());
 
-  ZelString firstLine;
-  ZelString secondLine;
-  firstLine.readLine(inTextStream);
-  secondLine.readLine(inTextStream);
-  const ZelStringList oldPoints = firstLine.split(" ");
-  const ZelStringList newPoints = secondLine.split(" ");
-  m_iAnimationValuesPerLine = oldPoints.count();
-  if (oldPoints.count() != newPoints.count()) {
-    std::cout << "[ERROR] Animation script " << scriptFile << ": line 1 has "
-              << oldPoints.count() << " values, line 2 has " << newPoints.count() << std::endl;
-  }
-  WARPIX_ASSERT(oldPoints.count()==newPoints.count());
-  std::cout << "Initializing anim: " << oldPoints.count() << " " << newPoints.count()
-            << std::endl;
-  if (oldPoints.count() % 2 != 0) {
-    std::cout << "[ERROR] Animation script " << scriptFile << ": " << oldPoints.count()
-              << " values do not make whole (x, y) pairs" << std::endl;
-  }
-  WARPIX_ASSERT(oldPoints.count()%2==0);
-
+  ZelStringList oldPoints;
+  ZelStringList newPoints;
+  AnimationScript::ReadStartLines(inTextStream, oldPoints, newPoints);
   std::vector<double> originals;
   std::vector<double> targets;
-  for (int line = 0; line < 2; ++line) {
-    const ZelStringList& tokens = line == 0 ? oldPoints : newPoints;
-    std::vector<double>& values = line == 0 ? originals : targets;
-    for (const ZelString& token : tokens) {
-      bool ok = false;
-      values.push_back(token.toDouble(&ok));
-      if (!ok) {
-        std::cout << "[ERROR] Animation script " << scriptFile << ": '" << token
-                  << "' on line " << line + 1 << " is not a number" << std::endl;
-      }
-      WARPIX_ASSERT(ok);
-    }
-  }
-
-  // The script's points replace whatever points the deformators start with,
-  // so every frame line carries exactly one value per target coordinate.
-  for (Warpixator* deformator : m_Deformators) {
-    deformator->ClearControls(false);
-    deformator->InitializeCtrlPntState(originals, targets);
-  }
+  const AnimationScript::StartCheck check =
+      AnimationScript::ParseStart(oldPoints, newPoints, scriptFile, originals, targets);
+  WARPIX_ASSERT(oldPoints.count()==newPoints.count());
+  WARPIX_ASSERT(oldPoints.count()%2==0);
+  const bool ok = check == AnimationScript::StartCheck::kOk;
+  WARPIX_ASSERT(ok);
+  m_iAnimationValuesPerLine = static_cast<int>(originals.size());
+  AnimationScript::Start(m_Deformators, originals, targets);
   m_bAnimationFrameDueAtEnd = false;
   m_iAnimationFrame = 0;
 }
@@ -458,7 +557,7 @@ void WarpixWindow::Animation(char const* scriptFile, char const* outputPrefix,
 bool WarpixWindow::AnimationUpdate() {
   if (m_iAnimationFrame < 0 || m_pAnimationStream == nullptr) return false;
   std::ifstream& stream = *m_pAnimationStream;
-  const bool exhausted = stream.eof() || stream.fail();
+  const bool exhausted = AnimationScript::Exhausted(stream);
   if (exhausted && !m_bAnimationFrameDueAtEnd) {
     std::cout << "Animation Terminated!" << std::endl;
     m_iAnimationFrame = -1;
@@ -471,34 +570,13 @@ bool WarpixWindow::AnimationUpdate() {
     return true;
   }
 
-  ZelString line;
-  line.readLine(stream);
-  if (stream.fail()) return true;  // nothing left: the next step ends the animation
-  const ZelStringList tokens = line.split(" ");
-  if (tokens.count() < m_iAnimationValuesPerLine) return true;
-
-  // Values beyond those of line 1 are ignored.
-  std::vector<double> values(m_iAnimationValuesPerLine);
-  for (int i = 0; i < m_iAnimationValuesPerLine; ++i) {
-    bool ok = false;
-    values[i] = tokens[i].toDouble(&ok);
-    if (!ok) {
-      std::cout << "[WARNING] Animation line skipped: '" << tokens[i] << "' is not a number"
-                << std::endl;
-      return true;
-    }
+  // A short line or one that is not numbers leaves this frame due again.
+  std::vector<double> values;
+  if (AnimationScript::ReadFrame(stream, m_iAnimationValuesPerLine, values) !=
+      AnimationScript::FrameLine::kFrame) {
+    return true;
   }
-  for (Warpixator* deformator : m_Deformators) {
-    // Points added or cleared by hand during the run: move the first targets
-    // the line covers and keep the others where they are.
-    if (deformator->m_ControlPointsNewPos.size() == values.size()) {
-      deformator->MoveAllControlPoints(values);
-    } else {
-      std::vector<double> mixed = deformator->m_ControlPointsNewPos;
-      for (size_t i = 0; i < mixed.size() && i < values.size(); ++i) mixed[i] = values[i];
-      deformator->MoveAllControlPoints(mixed);
-    }
-  }
+  AnimationScript::Apply(m_Deformators, values);
   ++m_iAnimationFrame;
   if (stream.eof()) m_bAnimationFrameDueAtEnd = true;
   return true;

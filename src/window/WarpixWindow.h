@@ -3,14 +3,16 @@
 #include <fstream>
 #include <vector>
 
+#include "deform/WarpixatorCanvas.h"
 #include "support/ZelString.h"
 
 class Warpixator;
 
 /// The one GLUT window: a grid of cells, one deformator each. Every input
 /// reaches all deformators at the same relative position in their cells.
-/// Deformators are kept (never deleted) for the whole run.
-class WarpixWindow {
+/// Deformators are kept (never deleted) for the whole run. The window is the
+/// canvas they draw their cells on.
+class WarpixWindow : public WarpixatorCanvas {
  public:
   // === Construction and set-up (no window-system call until EnterGlutLoop)
   WarpixWindow(int width, int height, int cols, int rows);
@@ -43,7 +45,18 @@ class WarpixWindow {
   /// Bitmap text at (x, y) of the current coordinates; font 0 Helvetica 10,
   /// 1 Helvetica 12, 2 Times Roman 24, any other value draws nothing.
   void RenderText(char const* text, double x, double y, double r, double g, double b,
-                  int font);
+                  int font) override;
+  /// GL_MAX_TEXTURE_SIZE of the current context.
+  int MaxTextureSize() override;
+  /// Both uploads set linear filtering, repeat wrapping and modulation.
+  void LoadTexture(unsigned int textureID, const R2Image& image) override;
+  void LoadTexture(unsigned int textureID, int width, int height, const float* rgba) override;
+  void DrawTexturedTriangles(unsigned int textureID, const std::vector<float>& corners,
+                             bool outlines) override;
+  void DrawTexturedSquare(unsigned int textureID) override;
+  /// A sphere of 8 x 8 facets (one quadric shared by all markers).
+  void DrawMarker(double x, double y, double radius, double r, double g, double b) override;
+  void DrawSegments(const std::vector<double>& segments, float width) override;
 
   // === Input (window coordinates: x to the right, y upwards, both in [0, 1])
   /// Cell coordinates of a window position and the index of its cell. The
@@ -90,10 +103,6 @@ class WarpixWindow {
   double TranslateX() const { return m_fTranslateX; }
   double TranslateY() const { return m_fTranslateY; }
   int AnimationFrame() const { return m_iAnimationFrame; }
-
-  // === Display flags read by the deformators' drawing
-  bool m_bShowLines = true;            // line constraints drawn (toggled by 'l')
-  bool m_bHideControlPoints = false;   // markers and cell backgrounds hidden ('h')
 
   static WarpixWindow* s_MainGLUTWindow;
 

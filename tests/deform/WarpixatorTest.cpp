@@ -1,10 +1,12 @@
 #include "deform/Warpixator.h"
 
 #include <cmath>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "DeformTesting.h"
+#include "deform/WarpixatorCanvas.h"
 
 namespace {
 
@@ -39,6 +41,42 @@ std::string Save(Warpixator& d, Points orig, Points moved) {
   d.ClearControls(true);
   return out.str();
 }
+
+// Writes down every primitive a deformator draws, in order.
+class RecordingCanvas : public WarpixatorCanvas {
+ public:
+  void RenderText(char const* text, double x, double y, double, double, double, int font) override {
+    Note("text " + std::string(text) + " " + Num(x) + " " + Num(y) + " " + std::to_string(font));
+  }
+  int MaxTextureSize() override { return m_iMaxTexture; }
+  void LoadTexture(unsigned int id, const R2Image& image) override {
+    Note("bytes " + std::to_string(id) + " " + std::to_string(image.NComponents()));
+  }
+  void LoadTexture(unsigned int id, int width, int height, const float* rgba) override {
+    m_Texels.assign(rgba, rgba + 4 * width * height);
+    Note("floats " + std::to_string(id));
+  }
+  void DrawTexturedTriangles(unsigned int id, const std::vector<float>& corners, bool outlines) override {
+    m_Corners = corners;
+    Note("triangles " + std::to_string(id) + " " + std::to_string(corners.size() / 12) + (outlines ? " outlined" : ""));
+  }
+  void DrawTexturedSquare(unsigned int id) override { Note("square " + std::to_string(id)); }
+  void DrawMarker(double x, double y, double, double r, double g, double b) override {
+    Note("marker " + Num(x) + " " + Num(y) + " " + Num(r) + " " + Num(g) + " " + Num(b));
+  }
+  void DrawSegments(const std::vector<double>& segments, float) override {
+    Note("segments " + std::to_string(segments.size() / 7));
+  }
+  static std::string Num(double v) {
+    std::ostringstream out;
+    out << v;
+    return out.str();
+  }
+  void Note(const std::string& line) { m_Log += line + ";"; }
+  std::string m_Log;
+  std::vector<float> m_Corners, m_Texels;
+  int m_iMaxTexture = 0;
+};
 
 class WarpixatorTest : public ::testing::Test {
  protected:
@@ -215,6 +253,77 @@ TEST_F(WarpixatorTest, AlphaBelowHalfIsTransparentWithOrWithoutTheColourRule) {
   EXPECT_EQ(transparent(0, true), std::vector<int>({1, 1, 0, 0, 0, 1, 0}));
   EXPECT_EQ(transparent(1, false), std::vector<int>({1, 0, 0}));
   EXPECT_EQ(transparent(2, false), std::vector<int>({0, 0, 0}));  // no alpha: byte 1 is a grey level
+}
+
+TEST_F(WarpixatorTest, DrawingHandsTheCanvasTheMeshTheMarkersAndTheNameInOrder) {
+  Warpixator::s_GlobalTextureID = 7;
+  Warpixator pixel(m_Image, "plain");
+  Points orig{0.25, 0.5}, moved{0.75, 0.5};
+  pixel.InitializeCtrlPntState(orig, moved);
+  RecordingCanvas canvas;
+  pixel.Draw(&canvas);
+  pixel.Draw(&canvas);  // uploaded once
+  const std::string frame = "square 7;marker 0.25 0.5 0 1 0;marker 0.75 0.5 0 0 1;text plain 0.2 1.01 2;";
+  EXPECT_EQ(canvas.m_Log, "bytes 7 3;" + frame + frame);
+
+  // Mesh mode: every face's corners as u, v, x, y of its vertices, in face order; the selected point darker.
+  Warpixator mesh(m_Image, "mesh");
+  Mesh(mesh, 2, 1);
+  mesh.m_bDrawMesh = true;
+  mesh.AddControlPoint(0.5, 0.5, &m_fX, &m_fY);
+  mesh.SelectControlPoint(0.5, 0.5);
+  mesh.m_Vertices[4].m_fX = 0.9;  // a moved vertex is drawn where it is, textured from its rest
+  canvas.m_Log.clear();
+  mesh.Draw(&canvas);
+  EXPECT_EQ(canvas.m_Log, "bytes 8 3;triangles 8 4 outlined;marker 0.5 0.5 0 0.666667 0;marker 0.5 0.5 0 0 0.666667;text mesh 0.2 1.01 2;");
+  ASSERT_EQ(canvas.m_Corners.size(), 4u * 12u);
+  for (size_t f = 0; f < mesh.m_Faces.size(); ++f) {
+    const int corners[3] = {mesh.m_Faces[f].m_iV0, mesh.m_Faces[f].m_iV1, mesh.m_Faces[f].m_iV2};
+    for (int k = 0; k < 3; ++k) {
+      const Warpixator::ImgVertex& v = mesh.m_Vertices[corners[k]];
+      const float* c = canvas.m_Corners.data() + 12 * f + 4 * k;
+      EXPECT_TRUE(c[0] == float(v.m_fTexU) && c[1] == float(v.m_fTexV) && c[2] == float(v.m_fX) && c[3] == float(v.m_fY)) << f << " " << k;
+    }
+  }
+
+  // Hidden markers, a face pointing outside the vertices (skipped), and no canvas at all.
+  canvas.m_bHideControlPoints = true;
+  mesh.m_Faces.push_back({0, 1, 99});
+  canvas.m_Log.clear();
+  mesh.Draw(&canvas);
+  EXPECT_EQ(canvas.m_Log, "triangles 8 4 outlined;text mesh 0.2 1.01 2;");
+  Warpixator unseen(m_Image, "unseen");
+  unseen.Draw(nullptr);
+  EXPECT_TRUE(unseen.m_bLoadTexture);  // still due for the first real canvas
+}
+
+TEST_F(WarpixatorTest, TextureUploadCarriesTransparencyAndRespectsTheCanvasLimit) {
+  Warpixator::s_GlobalTextureID = 0;
+  Warpixator d(m_Image, "big");
+  RecordingCanvas canvas;
+  canvas.m_iMaxTexture = 3;  // the 4 x 4 picture does not fit
+  CoutCapture out;
+  d.Draw(&canvas);
+  EXPECT_NE(out.str().find("[WARNING] big: image 4x4 exceeds the largest texture 3x3; it is not shown"), std::string::npos);
+  EXPECT_EQ(canvas.m_Log.find("bytes"), std::string::npos);
+
+  // With the colour rule, the upload is RGBA floats: alpha 0 exactly on the transparent colour.
+  unsigned char bytes[48];
+  for (int i = 0; i < 48; ++i) bytes[i] = static_cast<unsigned char>(i % 3 == 0 ? 10 * (i / 3) : 200);
+  R2Image picture(4, 4, 3, bytes);
+  Warpixator t(picture, "t");
+  t.m_bWhiteToTransparent = true;
+  t.m_TransparentColor = picture.PixelRGB(1, 2);
+  t.m_fTransparencyThreshold = 0.01;  // neighbouring colours lie 10 levels apart
+  RecordingCanvas floats;
+  t.Draw(&floats);
+  ASSERT_EQ(floats.m_Texels.size(), 64u);
+  for (int i = 0; i < 16; ++i) {
+    const RNRgb c = picture.PixelRGB(i % 4, i / 4);
+    const bool same = c.R() == t.m_TransparentColor.R() && c.G() == t.m_TransparentColor.G() && c.B() == t.m_TransparentColor.B();
+    EXPECT_EQ(floats.m_Texels[4 * i + 3], same ? 0.0f : 1.0f) << i;
+    EXPECT_EQ(floats.m_Texels[4 * i], float(c.R())) << i;
+  }
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "deform/quasiconf/DeformQuasiConf.h"
 
-#include <GL/gl.h>
 
 #include <cmath>
 #include <cstring>
@@ -9,7 +8,7 @@
 #include "deform/DeformMeanValueCoords.h"
 #include "deform/quasiconf/QuasiConfDetail.h"
 #include "support/WarpixAssert.h"
-#include "window/WarpixWindow.h"
+#include "deform/WarpixatorCanvas.h"
 
 using namespace quasiconf_detail;
 
@@ -533,14 +532,13 @@ void DeformQuasiConf::MapMeshVertices() {
 // ---------------------------------------------------------------------------
 // Drawing
 
-void DeformQuasiConf::Draw(WarpixWindow* window) {
+void DeformQuasiConf::Draw(WarpixatorCanvas* window) {
   PrepareFrame();
-  glDisable(GL_DEPTH_TEST);
-  if (m_bLoadTexture) LoadIntoTexture();
+  if (m_bLoadTexture) LoadIntoTexture(window);
   // The textured mesh without its edges.
   const bool drawMesh = m_bDrawMesh;
   m_bDrawMesh = false;
-  DrawAsTexture();
+  DrawAsTexture(window);
   m_bDrawMesh = drawMesh;
   const bool lines = m_IntermediateOp == OP_FIXED_LINES_TPS || m_IntermediateOp == OP_FIXED_LINES_TPS_NO_QC;
   if (lines && !m_LineConstraints.empty()) {

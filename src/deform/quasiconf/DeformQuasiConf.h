@@ -74,7 +74,7 @@ class DeformQuasiConf : public Warpixator {
   /// left non-finite); 4: nothing (Deform moved them); 5, 6: the line set.
   void MapMeshVertices() override;
   /// The textured mesh without edges, the markers and the name.
-  void Draw(WarpixWindow* window) override;
+  void Draw(WarpixatorCanvas* window) override;
 
   // === Mobius machinery
   /// (M00 z + M01) / (M10 z + M11); a zero denominator gives 0.

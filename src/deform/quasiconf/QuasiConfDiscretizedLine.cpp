@@ -1,11 +1,10 @@
 #include "deform/quasiconf/QuasiConfDiscretizedLine.h"
 
-#include <GL/gl.h>
 
 #include "deform/Warpixator.h"
 #include "deform/quasiconf/DeformQuasiConf.h"
 #include "support/WarpixAssert.h"
-#include "window/WarpixWindow.h"
+#include "deform/WarpixatorCanvas.h"
 
 QuasiConfDiscretizedLine::QuasiConfDiscretizedLine(LinAlgComplex p1, LinAlgComplex p2,
                                                    LinAlgComplex norm, int N, double delta,
@@ -86,21 +85,16 @@ bool QuasiConfDiscretizedLine::InNormalDir(LinAlgComplex z) const {
 }
 
 void QuasiConfDiscretizedLine::DrawLine(LinAlgComplex p1, LinAlgComplex p2, double r, double g,
-                                        double b, WarpixWindow* window, int selectedEnd) {
-  glDisable(GL_LIGHTING);
-  if (window != nullptr && window->m_bShowLines) {
-    glLineWidth(2.0f);
-    glColor3d(r, g, b);
-    glBegin(GL_LINES);
-    glVertex3d(p1.m_fRe, p1.m_fIm, 0.0);
-    glVertex3d(p2.m_fRe, p2.m_fIm, 0.0);
-    glEnd();
+                                        double b, WarpixatorCanvas* window, int selectedEnd) {
+  if (window == nullptr) return;
+  if (window->m_bShowLines) {
+    window->DrawSegments({p1.m_fRe, p1.m_fIm, p2.m_fRe, p2.m_fIm, r, g, b}, 2.0f);
   }
   const double dim0 = selectedEnd == 0 ? 1.5 : 1.0, dim1 = selectedEnd == 1 ? 1.5 : 1.0;
-  Warpixator::DrawMarker(p1.m_fRe, p1.m_fIm, 0.01, r / dim0, g / dim0, b / dim0);
-  Warpixator::DrawMarker(p2.m_fRe, p2.m_fIm, 0.01, r / dim1, g / dim1, b / dim1);
+  window->DrawMarker(p1.m_fRe, p1.m_fIm, 0.01, r / dim0, g / dim0, b / dim0);
+  window->DrawMarker(p2.m_fRe, p2.m_fIm, 0.01, r / dim1, g / dim1, b / dim1);
 }
 
-void QuasiConfDiscretizedLine::Draw(WarpixWindow* window, int selectedEnd) {
+void QuasiConfDiscretizedLine::Draw(WarpixatorCanvas* window, int selectedEnd) {
   DrawLine(m_NewP1, m_NewP2, 0.0, 0.0, 1.0, window, selectedEnd);
 }

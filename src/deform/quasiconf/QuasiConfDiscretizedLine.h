@@ -12,7 +12,7 @@
 #include "linalg/LinAlgMatrixComplex.h"
 #include "linalg/LinAlgVectorComplex.h"
 
-class WarpixWindow;
+class WarpixatorCanvas;
 
 class QuasiConfDiscretizedLine {
  public:
@@ -38,9 +38,9 @@ class QuasiConfDiscretizedLine {
   /// The segment p1 -> p2 in colour (r, g, b) when the window shows lines, then
   /// its end markers, the end selectedEnd (0 or 1) dimmed by 1.5.
   void DrawLine(LinAlgComplex p1, LinAlgComplex p2, double r, double g, double b,
-                WarpixWindow* window, int selectedEnd);
+                WarpixatorCanvas* window, int selectedEnd);
   /// DrawLine of the new segment in blue.
-  void Draw(WarpixWindow* window, int selectedEnd);
+  void Draw(WarpixatorCanvas* window, int selectedEnd);
 
   // === State
   LinAlgComplex m_Normal;

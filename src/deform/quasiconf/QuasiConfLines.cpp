@@ -1,6 +1,5 @@
 #include "deform/quasiconf/QuasiConfLines.h"
 
-#include <GL/gl.h>
 
 #include <cmath>
 #include <deque>
@@ -11,7 +10,7 @@
 #include "deform/quasiconf/QuasiConfDetail.h"
 #include "image/R2Image.h"
 #include "support/WarpixAssert.h"
-#include "window/WarpixWindow.h"
+#include "deform/WarpixatorCanvas.h"
 
 namespace {
 
@@ -363,8 +362,8 @@ bool QuasiConfLines::Intersection(LinAlgComplex p1, LinAlgComplex p2, LinAlgComp
   return s >= 0.0 && s <= dp && t >= 0.0 && t <= dq;
 }
 
-void QuasiConfLines::Draw(WarpixWindow* window, int selected) {
-  if (window != nullptr && window->m_bHideControlPoints) return;
+void QuasiConfLines::Draw(WarpixatorCanvas* window, int selected) {
+  if (window == nullptr || window->m_bHideControlPoints) return;
   const int selectedLine = selected < 0 ? -1 : selected / 2;
   for (size_t k = 0; k < m_aLines.size(); ++k) {
     QuasiConfDiscretizedLine& line = *m_aLines[k];
@@ -372,20 +371,21 @@ void QuasiConfLines::Draw(WarpixWindow* window, int selected) {
     line.DrawLine(line.m_NewP1, line.m_NewP2, 0.0, 0.0, 1.0, window, end);
   }
   if (!m_bDrawSections || m_pVertices == nullptr) return;
-  glLineWidth(1.0f);
-  glBegin(GL_LINES);
+  // Three edges per free face, coloured by the section of its first vertex.
+  std::vector<double> segments;
+  segments.reserve(m_FreeFaces.size() * 21);
   const std::vector<ImgVertex>& v = *m_pVertices;
   for (const ImgFace& face : m_FreeFaces) {
     const int section = m_VertexToSection.empty() ? -1 : m_VertexToSection[face.m_iV0];
-    if (section == 0) glColor3d(0.2, 0.2, 0.8);
-    else if (section == 1) glColor3d(0.2, 0.8, 0.2);
-    else if (section == 2) glColor3d(0.5, 0.5, 0.0);
-    else glColor3d(0.8, 0.0, 0.0);
+    double r = 0.8, g = 0.0, b = 0.0;
+    if (section == 0) r = 0.2, g = 0.2, b = 0.8;
+    else if (section == 1) r = 0.2, g = 0.8, b = 0.2;
+    else if (section == 2) r = 0.5, g = 0.5, b = 0.0;
     const int edges[3][2] = {{face.m_iV0, face.m_iV1}, {face.m_iV0, face.m_iV2}, {face.m_iV1, face.m_iV2}};
     for (const auto& e : edges) {
-      glVertex3d(v[e[0]].m_fX, v[e[0]].m_fY, 0.0);
-      glVertex3d(v[e[1]].m_fX, v[e[1]].m_fY, 0.0);
+      segments.insert(segments.end(),
+                      {v[e[0]].m_fX, v[e[0]].m_fY, v[e[1]].m_fX, v[e[1]].m_fY, r, g, b});
     }
   }
-  glEnd();
+  window->DrawSegments(segments, 1.0f);
 }

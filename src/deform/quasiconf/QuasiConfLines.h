@@ -18,7 +18,7 @@
 #include "linalg/LinAlgVectorComplex.h"
 
 class R2Image;
-class WarpixWindow;
+class WarpixatorCanvas;
 
 class QuasiConfLines {
  public:
@@ -64,7 +64,7 @@ class QuasiConfLines {
   static bool Intersection(LinAlgComplex p1, LinAlgComplex p2, LinAlgComplex q1, LinAlgComplex q2);
   /// The lines (the selected control point's end dimmed) and, with
   /// m_bDrawSections, the free faces coloured by section.
-  void Draw(WarpixWindow* window, int selected);
+  void Draw(WarpixatorCanvas* window, int selected);
 
   // === State
   std::vector<std::unique_ptr<QuasiConfDiscretizedLine>> m_aLines;
