@@ -51,6 +51,7 @@ int main(int argc, char const** argv) {
 
   // Window: sizes only, no window-system call yet.
   WarpixWindow window(windowDims[0], windowDims[1], colsRows[0], colsRows[1]);
+  window.SetExportPrefix(animationOutput);
 
   // Image: the one picture every deformator shows.
   R2Image image(imagePath.c_str());

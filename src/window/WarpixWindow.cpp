@@ -7,10 +7,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 
 #include "deform/Warpixator.h"
 #include "image/R2Image.h"
+#include "render/CellExport.h"
 #include "support/ZelStringList.h"
 #include "support/WarpixAssert.h"
 #include "window/AnimationScript.h"
@@ -385,6 +387,28 @@ void WarpixWindow::RecordInputState(int x, int y) {
   m_iModifiers = ReadModifiers();
 }
 
+int WarpixWindow::ExportCells() {
+  int written = 0;
+  MeshRasterizer::Background transparent;
+  for (size_t k = 0; k < m_Deformators.size(); ++k) {
+    Warpixator& deformator = *m_Deformators[k];
+    const ZelString path =
+        CellFileName(m_ExportPrefix, static_cast<int>(k), deformator.m_ModuleName, "png");
+    // The prefix may name a folder that does not exist yet.
+    std::error_code ignored;
+    const std::filesystem::path folder = std::filesystem::path(path.toStdString()).parent_path();
+    if (!folder.empty()) std::filesystem::create_directories(folder, ignored);
+    const int width = deformator.m_Image.Width(), height = deformator.m_Image.Height();
+    if (WriteCellImage(deformator, width, height, transparent, path.c_str())) {
+      std::cout << "Exported " << path << " (" << width << "x" << height << ")" << std::endl;
+      ++written;
+    } else {
+      std::cout << "[ERROR] Cannot write " << path << std::endl;
+    }
+  }
+  return written;
+}
+
 void WarpixWindow::PrintHelp() const {
   std::cout << "Warpix Controls: \n"
             << "\t'h' - Show/Hide control points\n"
@@ -401,6 +425,7 @@ void WarpixWindow::PrintHelp() const {
             << "\tSHFT - Hold SHIFT and move mouse for translation\n"
             << "\t'x' - Clear all zooming\n"
             << "\t'n' - Snap control point to the nearest non-white\n"
+            << "\t'e' - Export every cell as a PNG at the picture's size\n"
             << "In Quasi-Conformal Mode:\n"
             << "\t'1' - Standard FPI\n"
             << "\t'2' - FPI + MVC\n"
@@ -454,6 +479,9 @@ void WarpixWindow::GLUTKeyboardCallback(unsigned char key, int x, int y) {
       break;
     case 'p':
       if (!m_Deformators.empty()) m_Deformators[0]->PrintCtrlPntState();
+      break;
+    case 'e':
+      ExportCells();
       break;
     case 'x':
       m_fZoom = 1.0;

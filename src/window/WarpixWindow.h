@@ -75,6 +75,13 @@ class WarpixWindow : public WarpixatorCanvas {
   void Resize(int width, int height);
   /// Captures the frame buffer into a JPEG file.
   virtual void PrintScreen(char const* fileName);
+  /// Key 'e': every cell rendered at its picture's size with a transparent
+  /// background into "<prefix><cell as two digits>_<module name>.png" (a missing
+  /// folder is made), one "Exported <path> (<w>x<h>)" line per file or
+  /// "[ERROR] Cannot write <path>". Returns the number of files written.
+  int ExportCells();
+  /// Text put in front of the exported files' names (default: empty).
+  void SetExportPrefix(const ZelString& prefix) { m_ExportPrefix = prefix; }
   /// Destroys the window and ends the process with status 0.
   [[noreturn]] void Terminate();
 
@@ -131,6 +138,7 @@ class WarpixWindow : public WarpixatorCanvas {
   int m_iAnimationValuesPerLine = 0;
   // The last script line ended the file without a newline; its frame is still due.
   bool m_bAnimationFrameDueAtEnd = false;
+  ZelString m_ExportPrefix;
   double m_fZoom = 1.0;
   double m_fTranslateX = 0.0;
   double m_fTranslateY = 0.0;

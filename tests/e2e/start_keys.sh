@@ -29,6 +29,7 @@ printf '%s\n' "Warpix Controls: " \
   $'\tSHFT - Hold SHIFT and move mouse for translation' \
   $'\t\'x\' - Clear all zooming' \
   $'\t\'n\' - Snap control point to the nearest non-white' \
+  $'\t\'e\' - Export every cell as a PNG at the picture\'s size' \
   "In Quasi-Conformal Mode:" \
   $'\t\'1\' - Standard FPI' \
   $'\t\'2\' - FPI + MVC' \

@@ -3,6 +3,7 @@
 #include <GL/glut.h>
 
 #include <climits>
+#include <filesystem>
 #include <tuple>
 
 #include "TestCommon.h"
@@ -161,7 +162,7 @@ TEST_F(WindowTest, EveryKeyReachesEveryDeformatorOrTheWindow) {
       ".1)\n\t\t'='/'-' (increase by 0.01)\n\t'l' - Show lines (for FPI-lines scheme)\n\tCTR - "
       "Hold CONTROL and move mouse (up/down) for zooming\n\tSHFT - Hold SHIFT and move mouse for "
       "translation\n\t'x' - Clear all zooming\n\t'n' - Snap control point to the nearest "
-      "non-white\nIn Quasi-Conformal Mode:\n\t'1' - Standard FPI\n\t'2' - FPI + MVC\n\t'4' - FPI + "
+      "non-white\n\t'e' - Export every cell as a PNG at the picture's size\nIn Quasi-Conformal Mode:\n\t'1' - Standard FPI\n\t'2' - FPI + MVC\n\t'4' - FPI + "
       "MLS\n\t'5' - Quasi-conformal with line constraints\n\t'6' - Thin plate splines with line "
       "constraints\n\t'7..0' - Toggle lines \n";
   window.Resize(800, 400);
@@ -233,6 +234,30 @@ TEST_F(WindowTest, AnimationFromAMalformedScriptIsFatalAtStart) {
     file.write(c.first);
     EXPECT_DEATH(window.Animation(file.c_str(), "", "Anim"), c.second) << c.first;
   }
+}
+
+TEST_F(WindowTest, ExportWritesEveryCellOrSaysWhichItCouldNot) {
+  TestWindow window(100, 100, 2, 1);
+  Warpixator a(image, "a"), b(image, "b");
+  a.m_ModuleName = "First";
+  b.m_ModuleName = "Odd/Name";  // a separator in a module name stays inside the folder
+  window.AddDeformator(&a);
+  window.AddDeformator(&b);
+  const std::string dir = std::string(::testing::TempDir()) + "warpix_export_" + std::to_string(getpid());
+  window.SetExportPrefix(dir + "/made/");
+  CoutCapture out;
+  window.GLUTKeyboardCallback('e', 0, 0);
+  EXPECT_EQ(out.str(), "Exported " + dir + "/made/00_First.png (4x4)\nExported " + dir + "/made/01_Odd_Name.png (4x4)\n");
+  R2Image written;
+  EXPECT_TRUE(written.Read((dir + "/made/01_Odd_Name.png").c_str()) && written.Width() == 4 && written.Height() == 4);
+
+  // A prefix under a regular file cannot be written: one error per cell, nothing else.
+  const std::string blocker = dir + "/made/00_First.png/";
+  window.SetExportPrefix(blocker);
+  CoutCapture failed;
+  EXPECT_EQ(window.ExportCells(), 0);
+  EXPECT_EQ(failed.str(), "[ERROR] Cannot write " + blocker + "00_First.png\n[ERROR] Cannot write " + blocker + "01_Odd_Name.png\n");
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

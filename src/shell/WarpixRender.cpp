@@ -1,0 +1,430 @@
+#include "shell/WarpixRender.h"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <system_error>
+#include <vector>
+
+#include "deform/Warpixator.h"
+#include "image/R2Image.h"
+#include "render/CellExport.h"
+#include "shell/Warpix.h"
+#include "support/ParamParser.h"
+#include "support/ZelString.h"
+#include "support/ZelStringList.h"
+#include "window/AnimationScript.h"
+
+#ifndef WARPIX_VERSION
+#define WARPIX_VERSION "unknown"
+#endif
+
+namespace {
+
+const char* const kUsage =
+    "Usage: warpix-render [options] <parameter file> [-Module Key Value ...]";
+
+// A whole number of digits only, at most max; false for an empty text, any
+// other character, or a larger value (checked digit by digit, so long texts
+// cannot overflow).
+bool ParseBoundedNumber(const std::string& text, int max, int& value) {
+  if (text.empty()) return false;
+  long long number = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    number = number * 10 + (c - '0');
+    if (number > max) return false;
+  }
+  value = static_cast<int>(number);
+  return true;
+}
+
+// The help's usage line also names the override tokens, which CLI11 never sees.
+class RenderFormatter : public CLI::Formatter {
+ public:
+  std::string make_usage(const CLI::App*, std::string) const override {
+    return std::string(kUsage) + "\n";
+  }
+};
+
+// What the command line asks for.
+struct RenderOptions {
+  std::string outputDir = "out/render";
+  std::string format = "png";
+  std::string size;        // empty: the picture's size
+  std::string background;  // empty: transparent for png, white otherwise
+  std::string animFile;    // empty: one picture per cell
+  std::string paramFile;
+  char const** overrides = nullptr;
+  int overrideCount = 0;
+};
+
+// A usage error: the help text and the error on standard error, status 2.
+int UsageError(const CLI::App& app, const std::string& message) {
+  std::cerr << app.help() << "[ERROR] " << message << std::endl;
+  return 2;
+}
+
+// Reads the options (everything up to the parameter file) with CLI11 and keeps
+// the rest as override tokens. Returns -1 when the run goes on, otherwise the
+// exit status: 0 after --help or --version, 2 for a bad command line.
+int ParseCommandLine(int argc, char const** argv, RenderOptions& options) {
+  CLI::App app(
+      "Renders what every deformator's cell of a Warpix parameter file shows into picture "
+      "files, without a window.",
+      "warpix-render");
+  app.formatter(std::make_shared<RenderFormatter>());
+  app.set_version_flag("--version", std::string("warpix-render ") + WARPIX_VERSION,
+                       "Print the version and exit");
+  app.add_option("-o", options.outputDir,
+                 "Folder of the written files, created with its parents when missing")
+      ->type_name("DIR")
+      ->capture_default_str();
+  app.add_option("--format", options.format, "File format")
+      ->type_name("FORMAT")
+      ->check(CLI::IsMember({"png", "jpg", "ppm", "bmp"}))
+      ->capture_default_str();
+  const CLI::Validator sizeCheck(
+      [](std::string& text) {
+        int width = 0, height = 0;
+        if (ParseRenderSize(text, width, height)) return std::string();
+        return "'" + text + "' is not WxH with both sides in 1.." +
+               std::to_string(kMaxRenderSide);
+      },
+      "");
+  app.add_option("--size", options.size, "Size of every file (default: the picture's size)")
+      ->type_name("WxH")
+      ->check(sizeCheck);
+  const CLI::Validator backgroundCheck(
+      [](std::string& text) {
+        MeshRasterizer::Background background;
+        if (ParseRenderBackground(text, background)) return std::string();
+        return "'" + text + "' is neither R,G,B with each value in 0..255 nor transparent";
+      },
+      "");
+  app.add_option("--background", options.background,
+                 "Colour of the uncovered pixels (default: transparent for png, white "
+                 "otherwise; transparent needs png)")
+      ->type_name("R,G,B|transparent")
+      ->check(backgroundCheck);
+  app.add_option("--anim", options.animFile,
+                 "Play this animation script and write every frame of every cell")
+      ->type_name("FILE");
+  app.add_option("parameter-file", options.paramFile,
+                 "The parameter file, read as warpix reads it; the arguments after it are "
+                 "override tokens (-Module Key Value ...)")
+      ->type_name("FILE")
+      ->required();
+  app.footer(
+      "Files: <DIR>/<cell>_<module>.<FORMAT>, with --anim <DIR>/<cell>_<module>_<frame>.<FORMAT>\n"
+      "(cell: two digits, frame: five). Exit status: 0 when every file was written, 1 when an\n"
+      "input could not be read or a file not written, 2 for a bad command line.");
+
+  // The parameter file is the first argument that is neither an option nor an
+  // option's value; CLI11 reads up to it, and what follows is never parsed as
+  // options (override tokens start with '-' too).
+  int fileIndex = -1;
+  for (int i = 1; i < argc && fileIndex < 0; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--") {
+      if (i + 1 < argc) fileIndex = i + 1;
+      break;
+    }
+    if (arg.size() > 1 && arg[0] == '-') {
+      if (arg.find('=') == std::string::npos) {
+        const CLI::Option* option = app.get_option_no_throw(arg);
+        if (option != nullptr && !option->get_positional() && option->get_type_size() > 0) ++i;
+      }
+      continue;
+    }
+    fileIndex = i;
+  }
+  const int cliCount = fileIndex < 0 ? argc : fileIndex + 1;
+
+  try {
+    app.parse(cliCount, argv);
+  } catch (const CLI::ParseError& error) {
+    if (error.get_exit_code() == 0) return app.exit(error);  // --help, --version
+    return UsageError(app, error.what());
+  }
+
+  if (fileIndex >= 0) {
+    options.overrides = argv + fileIndex + 1;
+    options.overrideCount = argc - fileIndex - 1;
+  }
+  // An option after the parameter file would be read as a module header and
+  // most likely end the run with the parser's fatal error.
+  for (int i = 0; i < options.overrideCount; ++i) {
+    std::string token = options.overrides[i];
+    token = token.substr(0, token.find('='));
+    const CLI::Option* option = app.get_option_no_throw(token);
+    if (token.size() > 1 && token[0] == '-' && option != nullptr && !option->get_positional()) {
+      return UsageError(app, "options go before the parameter file: " +
+                                 std::string(options.overrides[i]));
+    }
+  }
+  if (!options.background.empty() && options.format != "png") {
+    MeshRasterizer::Background background;
+    ParseRenderBackground(options.background, background);
+    if (background.transparent) {
+      return UsageError(app, "--background transparent needs --format png: " + options.format +
+                                 " files cannot hold alpha");
+    }
+  }
+  return -1;
+}
+
+// One cell: its deformator and the rasteriser holding its texture (declared
+// last, so destroyed first: it refers to the deformator).
+struct Cell {
+  std::unique_ptr<Warpixator> deformator;
+  std::unique_ptr<MeshRasterizer> rasterizer;
+};
+
+// Where and how every file is written.
+struct Output {
+  ZelString prefix;  // the folder and '/', or nothing for the current folder
+  std::string extension;
+  int width = 0;
+  int height = 0;
+  MeshRasterizer::Background background;
+};
+
+// The animation's progress, redrawn in place on standard error when that is
+// a terminal (a pipe or a log gets none of it).
+class Progress {
+ public:
+  explicit Progress(int total)
+      : m_bShow(isatty(STDERR_FILENO) == 1),
+        m_iTotal(total < 1 ? 1 : total),
+        m_Start(std::chrono::steady_clock::now()) {}
+
+  void Show(int done) {
+    if (!m_bShow) return;
+    if (done > m_iTotal) done = m_iTotal;
+    const int percent = static_cast<int>(100LL * done / m_iTotal);
+    const int filled = static_cast<int>(30LL * done / m_iTotal);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_Start).count();
+    char text[160];
+    const int length = std::snprintf(text, sizeof(text), "[%s%s] frame %d of %d %3d%% %.1f s",
+                                     std::string(static_cast<size_t>(filled), '#').c_str(),
+                                     std::string(static_cast<size_t>(30 - filled), '.').c_str(),
+                                     done, m_iTotal, percent, seconds);
+    std::cerr << '\r' << text << std::flush;
+    m_iShownLength = length;
+  }
+
+  /// Removes the bar so that lines on standard output start on a clean line.
+  void Clear() {
+    if (!m_bShow || m_iShownLength == 0) return;
+    std::cerr << '\r' << std::string(static_cast<size_t>(m_iShownLength), ' ') << '\r'
+              << std::flush;
+    m_iShownLength = 0;
+  }
+
+  /// Leaves the last state on its own line.
+  void Finish() {
+    if (m_bShow && m_iShownLength > 0) std::cerr << std::endl;
+    m_iShownLength = 0;
+  }
+
+ private:
+  bool m_bShow;
+  int m_iTotal;
+  int m_iShownLength = 0;
+  std::chrono::steady_clock::time_point m_Start;
+};
+
+// Writes every cell's file of one frame (-1: no animation) and names each on
+// standard output. False when a file could not be written; the others are
+// written all the same.
+bool WriteFrame(std::vector<Cell>& cells, const Output& output, int frame) {
+  bool allWritten = true;
+  for (size_t k = 0; k < cells.size(); ++k) {
+    Cell& cell = cells[k];
+    const ZelString path = CellFileName(output.prefix, static_cast<int>(k),
+                                        cell.deformator->m_ModuleName,
+                                        output.extension.c_str(), frame);
+    if (WriteCellImage(*cell.deformator, output.width, output.height, output.background,
+                       path.c_str(), cell.rasterizer.get())) {
+      std::cout << "Wrote " << path << " (" << output.width << "x" << output.height << ")"
+                << std::endl;
+    } else {
+      std::cout << "[ERROR] Cannot write " << path << std::endl;
+      allWritten = false;
+    }
+  }
+  return allWritten;
+}
+
+// The number of lines of a file, a last line without its newline included.
+int CountLines(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  int lines = 0;
+  char last = '\n';
+  for (std::istreambuf_iterator<char> it(in), end; it != end; ++it) {
+    last = *it;
+    if (last == '\n') ++lines;
+  }
+  return last == '\n' ? lines : lines + 1;
+}
+
+// Plays the script as the window does: frame 0 shows lines 1 and 2, every
+// later line of numbers gives the next frame, other lines give none. Returns
+// the exit status (1 also for malformed lines 1 and 2, which the window
+// treats as fatal).
+int PlayAnimation(std::vector<Cell>& cells, const Output& output, const std::string& scriptPath) {
+  std::error_code error;
+  std::ifstream script;
+  if (!std::filesystem::is_directory(scriptPath, error)) script.open(scriptPath);
+  if (!script.is_open()) {
+    std::cout << "[ERROR] Cannot open animation script " << scriptPath << std::endl;
+    return 1;
+  }
+  std::vector<Warpixator*> deformators;
+  for (Cell& cell : cells) deformators.push_back(cell.deformator.get());
+
+  // Steps: frame 0, then one per later line (a skipped line is a step too).
+  Progress progress(CountLines(scriptPath) - 1);
+  ZelStringList oldPoints, newPoints;
+  AnimationScript::ReadStartLines(script, oldPoints, newPoints);
+  std::vector<double> originals, targets;
+  if (AnimationScript::ParseStart(oldPoints, newPoints, scriptPath.c_str(), originals, targets) !=
+      AnimationScript::StartCheck::kOk) {
+    return 1;  // the problem is printed
+  }
+  AnimationScript::Start(deformators, originals, targets);
+  const int valuesPerLine = static_cast<int>(originals.size());
+  int frame = 0, step = 1;
+  bool allWritten = WriteFrame(cells, output, frame);
+  progress.Show(step);
+
+  std::vector<double> values;
+  while (!AnimationScript::Exhausted(script)) {
+    progress.Clear();  // a skipped line prints its warning
+    const AnimationScript::FrameLine line =
+        AnimationScript::ReadFrame(script, valuesPerLine, values);
+    if (line == AnimationScript::FrameLine::kEnd) break;
+    ++step;
+    if (line == AnimationScript::FrameLine::kFrame) {
+      AnimationScript::Apply(deformators, values);
+      ++frame;
+      allWritten = WriteFrame(cells, output, frame) && allWritten;
+    }
+    progress.Show(step);
+  }
+  progress.Show(step);  // the end of the script cleared the bar
+  progress.Finish();
+  return allWritten ? 0 : 1;
+}
+
+}  // namespace
+
+bool ParseRenderSize(const std::string& text, int& width, int& height) {
+  const size_t x = text.find('x');
+  if (x == std::string::npos) return false;
+  int w = 0, h = 0;
+  if (!ParseBoundedNumber(text.substr(0, x), kMaxRenderSide, w) ||
+      !ParseBoundedNumber(text.substr(x + 1), kMaxRenderSide, h) || w < 1 || h < 1) {
+    return false;
+  }
+  width = w;
+  height = h;
+  return true;
+}
+
+bool ParseRenderBackground(const std::string& text, MeshRasterizer::Background& background) {
+  if (text == "transparent") {
+    background.transparent = true;
+    return true;
+  }
+  int rgb[3] = {0, 0, 0};
+  size_t start = 0;
+  for (int c = 0; c < 3; ++c) {
+    const size_t comma = c < 2 ? text.find(',', start) : text.size();
+    if (comma == std::string::npos) return false;
+    if (!ParseBoundedNumber(text.substr(start, comma - start), 255, rgb[c])) return false;
+    start = comma + 1;
+  }
+  background.transparent = false;
+  for (int c = 0; c < 3; ++c) background.rgb[c] = static_cast<unsigned char>(rgb[c]);
+  return true;
+}
+
+int WarpixRenderMain(int argc, char const** argv) {
+  // Arguments: options, the parameter file, override tokens.
+  RenderOptions options;
+  const int status = ParseCommandLine(argc, argv, options);
+  if (status >= 0) return status;
+
+  // Parameters: the file and the overrides through one walk, as warpix reads
+  // them. The parser accepts a missing file only when overrides follow.
+  if (options.overrideCount <= 0 && !std::ifstream(options.paramFile).is_open()) {
+    std::cout << "[ERROR] Param File does not exist and no command line arguments provided: "
+              << options.paramFile << std::endl;
+    return 1;
+  }
+  ParamParser parameters(options.paramFile, options.overrides, options.overrideCount);
+  bool valid = false;
+  const ZelString imagePath = parameters.GetStrValue("General", "Image", valid);
+  if (!valid) {
+    std::cout << "[ERROR] General: the key Image is missing" << std::endl;
+    return 1;
+  }
+  const ZelStringList& names = parameters.GetStrValues("General", "Deformators", valid);
+  if (!valid) {
+    std::cout << "[ERROR] General: the key Deformators is missing" << std::endl;
+    return 1;
+  }
+
+  // Image: the one picture every deformator shows.
+  R2Image image(imagePath.c_str());
+  if (!image.IsValid()) {
+    std::cout << "[ERROR] Cannot read image " << imagePath << std::endl;
+    return 1;
+  }
+
+  // Deformators, in cell order; an unknown type is skipped and takes no cell.
+  std::vector<Cell> cells;
+  for (const ZelString& name : names) {
+    Warpixator* deformator = GetDeformator(parameters, name, image);
+    if (deformator == nullptr) continue;
+    Cell cell;
+    cell.deformator.reset(deformator);
+    cell.rasterizer = std::make_unique<MeshRasterizer>(*deformator);
+    cells.push_back(std::move(cell));
+  }
+  if (cells.empty()) {
+    std::cout << "[WARNING] No deformator to render" << std::endl;
+    return 0;
+  }
+
+  // Output: the folder (a failure shows in every file that follows), size,
+  // format and background.
+  Output output;
+  if (!options.outputDir.empty()) {
+    std::error_code error;
+    std::filesystem::create_directories(options.outputDir, error);
+    if (error) std::cout << "[ERROR] Cannot create folder " << options.outputDir << std::endl;
+    output.prefix = ZelString(options.outputDir);
+    if (!output.prefix.endsWith("/")) output.prefix += "/";
+  }
+  output.extension = options.format;
+  output.width = image.Width();
+  output.height = image.Height();
+  if (!options.size.empty()) ParseRenderSize(options.size, output.width, output.height);
+  output.background.transparent = options.format == "png";
+  if (!options.background.empty()) ParseRenderBackground(options.background, output.background);
+
+  // Files: one per cell, or one per cell and frame of the script.
+  if (!options.animFile.empty()) return PlayAnimation(cells, output, options.animFile);
+  return WriteFrame(cells, output, -1) ? 0 : 1;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+// warpix-render: builds the deformators of a parameter file as warpix does and
+// writes what every cell shows to a picture file, without a window (and
+// without a display). With --anim it plays an animation script and writes
+// every frame of every cell.
+#include <string>
+
+#include "render/MeshRasterizer.h"
+
+/// Largest width or height warpix-render accepts for --size.
+inline constexpr int kMaxRenderSide = 16384;
+
+/// Reads "WxH": two decimal numbers of digits only, joined by one 'x', each in
+/// 1..kMaxRenderSide. False (width and height untouched) for anything else.
+bool ParseRenderSize(const std::string& text, int& width, int& height);
+
+/// Reads "R,G,B" (three decimal numbers of digits only, each 0..255) as an
+/// opaque colour, or the word "transparent". False (background untouched)
+/// for anything else.
+bool ParseRenderBackground(const std::string& text, MeshRasterizer::Background& background);
+
+/// The whole program. Usage:
+///   warpix-render [options] <parameter file> [-Module Key Value ...]
+/// Options go before the parameter file; every argument after it is an
+/// override token for the parameter file. Returns the exit status: 0 when
+/// every file was written, 1 for an unreadable parameter file, picture or
+/// animation script, malformed script lines 1 and 2, a missing Image or
+/// Deformators key, or a file that could not be written (the other files are
+/// still written), 2 for a bad command line (usage and error on standard error).
+int WarpixRenderMain(int argc, char const** argv);

@@ -1,0 +1,71 @@
+#include "render/CellExport.h"
+
+#include <random>
+
+#include "../deform/DeformTesting.h"
+#include "TestCommon.h"
+#include "deform/DeformMLS.h"
+
+namespace {
+
+using warpix_test::TempFile;
+
+R2Image RandomPicture(int width, int height) {
+  R2Image image(width, height, 3);
+  std::mt19937 gen(7);
+  for (int k = 0; k < image.RowSize() * height; ++k) image.Pixels()[k] = static_cast<unsigned char>(gen() % 256);
+  return image;
+}
+
+// Same size and colours (alpha ignored).
+bool SameColours(const R2Image& a, const R2Image& b) {
+  if (!a.IsValid() || a.Width() != b.Width() || a.Height() != b.Height()) return false;
+  for (int y = 0; y < a.Height(); ++y)
+    for (int x = 0; x < a.Width() * 3; ++x)
+      if (a.Pixels()[y * a.RowSize() + x / 3 * a.NComponents() + x % 3] != b.Pixels()[y * b.RowSize() + x / 3 * b.NComponents() + x % 3]) return false;
+  return true;
+}
+
+}  // namespace
+
+TEST(CellExport, FileNamesPadNumbersAndSanitiseModuleNames) {
+  EXPECT_EQ(CellFileName("out/", 0, "NullPixel", "png"), "out/00_NullPixel.png");
+  EXPECT_EQ(CellFileName("", 7, "a-b_c.d", "jpg", 12), "07_a-b_c.d_00012.jpg");
+  // Each byte of a UTF-8 letter becomes '_'; longer numbers keep all their digits.
+  EXPECT_EQ(CellFileName("d/", 123, "MLS rigid/x\xc3\xa4", "ppm", 123456), "d/123_MLS_rigid_x___123456.ppm");
+  EXPECT_EQ(SanitizeFileName("../etc:p*"), ".._etc_p_");
+}
+
+TEST(CellExport, UndeformedCellsWriteThePictureInEveryLosslessFormat) {
+  R2Image picture = RandomPicture(7, 5);
+  Warpixator d(picture, "d");
+  deform_test::Mesh(d, 3, 2);
+  for (const char* extension : {"png", "ppm", "bmp"}) {
+    TempFile file(std::string("cell.") + extension);
+    ASSERT_TRUE(WriteCellImage(d, 7, 5, MeshRasterizer::Background(), file.c_str())) << extension;
+    EXPECT_TRUE(SameColours(R2Image(file.c_str()), picture)) << extension;
+    if (std::string(extension) == "ppm") {
+      EXPECT_EQ(file.read().substr(0, 2), "P6");  // binary PPM
+    }
+  }
+  EXPECT_FALSE(WriteCellImage(d, 7, 5, MeshRasterizer::Background(), "/nonexistent-folder/x.png"));
+}
+
+TEST(CellExport, CoalescedMovesAreDeformedBeforeTheRender) {
+  R2Image picture = RandomPicture(40, 30);
+  warpix_test::CoutCapture quiet;
+  DeformMLS d(picture, "mls", DeformMLS::MLS_FIT_SIMILARITY);
+  deform_test::Mesh(d, 8, 6);
+  std::vector<double> start{0.25, 0.25, 0.75, 0.25, 0.5, 0.75}, moved{0.3, 0.25, 0.75, 0.3, 0.5, 0.7};
+  d.InitializeCtrlPntState(start, start);
+  d.m_bNeedsUpdate = false;  // no redraw since the last Deform: the move is only recorded
+  d.MoveAllControlPoints(moved);
+  TempFile file("pending.png");
+  ASSERT_TRUE(WriteCellImage(d, 40, 30, MeshRasterizer::Background(), file.c_str()));
+  d.m_bNeedsUpdate = true;
+  d.Deform();
+  R2Image expected;
+  ASSERT_TRUE(MeshRasterizer(d).Render(40, 30, MeshRasterizer::Background(), expected));
+  EXPECT_TRUE(SameColours(R2Image(file.c_str()), expected));
+  EXPECT_FALSE(SameColours(R2Image(file.c_str()), picture));
+}

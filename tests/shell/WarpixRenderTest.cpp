@@ -1,0 +1,238 @@
+// The parsers of warpix-render's options, and the real program run without a
+// display: its files, messages and exit statuses.
+#include "shell/WarpixRender.h"
+
+#include <filesystem>
+#include <random>
+
+#include "TestCommon.h"
+#include "image/R2Image.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Args = std::vector<std::string>;
+
+struct RenderRun {
+  std::string out, err;
+  int status = -1;
+};
+
+Args Split(const std::string& text) {
+  Args words;
+  std::istringstream in(text);
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+std::string Slurp(FILE* file) {
+  std::string text;
+  for (int ch; (ch = fgetc(file)) != EOF;) text += static_cast<char>(ch);
+  return text;
+}
+
+// Same size and every colour channel within tol (alpha ignored).
+bool SamePixels(const R2Image& a, const R2Image& b, int tol) {
+  if (!a.IsValid() || a.Width() != b.Width() || a.Height() != b.Height()) return false;
+  for (int y = 0; y < a.Height(); ++y)
+    for (int x = 0; x < a.Width() * 3; ++x)
+      if (std::abs(a.Pixels()[y * a.RowSize() + x / 3 * a.NComponents() + x % 3] - b.Pixels()[y * b.RowSize() + x / 3 * b.NComponents() + x % 3]) > tol) return false;
+  return true;
+}
+
+// Each test gets a scratch folder; the program runs with DISPLAY unset.
+class WarpixRender : public ::testing::Test {
+ protected:
+  WarpixRender()
+      : m_Dir(::testing::TempDir() + "warpix_render_" + std::to_string(getpid()) + "_" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/") {
+    fs::create_directories(m_Dir);
+  }
+  ~WarpixRender() override { fs::remove_all(m_Dir); }
+  RenderRun Render(const Args& args) {
+    std::string command = "env -u DISPLAY " WARPIX_RENDER_BINARY;
+    for (const std::string& arg : args) command += " '" + arg + "'";
+    RenderRun run;
+    FILE* pipe = popen((command + " 2>" + m_Dir + "stderr").c_str(), "r");
+    if (pipe == nullptr) return run;
+    run.out = Slurp(pipe);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::ifstream err(m_Dir + "stderr");
+    run.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+    return run;
+  }
+  std::string Write(const std::string& name, const std::string& text) {
+    std::ofstream(m_Dir + name) << text;
+    return m_Dir + name;
+  }
+  // "Image <a random PNG>" (exact values) followed by text, as a parameter file.
+  std::string Params(const std::string& name, int width, int height, const std::string& text) {
+    m_Picture = R2Image(width, height, 3);
+    std::mt19937 gen(3);
+    for (int k = 0; k < m_Picture.RowSize() * height; ++k) m_Picture.Pixels()[k] = static_cast<unsigned char>(gen() % 256);
+    m_Picture.Write((m_Dir + "picture.png").c_str());
+    return Write(name, "Image " + m_Dir + "picture.png\n" + text);
+  }
+  int Files(const std::string& dir) { return static_cast<int>(std::distance(fs::directory_iterator(m_Dir + dir), fs::directory_iterator())); }
+  std::string m_Dir;
+  R2Image m_Picture;
+};
+
+const char* const kMesh = "-Mesh DeformType DEFORM_REGULAR_MESH MeshResolution [ 8 8 ] "
+                          "DefaultRect [ 0 1 0 1 ] DrawMesh false WhiteToTransparent false\n";
+
+}  // namespace
+
+TEST(WarpixRenderParse, SizeIsTwoWholeSidesWithinBounds) {
+  int w = 7, h = 9;
+  EXPECT_TRUE(ParseRenderSize("640x480", w, h) && w == 640 && h == 480);
+  EXPECT_TRUE(ParseRenderSize("1x16384", w, h) && w == 1 && h == 16384);
+  for (const char* bad : {"0x5", "5x0", "10x", "x", "99999x2", "16385x1", "a,b", "10X10", " 10x10", "10x10x2", "-5x5", "+5x5", "", "99999999999999999999x1"})
+    EXPECT_FALSE(ParseRenderSize(bad, w, h) || w != 1 || h != 16384) << bad;
+}
+
+TEST(WarpixRenderParse, BackgroundIsRgbOrTransparent) {
+  MeshRasterizer::Background b;
+  EXPECT_TRUE(ParseRenderBackground("255,0,10", b) && !b.transparent && b.rgb[0] == 255 && b.rgb[1] == 0 && b.rgb[2] == 10);
+  for (const char* bad : {"256,0,0", "1,2", "1,2,3,4", "a,b,c", "", "Transparent", "1,,2", " 1,2,3", "-1,0,0", "1,2,3,"})
+    EXPECT_FALSE(ParseRenderBackground(bad, b) || b.transparent || b.rgb[2] != 10) << bad;
+  EXPECT_TRUE(ParseRenderBackground("transparent", b) && b.transparent);
+}
+
+TEST_F(WarpixRender, DemoGivesOneFilePerCellAtTheChosenSize) {
+  const Args names = Split("NullPixel NullMesh NullMeshLines MeanValue MLSSimilarity MLSRigid QCAffineQuad QCMeanValue "
+                           "QCMovingLS QCLines QCLinesNoQC Rigid RigidRescaled RigidQuasiConf");
+  const Args overrides = Split(WARPIX_SOURCE_DIR "/examples/demo.params -General Image " WARPIX_SOURCE_DIR "/examples/demo.jpg "
+      "InitCtrlPnts [ 0.25 0.3 0.7 0.25 0.75 0.7 0.3 0.65 ] DeformCtrlPnts [ 0.2 0.35 0.7 0.25 0.8 0.75 0.3 0.65 ] "
+      "History [ 8 0.25 0.3 0.7 0.25 0.75 0.7 0.3 0.65 0.27 0.3 0.7 0.25 0.75 0.72 0.3 0.65 ]");
+  for (const auto& [options, ext, size] : {std::tuple<std::string, std::string, std::string>{"", "png", "512x512"},
+                                           {"--size 64x48 --format jpg", "jpg", "64x48"}}) {
+    Args args = Split("-o " + m_Dir + ext + " " + options);
+    args.insert(args.end(), overrides.begin(), overrides.end());
+    const RenderRun run = Render(args);
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(Files(ext), 14);
+    for (size_t k = 0; k < names.size(); ++k) {
+      const std::string path = m_Dir + ext + "/" + (k < 10 ? "0" : "") + std::to_string(k) + "_" + names[k] + "." + ext;
+      const R2Image file(path.c_str());
+      EXPECT_EQ(std::to_string(file.Width()) + "x" + std::to_string(file.Height()), size) << path;
+      EXPECT_NE(run.out.find("Wrote " + path + " (" + size + ")\n"), std::string::npos) << path;
+    }
+  }
+  // The starting points deform: the MLS cell is not the undeformed mesh.
+  EXPECT_FALSE(SamePixels(R2Image((m_Dir + "png/01_NullMesh.png").c_str()), R2Image((m_Dir + "png/04_MLSSimilarity.png").c_str()), 0));
+}
+
+TEST_F(WarpixRender, WholePixelTranslationShiftsThePicture) {
+  const int W = 64, H = 48, dx = 5, dy = -3;
+  const double init[8] = {0.25, 0.25, 0.75, 0.25, 0.75, 0.75, 0.25, 0.75};  // mesh vertices
+  std::ostringstream targets;
+  for (int k = 0; k < 8; ++k) targets << init[k] + (k % 2 == 0 ? double(dx) / W : double(dy) / H) << " ";
+  const std::string params = Params("shift.params", W, H,
+      "DeformSetting Mesh\nDeformators [ Similarity Rigid MeanValue ]\nInitCtrlPnts [ 0.25 0.25 0.75 0.25 0.75 0.75 0.25 0.75 ]\n"
+      "DeformCtrlPnts [ " + targets.str() + "]\n-Similarity Type DeformMLS MLSType MLS_FIT_SIMILARITY\n"
+      "-Rigid Type DeformMLS MLSType MLS_RIGID\n-MeanValue Type DeformMeanValueCoords\n" + kMesh);
+  ASSERT_EQ(Render({"-o", m_Dir + "out", params}).status, 0);
+  const auto inner = [](int v, int size) { return v >= 2 && v < size - 2; };
+  for (const char* name : {"00_Similarity", "01_Rigid", "02_MeanValue"}) {
+    const R2Image out((m_Dir + "out/" + name + ".png").c_str());
+    ASSERT_TRUE(out.Width() == W && out.Height() == H && out.NComponents() == 4) << name;
+    int compared = 0;
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) {
+        const unsigned char* o = out.Pixels() + y * out.RowSize() + 4 * x;
+        const int sx = x - dx, sy = y - dy;  // where the pixel comes from
+        if (sx < -1 || sx > W || sy < -1 || sy > H) {
+          ASSERT_EQ(o[3], 0) << name << " uncovered " << x << " " << y;
+        }
+        if (!inner(x, W) || !inner(y, H) || !inner(sx, W) || !inner(sy, H)) continue;
+        const unsigned char* i = m_Picture.Pixels() + sy * m_Picture.RowSize() + 3 * sx;
+        ASSERT_EQ(o[3], 255) << name << " " << x << " " << y;
+        for (int c = 0; c < 3; ++c) ASSERT_LE(std::abs(o[c] - i[c]), 1) << name << " " << x << " " << y;
+        ++compared;
+      }
+    EXPECT_EQ(compared, (W - 4 - dx) * (H - 4 + dy)) << name;
+  }
+}
+
+TEST_F(WarpixRender, BadCommandLinesAndInputsGiveTheirStatus) {
+  const std::string p = Params("ok.params", 16, 12, "Deformators [ A ]\n-A Type NullDeformator\n");
+  // Usage errors: status 2, the usage and the error on standard error, nothing on standard output.
+  const std::string usage = "Usage: warpix-render [options] <parameter file> [-Module Key Value ...]";
+  for (const std::string& args : std::vector<std::string>{"--bogus " + p, "--size 0x5 " + p, "--size abc " + p, "--format gif " + p, std::string(),
+                                 "-o " + m_Dir + "d", "--format jpg --background transparent " + p, "--background 1,2 " + p, p + " --size 8x8"}) {
+    const RenderRun run = Render(Split(args));
+    EXPECT_TRUE(run.status == 2 && run.out.empty()) << args << run.out;
+    EXPECT_TRUE(run.err.find(usage) != std::string::npos && run.err.find("[ERROR] ") != std::string::npos) << args;
+  }
+  EXPECT_NE(Render({"--format", "bmp", "--background", "transparent", p}).err.find("alpha"), std::string::npos);
+  const RenderRun help = Render({"--help"});
+  EXPECT_TRUE(help.status == 0 && help.out.find(usage) != std::string::npos && help.err.empty());
+  EXPECT_EQ(Render({"--version"}).out, "warpix-render " WARPIX_PROJECT_VERSION "\n");
+  // Inputs that cannot be used: status 1 with the message, never an abort.
+  const std::vector<std::pair<Args, std::string>> inputs = {
+      {{m_Dir + "none.params"}, "[ERROR] Param File does not exist and no command line arguments provided: " + m_Dir + "none.params\n"},
+      {{p, "-General", "Image", m_Dir + "none.png"}, "[ERROR] Cannot read image " + m_Dir + "none.png\n"},
+      {{Write("noimage.params", "Deformators [ A ]\n")}, "[ERROR] General: the key Image is missing\n"},
+      {{Write("nocells.params", "Image x.png\n")}, "[ERROR] General: the key Deformators is missing\n"},
+      {{"--anim", m_Dir + "none.anim", p}, "[ERROR] Cannot open animation script " + m_Dir + "none.anim\n"},
+      {{"--anim", Write("odd.anim", "0.5 0.5 0.5\n0.5 0.5 0.5\n"), p}, "values do not make whole (x, y) pairs"}};
+  for (const auto& [args, message] : inputs) {
+    const RenderRun run = Render(args);
+    EXPECT_EQ(run.status, 1) << message;
+    EXPECT_NE(run.out.find(message), std::string::npos) << run.out;
+  }
+}
+
+TEST_F(WarpixRender, UnwritableFilesAreReportedAndTheOthersStillWritten) {
+  const std::string params = Params("three.params", 16, 12,
+      "Deformators [ A B C ]\n-A Type NullDeformator\n-B Type NullDeformator\n-C Type NullDeformator\n");
+  const std::string blocked = Write("file", "x") + "/sub";  // a folder under a regular file cannot exist
+  RenderRun run = Render({"-o", blocked, params});
+  EXPECT_EQ(run.status, 1);
+  for (const char* name : {"00_A", "01_B", "02_C"})
+    EXPECT_NE(run.out.find("[ERROR] Cannot write " + blocked + "/" + name + ".png\n"), std::string::npos) << run.out;
+  fs::create_directories(m_Dir + "out/01_B.png");  // only the middle file fails
+  run = Render({"-o", m_Dir + "out", params});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("[ERROR] Cannot write " + m_Dir + "out/01_B.png\n"), std::string::npos) << run.out;
+  EXPECT_TRUE(R2Image((m_Dir + "out/00_A.png").c_str()).IsValid() && R2Image((m_Dir + "out/02_C.png").c_str()).IsValid());
+}
+
+TEST_F(WarpixRender, AnimationWritesOneFilePerCellAndFrame) {
+  const std::string params = Params("anim.params", 32, 24, "DeformSetting Mesh\nDeformators [ Mls Plain ]\n"
+      "-Mls Type DeformMLS MLSType MLS_FIT_SIMILARITY\n-Plain Type NullDeformator\n" + std::string(kMesh));
+  const std::string start = "0.25 0.25 0.75 0.25 0.5 0.75\n0.25 0.25 0.75 0.25 0.5 0.75\n0.3 0.25 0.75 0.25 0.5 0.75\n";
+  const std::string last = "0.25 0.25 0.75 0.25 0.625 0.625";
+  // Three frame lines after the first two (the last without a newline); then one not a number.
+  for (const auto& [script, frames] : {std::pair<std::string, int>{start + "0.3 0.3 0.75 0.25 0.5 0.75\n" + last, 4},
+                                       {start + "0.3 x 0.75 0.25 0.5 0.75\n" + last + "\n", 3}}) {
+    fs::remove_all(m_Dir + "out");
+    const RenderRun run = Render({"-o", m_Dir + "out", "--anim", Write("s.anim", script), params});
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.err, "");  // no progress bar when standard error is not a terminal
+    EXPECT_EQ(Files("out"), 2 * frames);
+    for (int f = 0; f < frames; ++f)
+      for (const char* cell : {"00_Mls", "01_Plain"})
+        EXPECT_TRUE(fs::exists(m_Dir + "out/" + cell + "_0000" + std::to_string(f) + ".png")) << cell << f;
+    EXPECT_EQ(run.out.find("[WARNING] Animation line skipped: 'x' is not a number") != std::string::npos, frames == 3);
+  }
+  // The last frame shows what a plain render of its targets shows, and differs from frame 0.
+  ASSERT_EQ(Render(Split("-o " + m_Dir + "direct " + params + " -General InitCtrlPnts [ 0.25 0.25 0.75 0.25 0.5 0.75 ] "
+                         "DeformCtrlPnts [ " + last + " ]")).status, 0);
+  const R2Image lastFrame((m_Dir + "out/00_Mls_00002.png").c_str());
+  EXPECT_TRUE(SamePixels(lastFrame, R2Image((m_Dir + "direct/00_Mls.png").c_str()), 1));
+  EXPECT_FALSE(SamePixels(lastFrame, R2Image((m_Dir + "out/00_Mls_00000.png").c_str()), 0));
+}
+
+TEST(WarpixRenderBinary, LinksNoGlLibrary) {
+  if (std::system("command -v readelf >/dev/null 2>&1") != 0) GTEST_SKIP() << "readelf (binutils) not found";
+  FILE* pipe = popen("readelf -d " WARPIX_RENDER_BINARY, "r");
+  ASSERT_NE(pipe, nullptr);
+  const std::string dynamic = Slurp(pipe);
+  EXPECT_EQ(pclose(pipe), 0);
+  EXPECT_NE(dynamic.find("(NEEDED)"), std::string::npos);
+  for (const char* library : {"[libGL.", "[libGLU.", "[libglut.", "[libGLX.", "[libOpenGL."})
+    EXPECT_EQ(dynamic.find(library), std::string::npos) << library << "\n" << dynamic;
+}
