@@ -1,6 +1,7 @@
 // What a full-resolution render costs: a 100 x 100 mesh, gently bent (every
 // vertex moved by a smooth wave of up to 2% of the picture), drawn from a
-// 512 x 512 picture onto a 1024 x 768 output ("Render/Mesh/100/1024").
+// 512 x 512 picture onto a 1024 x 768 output ("Render/Mesh/100/1024"); and
+// what measuring the distortion of the same bent mesh costs ("Metrics/Mesh/100").
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -10,27 +11,34 @@
 #include "deform/Warpixator.h"
 #include "image/R2Image.h"
 #include "image/RNRgb.h"
+#include "render/DistortionMetrics.h"
 #include "render/MeshRasterizer.h"
 
 namespace {
 
-void BenchRenderMesh(benchmark::State& state) {
-  const int cells = static_cast<int>(state.range(0));
-  const int width = static_cast<int>(state.range(1)), height = width * 3 / 4;
-  R2Image picture(512, 512, 3);
-  for (int y = 0; y < 512; ++y)
-    for (int x = 0; x < 512; ++x) picture.SetPixelRGB(x, y, RNRgb(x / 511.0, y / 511.0, 0.5));
-  Warpixator deformator(picture, "bench");
-  std::ostringstream quiet;
-  std::streambuf* const console = std::cout.rdbuf(quiet.rdbuf());
-  deformator.SwitchMeshBasedDeformation(cells, cells, false, false, RNRgb(0, 0, 0), -1.0, 0.0, 1.0,
-                                        0.0, 1.0);
-  std::cout.rdbuf(console);
-  for (auto& v : deformator.m_Vertices) {
-    v.m_fX += 0.02 * std::sin(6.0 * v.m_fRestY);
-    v.m_fY += 0.02 * std::sin(5.0 * v.m_fRestX);
+// A cells x cells mesh over a 512 x 512 gradient picture, bent by a smooth wave.
+struct BentMesh {
+  explicit BentMesh(int cells) : picture(512, 512, 3), deformator(picture, "bench") {
+    for (int y = 0; y < 512; ++y)
+      for (int x = 0; x < 512; ++x) picture.SetPixelRGB(x, y, RNRgb(x / 511.0, y / 511.0, 0.5));
+    std::ostringstream quiet;
+    std::streambuf* const console = std::cout.rdbuf(quiet.rdbuf());
+    deformator.SwitchMeshBasedDeformation(cells, cells, false, false, RNRgb(0, 0, 0), -1.0, 0.0,
+                                          1.0, 0.0, 1.0);
+    std::cout.rdbuf(console);
+    for (auto& v : deformator.m_Vertices) {
+      v.m_fX += 0.02 * std::sin(6.0 * v.m_fRestY);
+      v.m_fY += 0.02 * std::sin(5.0 * v.m_fRestX);
+    }
   }
-  MeshRasterizer rasterizer(deformator);
+  R2Image picture;
+  Warpixator deformator;
+};
+
+void BenchRenderMesh(benchmark::State& state) {
+  const int width = static_cast<int>(state.range(1)), height = width * 3 / 4;
+  BentMesh mesh(static_cast<int>(state.range(0)));
+  MeshRasterizer rasterizer(mesh.deformator);
   R2Image out;
   for (auto _ : state) {
     rasterizer.Render(width, height, MeshRasterizer::Background(), out);
@@ -41,5 +49,17 @@ void BenchRenderMesh(benchmark::State& state) {
 }
 
 BENCHMARK(BenchRenderMesh)->Name("Render/Mesh")->Args({100, 1024})->Unit(benchmark::kMillisecond);
+
+void BenchMetricsMesh(benchmark::State& state) {
+  BentMesh mesh(static_cast<int>(state.range(0)));
+  DistortionMetrics metrics(mesh.deformator);
+  for (auto _ : state) {
+    CellDistortion cell = metrics.Measure();
+    benchmark::DoNotOptimize(cell);
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(metrics.NumFaces()));
+}
+
+BENCHMARK(BenchMetricsMesh)->Name("Metrics/Mesh")->Arg(100)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -108,13 +108,21 @@ void MeshRasterizer::Sample(double u, double v, unsigned char* rgba) const {
 #endif
 }
 
-long long MeshRasterizer::RasterizeFaces(const std::vector<Warpixator::ImgVertex>& vertices,
-                                         const std::vector<Warpixator::ImgFace>& faces, int width,
-                                         int height, unsigned char* rgba) const {
+namespace {
+
+// Scan-converts every face (top-left rule, folded faces turned
+// counter-clockwise, flat or non-finite faces skipped) and calls
+// shade(face index, w0, w1, w2, corners, pixel) for each pixel centre it
+// covers, with the barycentric weights of the three corners. Returns the
+// number of pixels shaded.
+template <class Shade>
+long long ScanFaces(const std::vector<Warpixator::ImgVertex>& vertices,
+                    const std::vector<Warpixator::ImgFace>& faces, int width, int height,
+                    unsigned char* rgba, Shade&& shade) {
   long long written = 0;
-  if (m_Texels.empty() || width < 1 || height < 1) return 0;
   const int count = static_cast<int>(vertices.size());
-  for (const Warpixator::ImgFace& face : faces) {
+  for (size_t f = 0; f < faces.size(); ++f) {
+    const Warpixator::ImgFace& face = faces[f];
     int index[3] = {face.m_iV0, face.m_iV1, face.m_iV2};
     bool valid = true;
     for (int k : index) valid = valid && k >= 0 && k < count;
@@ -160,15 +168,37 @@ long long MeshRasterizer::RasterizeFaces(const std::vector<Warpixator::ImgVertex
         if (!(e1 > 0.0 || (e1 == 0.0 && owns[1]))) continue;
         const double e2 = edge[2].At(row2, x);
         if (!(e2 > 0.0 || (e2 == 0.0 && owns[2]))) continue;
-        const double w0 = e0 * inverse, w1 = e1 * inverse, w2 = e2 * inverse;
-        const double u = w0 * v[0]->m_fTexU + w1 * v[1]->m_fTexU + w2 * v[2]->m_fTexU;
-        const double t = w0 * v[0]->m_fTexV + w1 * v[1]->m_fTexV + w2 * v[2]->m_fTexV;
-        Sample(u, t, row + static_cast<size_t>(i) * 4);
+        shade(f, e0 * inverse, e1 * inverse, e2 * inverse, v, row + static_cast<size_t>(i) * 4);
         ++written;
       }
     }
   }
   return written;
+}
+
+}  // namespace
+
+long long MeshRasterizer::RasterizeFaces(const std::vector<Warpixator::ImgVertex>& vertices,
+                                         const std::vector<Warpixator::ImgFace>& faces, int width,
+                                         int height, unsigned char* rgba) const {
+  if (m_Texels.empty() || width < 1 || height < 1) return 0;
+  return ScanFaces(vertices, faces, width, height, rgba,
+                   [this](size_t, double w0, double w1, double w2,
+                          const Warpixator::ImgVertex* const* v, unsigned char* pixel) {
+                     const double u = w0 * v[0]->m_fTexU + w1 * v[1]->m_fTexU + w2 * v[2]->m_fTexU;
+                     const double t = w0 * v[0]->m_fTexV + w1 * v[1]->m_fTexV + w2 * v[2]->m_fTexV;
+                     Sample(u, t, pixel);
+                   });
+}
+
+long long MeshRasterizer::RasterizeFlatFaces(const std::vector<Warpixator::ImgVertex>& vertices,
+                                             const std::vector<Warpixator::ImgFace>& faces,
+                                             const std::vector<unsigned char>& colours, int width,
+                                             int height, unsigned char* rgba) {
+  if (width < 1 || height < 1 || colours.size() < 4 * faces.size()) return 0;
+  return ScanFaces(vertices, faces, width, height, rgba,
+                   [&colours](size_t f, double, double, double, const Warpixator::ImgVertex* const*,
+                              unsigned char* pixel) { std::memcpy(pixel, &colours[4 * f], 4); });
 }
 
 bool MeshRasterizer::Render(int width, int height, const Background& background, R2Image& out) {

@@ -39,6 +39,15 @@ class MeshRasterizer {
                            const std::vector<Warpixator::ImgFace>& faces, int width, int height,
                            unsigned char* rgba) const;
 
+  /// The same scan with one colour per face instead of the texture: colours
+  /// holds RGBA bytes for every face in face order (a face of alpha 0 is still
+  /// written, as any other). Returns the number of pixels written; 0 when
+  /// colours is too short.
+  static long long RasterizeFlatFaces(const std::vector<Warpixator::ImgVertex>& vertices,
+                                      const std::vector<Warpixator::ImgFace>& faces,
+                                      const std::vector<unsigned char>& colours, int width,
+                                      int height, unsigned char* rgba);
+
  private:
   /// Bilinear RGBA sample at texture coordinate (u, v), clamped.
   void Sample(double u, double v, unsigned char* rgba) const;

@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -13,9 +14,13 @@
 #include <system_error>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "deform/Warpixator.h"
 #include "image/R2Image.h"
 #include "render/CellExport.h"
+#include "render/DistortionHeatMap.h"
+#include "render/DistortionMetrics.h"
 #include "shell/Warpix.h"
 #include "support/ParamParser.h"
 #include "support/ZelString.h"
@@ -61,6 +66,8 @@ struct RenderOptions {
   std::string size;        // empty: the picture's size
   std::string background;  // empty: transparent for png, white otherwise
   std::string animFile;    // empty: one picture per cell
+  std::string metricsFile;  // empty: no distortion numbers
+  bool heatmap = false;
   std::string paramFile;
   char const** overrides = nullptr;
   int overrideCount = 0;
@@ -117,6 +124,12 @@ int ParseCommandLine(int argc, char const** argv, RenderOptions& options) {
   app.add_option("--anim", options.animFile,
                  "Play this animation script and write every frame of every cell")
       ->type_name("FILE");
+  app.add_option("--metrics", options.metricsFile,
+                 "Write every cell's distortion numbers to FILE as JSON (one entry per cell, "
+                 "and per frame with --anim) and print them as the window's 'd' does")
+      ->type_name("FILE");
+  app.add_flag("--heatmap", options.heatmap,
+               "Also write every cell's distortion heat map as <cell>_<module>_heat.<FORMAT>");
   app.add_option("parameter-file", options.paramFile,
                  "The parameter file, read as warpix reads it; the arguments after it are "
                  "override tokens (-Module Key Value ...)")
@@ -140,7 +153,7 @@ int ParseCommandLine(int argc, char const** argv, RenderOptions& options) {
     if (arg.size() > 1 && arg[0] == '-') {
       if (arg.find('=') == std::string::npos) {
         const CLI::Option* option = app.get_option_no_throw(arg);
-        if (option != nullptr && !option->get_positional() && option->get_type_size() > 0) ++i;
+        if (option != nullptr && !option->get_positional() && option->get_items_expected_min() > 0) ++i;
       }
       continue;
     }
@@ -186,6 +199,8 @@ int ParseCommandLine(int argc, char const** argv, RenderOptions& options) {
 struct Cell {
   std::unique_ptr<Warpixator> deformator;
   std::unique_ptr<MeshRasterizer> rasterizer;
+  std::unique_ptr<DistortionMetrics> metrics;  // made on first use
+  std::string type;                            // the module's Type
 };
 
 // Where and how every file is written.
@@ -195,7 +210,37 @@ struct Output {
   int width = 0;
   int height = 0;
   MeshRasterizer::Background background;
+  bool metrics = false;  // print and collect the distortion numbers
+  bool heatmap = false;  // write the heat maps
 };
+
+// A number for the JSON report: infinity (a collapsed face) is the text "inf",
+// which JSON numbers cannot hold.
+nlohmann::json JsonNumber(double value) {
+  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+  return value;
+}
+
+// One entry of the distortion report.
+nlohmann::json DistortionEntry(const Cell& cell, int index, int frame, const CellDistortion& d) {
+  nlohmann::json entry = {
+      {"cell", index},
+      {"module", cell.deformator->m_ModuleName.toStdString()},
+      {"name", std::string(cell.deformator->GetDeformatorName())},
+      {"type", cell.type},
+      {"mode", cell.deformator->m_DeformationType == Warpixator::DEFORM_REGULAR_MESH ? "mesh" : "pixel"},
+  };
+  if (frame >= 0) entry["frame"] = frame;
+  entry["k_max"] = JsonNumber(d.m_fConformalMax);
+  entry["k_mean"] = JsonNumber(d.m_fConformalMean);
+  entry["area_min"] = JsonNumber(d.m_fAreaMin);
+  entry["area_max"] = JsonNumber(d.m_fAreaMax);
+  entry["flipped"] = d.m_iFlipped;
+  entry["flipped_share"] = JsonNumber(d.m_fFlippedShare);
+  entry["max_shift_px"] = JsonNumber(d.m_fMaxShift);
+  entry["faces"] = d.m_iFaces;
+  return entry;
+}
 
 // The animation's progress, redrawn in place on standard error when that is
 // a terminal (a pipe or a log gets none of it).
@@ -246,7 +291,8 @@ class Progress {
 // Writes every cell's file of one frame (-1: no animation) and names each on
 // standard output. False when a file could not be written; the others are
 // written all the same.
-bool WriteFrame(std::vector<Cell>& cells, const Output& output, int frame) {
+bool WriteFrame(std::vector<Cell>& cells, const Output& output, int frame,
+                nlohmann::json& report) {
   bool allWritten = true;
   for (size_t k = 0; k < cells.size(); ++k) {
     Cell& cell = cells[k];
@@ -261,8 +307,46 @@ bool WriteFrame(std::vector<Cell>& cells, const Output& output, int frame) {
       std::cout << "[ERROR] Cannot write " << path << std::endl;
       allWritten = false;
     }
+    if (!output.metrics && !output.heatmap) continue;
+
+    // The distortion of the state just rendered.
+    if (cell.metrics == nullptr) cell.metrics = std::make_unique<DistortionMetrics>(*cell.deformator);
+    std::vector<FaceDistortion> faces;
+    const CellDistortion distortion = cell.metrics->Measure(&faces);
+    if (output.metrics) {
+      std::cout << DistortionMetrics::ConsoleLine(cell.deformator->GetDeformatorName(), distortion)
+                << std::endl;
+      report.push_back(DistortionEntry(cell, static_cast<int>(k), frame, distortion));
+    }
+    if (output.heatmap) {
+      const ZelString heatPath = CellFileName(output.prefix, static_cast<int>(k),
+                                              cell.deformator->m_ModuleName + "_heat",
+                                              output.extension.c_str(), frame);
+      R2Image heat;
+      const bool written =
+          DistortionHeatMap::Render(*cell.metrics, faces, output.width, output.height,
+                                    output.background, heat) &&
+          (output.extension == "ppm" ? heat.WritePPM(heatPath.c_str(), 0) : heat.Write(heatPath.c_str())) != 0;
+      if (written) {
+        std::cout << "Wrote " << heatPath << " (" << output.width << "x" << output.height << ")"
+                  << std::endl;
+      } else {
+        std::cout << "[ERROR] Cannot write " << heatPath << std::endl;
+        allWritten = false;
+      }
+    }
   }
   return allWritten;
+}
+
+// Writes the distortion report; false (with the error line) when it cannot.
+bool WriteReport(const std::string& path, const nlohmann::json& report) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << report.dump(2) << "\n";
+  out.close();
+  if (out) return true;
+  std::cout << "[ERROR] Cannot write " << path << std::endl;
+  return false;
 }
 
 // The number of lines of a file, a last line without its newline included.
@@ -281,7 +365,8 @@ int CountLines(const std::string& path) {
 // later line of numbers gives the next frame, other lines give none. Returns
 // the exit status (1 also for malformed lines 1 and 2, which the window
 // treats as fatal).
-int PlayAnimation(std::vector<Cell>& cells, const Output& output, const std::string& scriptPath) {
+int PlayAnimation(std::vector<Cell>& cells, const Output& output, const std::string& scriptPath,
+                  nlohmann::json& report) {
   std::error_code error;
   std::ifstream script;
   if (!std::filesystem::is_directory(scriptPath, error)) script.open(scriptPath);
@@ -304,7 +389,7 @@ int PlayAnimation(std::vector<Cell>& cells, const Output& output, const std::str
   AnimationScript::Start(deformators, originals, targets);
   const int valuesPerLine = static_cast<int>(originals.size());
   int frame = 0, step = 1;
-  bool allWritten = WriteFrame(cells, output, frame);
+  bool allWritten = WriteFrame(cells, output, frame, report);
   progress.Show(step);
 
   std::vector<double> values;
@@ -317,7 +402,7 @@ int PlayAnimation(std::vector<Cell>& cells, const Output& output, const std::str
     if (line == AnimationScript::FrameLine::kFrame) {
       AnimationScript::Apply(deformators, values);
       ++frame;
-      allWritten = WriteFrame(cells, output, frame) && allWritten;
+      allWritten = WriteFrame(cells, output, frame, report) && allWritten;
     }
     progress.Show(step);
   }
@@ -399,6 +484,7 @@ int WarpixRenderMain(int argc, char const** argv) {
     if (deformator == nullptr) continue;
     Cell cell;
     cell.deformator.reset(deformator);
+    cell.type = parameters.GetStrValue(name, "Type", valid).toStdString();
     cell.rasterizer = std::make_unique<MeshRasterizer>(*deformator);
     cells.push_back(std::move(cell));
   }
@@ -424,7 +510,17 @@ int WarpixRenderMain(int argc, char const** argv) {
   output.background.transparent = options.format == "png";
   if (!options.background.empty()) ParseRenderBackground(options.background, output.background);
 
-  // Files: one per cell, or one per cell and frame of the script.
-  if (!options.animFile.empty()) return PlayAnimation(cells, output, options.animFile);
-  return WriteFrame(cells, output, -1) ? 0 : 1;
+  output.metrics = !options.metricsFile.empty();
+  output.heatmap = options.heatmap;
+
+  // Files: one per cell, or one per cell and frame of the script; then the report.
+  nlohmann::json report = nlohmann::json::array();
+  int result = 0;
+  if (!options.animFile.empty()) {
+    result = PlayAnimation(cells, output, options.animFile, report);
+  } else {
+    result = WriteFrame(cells, output, -1, report) ? 0 : 1;
+  }
+  if (output.metrics && !WriteReport(options.metricsFile, report)) result = 1;
+  return result;
 }

@@ -7,12 +7,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 
 #include "deform/Warpixator.h"
 #include "image/R2Image.h"
 #include "render/CellExport.h"
+#include "render/DistortionHeatMap.h"
 #include "support/ZelStringList.h"
 #include "support/WarpixAssert.h"
 #include "window/AnimationScript.h"
@@ -192,6 +194,78 @@ void WarpixWindow::RenderText(char const* text, double x, double y, double r, do
   glRasterPos3d(x, y, 0.0);
   if (glutFont == nullptr || text == nullptr) return;
   for (const char* c = text; *c != '\0'; ++c) glutBitmapCharacter(glutFont, *c);
+  // While the heat map shows, the name of the cell being drawn gains its numbers.
+  const int k = m_iDrawingCell;
+  if (m_bShowDistortion && k >= 0 && k < static_cast<int>(m_CellDistortion.size()) &&
+      std::strcmp(text, m_Deformators[k]->GetDeformatorName()) == 0) {
+    const std::string label = "  " + DistortionMetrics::NameLabel(m_CellDistortion[k]);
+    for (char c : label) glutBitmapCharacter(glutFont, c);
+  }
+}
+
+CellDistortion WarpixWindow::MeasureCell(int k, std::vector<FaceDistortion>* perFace) {
+  if (m_Metrics.size() < m_Deformators.size()) m_Metrics.resize(m_Deformators.size());
+  if (m_CellDistortion.size() < m_Deformators.size()) m_CellDistortion.resize(m_Deformators.size());
+  Warpixator& deformator = *m_Deformators[k];
+  std::unique_ptr<DistortionMetrics>& metrics = m_Metrics[k];
+  // A mode switch may rebuild the mesh: then the rest data is cached afresh.
+  const bool mesh = deformator.m_DeformationType == Warpixator::DEFORM_REGULAR_MESH;
+  if (metrics == nullptr ||
+      (mesh && metrics->NumFaces() != static_cast<int>(deformator.m_Faces.size()))) {
+    metrics = std::make_unique<DistortionMetrics>(deformator);
+  }
+  m_CellDistortion[k] = metrics->Measure(perFace);
+  return m_CellDistortion[k];
+}
+
+bool WarpixWindow::DrawHeatMap() {
+  const int k = m_iDrawingCell;
+  if (k < 0 || k >= static_cast<int>(m_Deformators.size())) return false;
+  MeasureCell(k, &m_FaceDistortion);
+  const DistortionMetrics& metrics = *m_Metrics[k];
+  const std::vector<Warpixator::ImgVertex>& vertices = metrics.Vertices();
+  glDisable(GL_DEPTH_TEST);
+  glDisable(GL_TEXTURE_2D);
+  glDisable(GL_LIGHTING);
+  glDisable(GL_BLEND);
+  glBegin(GL_TRIANGLES);
+  for (int f = 0; f < metrics.NumFaces(); ++f) {
+    if (metrics.IsLeftOut(f)) continue;
+    unsigned char rgb[3];
+    DistortionHeatMap::FaceColour(m_FaceDistortion[f], rgb);
+    glColor3ub(rgb[0], rgb[1], rgb[2]);
+    const Warpixator::ImgFace& face = metrics.Faces()[f];
+    for (int v : {face.m_iV0, face.m_iV1, face.m_iV2}) {
+      glVertex3d(vertices[v].m_fX, vertices[v].m_fY, 0.0);
+    }
+  }
+  glEnd();
+  // The legend: the scale from K = 1 at the bottom to K = 4 and above at the top.
+  const int steps = 16;
+  glBegin(GL_QUAD_STRIP);
+  for (int s = 0; s <= steps; ++s) {
+    unsigned char rgb[3];
+    DistortionHeatMap::ScaleColour(static_cast<double>(s) / steps, rgb);
+    glColor3ub(rgb[0], rgb[1], rgb[2]);
+    glVertex3d(1.02, static_cast<double>(s) / steps, 0.0);
+    glVertex3d(1.05, static_cast<double>(s) / steps, 0.0);
+  }
+  glEnd();
+  m_iDrawingCell = -1;  // the labels are not the cell's name
+  RenderText("1", 1.055, 0.0, 0.0, 0.0, 0.0, 0);
+  RenderText("4+", 1.055, 0.97, 0.0, 0.0, 0.0, 0);
+  m_iDrawingCell = k;
+  return true;
+}
+
+void WarpixWindow::ToggleDistortion() {
+  m_bShowDistortion = !m_bShowDistortion;
+  for (size_t k = 0; k < m_Deformators.size(); ++k) {
+    PrepareCellForRender(*m_Deformators[k]);
+    const CellDistortion cell = MeasureCell(static_cast<int>(k), nullptr);
+    std::cout << DistortionMetrics::ConsoleLine(m_Deformators[k]->GetDeformatorName(), cell)
+              << std::endl;
+  }
 }
 
 int WarpixWindow::MaxTextureSize() {
@@ -221,6 +295,7 @@ void WarpixWindow::LoadTexture(unsigned int textureID, int width, int height,
 
 void WarpixWindow::DrawTexturedTriangles(unsigned int textureID,
                                          const std::vector<float>& corners, bool outlines) {
+  if (m_bShowDistortion && DrawHeatMap()) return;
   BeginTexturing(textureID);
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
   glEnable(GL_BLEND);
@@ -249,6 +324,7 @@ void WarpixWindow::DrawTexturedTriangles(unsigned int textureID,
 }
 
 void WarpixWindow::DrawTexturedSquare(unsigned int textureID) {
+  if (m_bShowDistortion && DrawHeatMap()) return;
   BeginTexturing(textureID);
   glBegin(GL_QUADS);
   glTexCoord2f(0.0f, 0.0f);
@@ -292,7 +368,9 @@ void WarpixWindow::Draw() {
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   for (size_t k = 0; k < m_Deformators.size(); ++k) {
     SetCoordSystemToDeformator(static_cast<int>(k));
+    m_iDrawingCell = static_cast<int>(k);
     m_Deformators[k]->Draw(this);
+    m_iDrawingCell = -1;
     UnsetCoordSystem();
   }
   if (m_iAnimationFrame != -1) {
@@ -426,6 +504,7 @@ void WarpixWindow::PrintHelp() const {
             << "\t'x' - Clear all zooming\n"
             << "\t'n' - Snap control point to the nearest non-white\n"
             << "\t'e' - Export every cell as a PNG at the picture's size\n"
+            << "\t'd' - Show/Hide the distortion heat map and print its numbers\n"
             << "In Quasi-Conformal Mode:\n"
             << "\t'1' - Standard FPI\n"
             << "\t'2' - FPI + MVC\n"
@@ -482,6 +561,9 @@ void WarpixWindow::GLUTKeyboardCallback(unsigned char key, int x, int y) {
       break;
     case 'e':
       ExportCells();
+      break;
+    case 'd':
+      ToggleDistortion();
       break;
     case 'x':
       m_fZoom = 1.0;

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <fstream>
+#include <memory>
 #include <vector>
 
 #include "deform/WarpixatorCanvas.h"
+#include "render/DistortionMetrics.h"
 #include "support/ZelString.h"
 
 class Warpixator;
@@ -80,6 +82,11 @@ class WarpixWindow : public WarpixatorCanvas {
   /// folder is made), one "Exported <path> (<w>x<h>)" line per file or
   /// "[ERROR] Cannot write <path>". Returns the number of files written.
   int ExportCells();
+  /// Key 'd': switches the heat map of every cell on or off and prints one
+  /// "Distortion <name>: ..." line per cell.
+  void ToggleDistortion();
+  /// Whether the heat map replaces the picture in every cell (default: off).
+  bool ShowsDistortion() const { return m_bShowDistortion; }
   /// Text put in front of the exported files' names (default: empty).
   void SetExportPrefix(const ZelString& prefix) { m_ExportPrefix = prefix; }
   /// Destroys the window and ends the process with status 0.
@@ -119,6 +126,12 @@ class WarpixWindow : public WarpixatorCanvas {
 
  private:
   void PrintHelp() const;
+  /// The distortion of cell k, measured now (its metrics made or remade when
+  /// its mesh changed); perFace receives the faces when given.
+  CellDistortion MeasureCell(int k, std::vector<FaceDistortion>* perFace);
+  /// Draws the heat map of the cell being drawn (m_iDrawingCell) and its
+  /// legend bar; false when no cell is being drawn.
+  bool DrawHeatMap();
   /// Records the mouse position (y upwards) and the modifiers of an input event.
   void RecordInputState(int x, int y);
 
@@ -139,6 +152,11 @@ class WarpixWindow : public WarpixatorCanvas {
   // The last script line ended the file without a newline; its frame is still due.
   bool m_bAnimationFrameDueAtEnd = false;
   ZelString m_ExportPrefix;
+  bool m_bShowDistortion = false;
+  int m_iDrawingCell = -1;  // the cell whose Draw runs, -1 between cells
+  std::vector<std::unique_ptr<DistortionMetrics>> m_Metrics;  // per cell, made on first use
+  std::vector<CellDistortion> m_CellDistortion;                // per cell, as last drawn
+  std::vector<FaceDistortion> m_FaceDistortion;                // scratch of the cell being drawn
   double m_fZoom = 1.0;
   double m_fTranslateX = 0.0;
   double m_fTranslateY = 0.0;

@@ -30,6 +30,7 @@ printf '%s\n' "Warpix Controls: " \
   $'\t\'x\' - Clear all zooming' \
   $'\t\'n\' - Snap control point to the nearest non-white' \
   $'\t\'e\' - Export every cell as a PNG at the picture\'s size' \
+  $'\t\'d\' - Show/Hide the distortion heat map and print its numbers' \
   "In Quasi-Conformal Mode:" \
   $'\t\'1\' - Standard FPI' \
   $'\t\'2\' - FPI + MVC' \

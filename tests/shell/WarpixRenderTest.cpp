@@ -2,11 +2,15 @@
 // display: its files, messages and exit statuses.
 #include "shell/WarpixRender.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <random>
 
+#include <nlohmann/json.hpp>
+
 #include "TestCommon.h"
 #include "image/R2Image.h"
+#include "render/DistortionMetrics.h"
 
 namespace {
 
@@ -224,6 +228,47 @@ TEST_F(WarpixRender, AnimationWritesOneFilePerCellAndFrame) {
   const R2Image lastFrame((m_Dir + "out/00_Mls_00002.png").c_str());
   EXPECT_TRUE(SamePixels(lastFrame, R2Image((m_Dir + "direct/00_Mls.png").c_str()), 1));
   EXPECT_FALSE(SamePixels(lastFrame, R2Image((m_Dir + "out/00_Mls_00000.png").c_str()), 0));
+}
+
+TEST_F(WarpixRender, MetricsReportAgreesWithTheConsoleAndFollowsTheFrames) {
+  const std::string params = Params("m.params", 32, 24, "DeformSetting Mesh\nDeformators [ Mls Plain ]\n"
+      "-Mls Type DeformMLS MLSType MLS_FIT_SIMILARITY\n-Plain Type NullDeformator\n" + std::string(kMesh));
+  const std::string points = " -General InitCtrlPnts [ 0.25 0.25 0.75 0.25 0.5 0.75 ] DeformCtrlPnts [ 0.25 0.25 0.75 0.3 0.6 0.8 ]";
+  const RenderRun run = Render(Split("-o " + m_Dir + "out --heatmap --metrics " + m_Dir + "m.json " + params + points));
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(fs::exists(m_Dir + "out/00_Mls_heat.png") && fs::exists(m_Dir + "out/01_Plain_heat.png"));
+  std::ifstream in(m_Dir + "m.json");
+  const nlohmann::json report = nlohmann::json::parse(in, nullptr, false);
+  ASSERT_TRUE(report.is_array() && report.size() == 2u) << report;
+  for (const nlohmann::json& entry : report) {
+    // The console line made from the JSON numbers is the line the program printed.
+    CellDistortion d;
+    d.m_fConformalMax = entry["k_max"], d.m_fConformalMean = entry["k_mean"];
+    d.m_fAreaMin = entry["area_min"], d.m_fAreaMax = entry["area_max"];
+    d.m_iFlipped = entry["flipped"], d.m_fFlippedShare = entry["flipped_share"], d.m_fMaxShift = entry["max_shift_px"];
+    const std::string name = entry["name"];
+    EXPECT_NE(run.out.find(DistortionMetrics::ConsoleLine(name.c_str(), d) + "\n"), std::string::npos) << entry;
+    EXPECT_EQ(entry["mode"], "mesh");
+    EXPECT_EQ(entry["faces"], 8 * 8 * 2);
+  }
+  EXPECT_TRUE(report[0]["module"] == "Mls" && report[0]["type"] == "DeformMLS" && report[1]["type"] == "NullDeformator");
+  EXPECT_GT(report[0]["k_max"].get<double>(), 1.01);  // not a similarity
+  EXPECT_EQ(report[1]["k_max"].get<double>(), 1.0);
+
+  // With a script: one entry per frame and cell, in that order.
+  const std::string script = "0.25 0.25 0.75 0.25 0.5 0.75\n0.25 0.25 0.75 0.25 0.5 0.75\n0.3 0.25 0.75 0.25 0.5 0.75\n";
+  ASSERT_EQ(Render({"-o", m_Dir + "anim", "--metrics", m_Dir + "a.json", "--anim", Write("s.anim", script), params}).status, 0);
+  std::ifstream animated(m_Dir + "a.json");
+  const nlohmann::json frames = nlohmann::json::parse(animated, nullptr, false);
+  ASSERT_TRUE(frames.is_array() && frames.size() == 4u);
+  for (int k = 0; k < 4; ++k) EXPECT_TRUE(frames[k]["frame"] == k / 2 && frames[k]["cell"] == k % 2) << frames[k];
+  EXPECT_EQ(frames[0]["k_max"].get<double>(), 1.0);  // frame 0: targets on the originals
+
+  // A report that cannot be written: the error and status 1, the pictures still written.
+  const RenderRun blocked = Render(Split("-o " + m_Dir + "again --metrics " + m_Dir + "out/00_Mls.png/m.json " + params));
+  EXPECT_EQ(blocked.status, 1);
+  EXPECT_NE(blocked.out.find("[ERROR] Cannot write " + m_Dir + "out/00_Mls.png/m.json"), std::string::npos);
+  EXPECT_TRUE(fs::exists(m_Dir + "again/00_Mls.png"));
 }
 
 TEST(WarpixRenderBinary, LinksNoGlLibrary) {

@@ -162,7 +162,7 @@ TEST_F(WindowTest, EveryKeyReachesEveryDeformatorOrTheWindow) {
       ".1)\n\t\t'='/'-' (increase by 0.01)\n\t'l' - Show lines (for FPI-lines scheme)\n\tCTR - "
       "Hold CONTROL and move mouse (up/down) for zooming\n\tSHFT - Hold SHIFT and move mouse for "
       "translation\n\t'x' - Clear all zooming\n\t'n' - Snap control point to the nearest "
-      "non-white\n\t'e' - Export every cell as a PNG at the picture's size\nIn Quasi-Conformal Mode:\n\t'1' - Standard FPI\n\t'2' - FPI + MVC\n\t'4' - FPI + "
+      "non-white\n\t'e' - Export every cell as a PNG at the picture's size\n\t'd' - Show/Hide the distortion heat map and print its numbers\nIn Quasi-Conformal Mode:\n\t'1' - Standard FPI\n\t'2' - FPI + MVC\n\t'4' - FPI + "
       "MLS\n\t'5' - Quasi-conformal with line constraints\n\t'6' - Thin plate splines with line "
       "constraints\n\t'7..0' - Toggle lines \n";
   window.Resize(800, 400);
