@@ -194,12 +194,13 @@ void WarpixWindow::RenderText(char const* text, double x, double y, double r, do
   glRasterPos3d(x, y, 0.0);
   if (glutFont == nullptr || text == nullptr) return;
   for (const char* c = text; *c != '\0'; ++c) glutBitmapCharacter(glutFont, *c);
-  // While the heat map shows, the name of the cell being drawn gains its numbers.
+  // While the heat map shows, the name of the cell being drawn gains its numbers
   const int k = m_iDrawingCell;
   if (m_bShowDistortion && k >= 0 && k < static_cast<int>(m_CellDistortion.size()) &&
       std::strcmp(text, m_Deformators[k]->GetDeformatorName()) == 0) {
+    // in the small font, so that they stay near their own cell.
     const std::string label = "  " + DistortionMetrics::NameLabel(m_CellDistortion[k]);
-    for (char c : label) glutBitmapCharacter(glutFont, c);
+    for (char c : label) glutBitmapCharacter(GLUT_BITMAP_HELVETICA_12, c);
   }
 }
 
