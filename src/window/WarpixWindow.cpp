@@ -3,6 +3,7 @@
 #include <GL/glu.h>
 #include <GL/glut.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -98,10 +99,26 @@ void WarpixWindow::EnterGlutLoop(int argc, char const** argv, char const* animat
   // GLUT may take options of its own out of the argument vector.
   int glutArgc = argc;
   glutInit(&glutArgc, const_cast<char**>(argv));
+
+  // A window larger than the screen, or than the largest viewport the driver
+  // draws, never reaches the driver: it is scaled down whole, so that every
+  // cell keeps its shape.
+  const int askedWidth = m_iWidth, askedHeight = m_iHeight;
+  ClampWindowSize(m_iWidth, m_iHeight, glutGet(GLUT_SCREEN_WIDTH), glutGet(GLUT_SCREEN_HEIGHT));
   glutInitWindowPosition(100, 100);
   glutInitWindowSize(m_iWidth, m_iHeight);
   glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
   m_iGlutWindowID = glutCreateWindow("Warpix (GLUT)");
+  GLint viewport[2] = {0, 0};
+  glGetIntegerv(GL_MAX_VIEWPORT_DIMS, viewport);
+  if (ClampWindowSize(m_iWidth, m_iHeight, viewport[0], viewport[1])) {
+    glutReshapeWindow(m_iWidth, m_iHeight);
+  }
+  if (m_iWidth != askedWidth || m_iHeight != askedHeight) {
+    std::cout << "[WARNING] WindowDims " << askedWidth << " " << askedHeight
+              << " is larger than the display allows; using " << m_iWidth << " " << m_iHeight
+              << std::endl;
+  }
   InitializeGL();
 
   glutDisplayFunc(GLUTRedraw);
@@ -117,6 +134,19 @@ void WarpixWindow::EnterGlutLoop(int argc, char const** argv, char const* animat
   }
   glutMainLoop();
   std::exit(0);
+}
+
+bool WarpixWindow::ClampWindowSize(int& width, int& height, int maxWidth, int maxHeight) {
+  double scale = 1.0;
+  if (maxWidth > 0 && width > maxWidth) scale = std::min(scale, static_cast<double>(maxWidth) / width);
+  if (maxHeight > 0 && height > maxHeight) {
+    scale = std::min(scale, static_cast<double>(maxHeight) / height);
+  }
+  if (scale >= 1.0) return false;
+  // Rounded down, so that neither side can end above its limit.
+  width = std::max(1, std::min(static_cast<int>(width * scale), maxWidth > 0 ? maxWidth : width));
+  height = std::max(1, std::min(static_cast<int>(height * scale), maxHeight > 0 ? maxHeight : height));
+  return true;
 }
 
 void WarpixWindow::InitializeGL() { glClearColor(1.0f, 1.0f, 1.0f, 1.0f); }

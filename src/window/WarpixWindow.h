@@ -28,6 +28,10 @@ class WarpixWindow : public WarpixatorCanvas {
   /// (animationFile null: interactive only) and runs the main loop. Never returns.
   [[noreturn]] void EnterGlutLoop(int argc, char const** argv, char const* animationFile,
                                   char const* animationOutput);
+  /// Scales width x height down, both by the same factor (rounded down, at
+  /// least 1), until it fits maxWidth x maxHeight (a limit of 0 or less is no
+  /// limit). True when it had to.
+  static bool ClampWindowSize(int& width, int& height, int maxWidth, int maxHeight);
   /// Clear colour opaque white.
   void InitializeGL();
   int Width() const { return m_iWidth; }

@@ -260,4 +260,23 @@ TEST_F(WindowTest, ExportWritesEveryCellOrSaysWhichItCouldNot) {
   std::filesystem::remove_all(dir);
 }
 
+TEST(WindowSize, TooLargeWindowsShrinkWholeToFitTheirLimits) {
+  struct Case { int w, h, maxW, maxH; bool clamped; int outW, outH; };
+  const Case cases[] = {
+      {40000, 30000, 1600, 1200, true, 1600, 1200},  // both limits, same factor
+      {3000, 1000, 1600, 1200, true, 1600, 533},     // width decides; 533.33 rounds down
+      {1000, 3000, 1600, 1200, true, 400, 1200},
+      {1500, 900, 1600, 1200, false, 1500, 900},     // fits: untouched
+      {1600, 1200, 1600, 1200, false, 1600, 1200},   // exactly the limit
+      {100000, 1, 1600, 1200, true, 1600, 1},        // never below 1
+      {20000, 20000, 0, 0, false, 20000, 20000},     // no limit known
+      {20000, 20000, 16384, -1, true, 16384, 16384},
+  };
+  for (const Case& c : cases) {
+    int w = c.w, h = c.h;
+    EXPECT_EQ(WarpixWindow::ClampWindowSize(w, h, c.maxW, c.maxH), c.clamped) << c.w << "x" << c.h;
+    EXPECT_TRUE(w == c.outW && h == c.outH) << c.w << "x" << c.h << " -> " << w << "x" << h;
+  }
+}
+
 }  // namespace
