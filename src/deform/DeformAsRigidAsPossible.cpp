@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <cmath>
 #include <iostream>
+#include <string>
 
 #include "deform/quasiconf/DeformQuasiConf.h"
 #include "support/WarpixAssert.h"
@@ -111,15 +112,24 @@ DeformAsRigidAsPossible::FittedTriangle::FittedTriangle(ImgVertex v0, ImgVertex 
     m_bValid = false;
     return;
   }
-  FillMatrixF(a, b);
+  if (!FillMatrixF(a, b)) {
+    m_bValid = false;
+    return;
+  }
+  // The fit of the shape's own corners must give them back; a triangle too
+  // thin for double precision (local coordinates of 1e5 and more: the
+  // normal matrix then has entries of 1e10 beside 4) does not, and its fit
+  // would pull step 2 towards a wrong shape.
   GetFittedTriangle(v0.m_fX, v0.m_fY, v1.m_fX, v1.m_fY, v2.m_fX, v2.m_fY);
   const double x0 = v0.m_fX, y0 = v0.m_fY, x1 = v1.m_fX, y1 = v1.m_fY, x2 = v2.m_fX, y2 = v2.m_fY;
   const double relative0 = ReproductionTolerance(
       std::max({zelAbs(x0), zelAbs(y0), zelAbs(x1), zelAbs(y1), zelAbs(x2), zelAbs(y2)}));
-  WARPIX_ASSERT(zelAbs(x0-x0f)<relative0 && zelAbs(y0-y0f)<relative0 && zelAbs(x1-x1f)<relative0 && zelAbs(y1-y1f)<relative0 && zelAbs(x2-x2f)<relative0 && zelAbs(y2-y2f)<relative0);
+  m_bValid = zelAbs(x0 - x0f) < relative0 && zelAbs(y0 - y0f) < relative0 &&
+             zelAbs(x1 - x1f) < relative0 && zelAbs(y1 - y1f) < relative0 &&
+             zelAbs(x2 - x2f) < relative0 && zelAbs(y2 - y2f) < relative0;
 }
 
-void DeformAsRigidAsPossible::FittedTriangle::FillMatrixF(double x, double y) {
+bool DeformAsRigidAsPossible::FittedTriangle::FillMatrixF(double x, double y) {
   x01 = x;
   y01 = y;
   LinAlgMatrixReal& F = *m_pF;
@@ -131,9 +141,9 @@ void DeformAsRigidAsPossible::FittedTriangle::FillMatrixF(double x, double y) {
   for (int i = 0; i < 4; ++i)
     for (int j = 0; j < 4; ++j) F(i, j) = rows[i][j];
   // Positive definite for every finite shape: the first two corners' terms
-  // alone make the fit strictly convex.
-  const bool inverted = F.Inverse();
-  WARPIX_ASSERT(inverted);
+  // alone make the fit strictly convex. In double precision a very thin
+  // shape can still make it singular.
+  return F.Inverse();
 }
 
 void DeformAsRigidAsPossible::FittedTriangle::GetFittedTriangle(double x0, double y0, double x1,
@@ -327,6 +337,15 @@ void DeformAsRigidAsPossible::PrepareDeformator() {
   }
 
   const int nF = m_iNumFreeParams, nC = m_iNumConstrainedParams;
+  const bool dense = m_bDenseRoute && nF + nC <= kDenseMaxOrder;
+  const std::string what = "the as-rigid-as-possible preparation with " + std::to_string(V) +
+                           " mesh vertices and " + std::to_string(m_ConstrainedOrder.size()) +
+                           " constrained vertices";
+  if (!FitsTableLimit(PreparationBytes(dense), what.c_str(),
+                      "not prepared, the free vertices stay")) {
+    Release();
+    return;
+  }
   m_pConstrainedParams = std::make_unique<LinAlgVectorReal>(nC, 0.0);
   m_pFreeParams = std::make_unique<LinAlgVectorReal>(nF, 0.0);
   if (m_bRescale) {
@@ -335,7 +354,6 @@ void DeformAsRigidAsPossible::PrepareDeformator() {
     m_pStep2Rhs = std::make_unique<LinAlgVectorReal>(nF, 0.0);
     BuildFittedTriangles();
   }
-  const bool dense = m_bDenseRoute && nF + nC <= kDenseMaxOrder;
   if (!(dense ? PrepareDense() : PrepareSparse())) {
     std::cout << "[WARNING] " << m_Name
               << ": the as-rigid-as-possible system is singular; the free vertices stay"
@@ -344,11 +362,59 @@ void DeformAsRigidAsPossible::PrepareDeformator() {
   }
 }
 
+double DeformAsRigidAsPossible::PreparationBytes(bool dense) {
+  const double nF = m_iNumFreeParams, nC = m_iNumConstrainedParams, n = nF + nC;
+  const double faces = static_cast<double>(m_Faces.size());
+  // Step 1's map, and the sparse route's right-hand sides and solutions.
+  double bytes = 3 * sizeof(double) * nF * nC;
+  if (m_bRescale) {
+    // Step 2's coupling block and one fitted triangle (with its three small
+    // heap arrays) per face.
+    bytes += sizeof(double) * nF * nC +
+             faces * (sizeof(FittedTriangle) + 2 * sizeof(LinAlgVectorReal) +
+                      sizeof(LinAlgMatrixReal) + 24 * sizeof(double) + 64);
+  }
+  if (dense) {
+    // G, A, its transpose and the LU's copy; with step 2 also Hfull, H and
+    // the second LU's copy.
+    return bytes + sizeof(double) * n * n * (m_bRescale ? 7 : 4);
+  }
+
+  // The sparse route: the entries of step 1 counted exactly as PrepareSparse
+  // adds them (the same triples, every free-free pair in both orders). Each
+  // entry is held as a triplet, as the factorisation's copy of it and in the
+  // sparse matrix's assembly buffer; the matrix itself holds the distinct
+  // ones (a vertex couples with itself and six neighbours: 28 per row).
+  m_iStep1Entries = 0;
+  auto count = [&](const ImgVertex& a, const ImgVertex& b, int ca, int cb, double) {
+    const int p1 = 2 * m_iVertexToParam[a.id] + ca, p2 = 2 * m_iVertexToParam[b.id] + cb;
+    if (p1 < nF && p2 < nF) m_iStep1Entries += p1 != p2 ? 4 : 2;
+  };
+  for (const ImgFace& f : m_Faces) {
+    const ImgVertex& v0 = m_Vertices[f.m_iV0];
+    const ImgVertex& v1 = m_Vertices[f.m_iV1];
+    const ImgVertex& v2 = m_Vertices[f.m_iV2];
+    Step1Triple(v0, v1, v2, count);
+    Step1Triple(v0, v2, v1, count);
+    Step1Triple(v1, v2, v0, count);
+  }
+  const double perEntry = sizeof(LinAlgTriplet) + 16 + 12;
+  const double matrix = nF * 28 * 12;
+  // The factor of an order-m mesh system under a fill-reducing ordering: its
+  // columns hold about 8 log2(m) entries (measured: 42 at order 5000, 98 at
+  // 320000), each a value and a row index.
+  auto factor = [](double m) { return m * (8 * std::log2(m + 2) + 16) * 12; };
+  bytes += perEntry * static_cast<double>(m_iStep1Entries) + matrix + factor(nF);
+  if (m_bRescale) bytes += perEntry * 36 * faces + matrix + factor(nF);  // step 2: at most 36 per face
+  return bytes;
+}
+
 void DeformAsRigidAsPossible::BuildFittedTriangles() {
   // The shapes come from the rest mesh, as step 1's do: a state loaded from
   // the parameter file then equals the same targets reached by dragging.
   m_FittedTriangles.clear();
   m_FittedTriangles.reserve(m_Faces.size());
+  size_t unfitted = 0;
   for (size_t l = 0; l < m_Faces.size(); ++l) {
     const ImgFace& f = m_Faces[l];
     ImgVertex corner[3] = {m_Vertices[f.m_iV0], m_Vertices[f.m_iV1], m_Vertices[f.m_iV2]};
@@ -358,7 +424,16 @@ void DeformAsRigidAsPossible::BuildFittedTriangles() {
     }
     m_FittedTriangles.push_back(
         std::make_unique<FittedTriangle>(corner[0], corner[1], corner[2], static_cast<int>(l)));
+    if (!m_FittedTriangles.back()->Valid()) ++unfitted;
   }
+  // Said once per number of such triangles, not at every preparation.
+  if (unfitted > 0 && unfitted != m_iWarnedUnfitted) {
+    std::cout << "[WARNING] " << m_Name << ": " << unfitted << " of " << m_Faces.size()
+              << " mesh triangles cannot be fitted (collapsed, or too thin for double "
+                 "precision); the rescaling step keeps them as step 1 places them"
+              << std::endl;
+  }
+  m_iWarnedUnfitted = unfitted;
 }
 
 void DeformAsRigidAsPossible::AddValueG(LinAlgMatrixReal& G, ImgVertex& v1, ImgVertex& v2,
@@ -451,7 +526,7 @@ bool DeformAsRigidAsPossible::PrepareSparse() {
   // goes to A when both lie in the free block (and to A's transpose), to B
   // when one does.
   std::vector<LinAlgTriplet> entries;
-  entries.reserve(m_Faces.size() * 3 * 30 * 4);
+  entries.reserve(m_iStep1Entries);  // counted by PreparationBytes
   std::vector<double> B(static_cast<size_t>(nF) * nC, 0.0);
   auto addG = [&](int i, int j, double value) {
     if (i < nF && j < nF) {

@@ -38,12 +38,13 @@ class DeformAsRigidAsPossible : public Warpixator {
    public:
     /// Takes the shape from the current positions (m_fX, m_fY) of the three
     /// vertices (the caller hands copies holding the rest shape). A shape
-    /// whose first edge has no length, or that is not finite, cannot be
-    /// fitted: Valid() is then false and the fit returns the given corners.
+    /// whose first edge has no length, that is not finite, or whose fit does
+    /// not give its own corners back (too thin for double precision) cannot
+    /// be fitted: Valid() is then false and the fit returns the given corners.
     FittedTriangle(ImgVertex v0, ImgVertex v1, ImgVertex v2, int face);
     /// Stores the local coordinates and the inverse of the fit's 4 x 4
-    /// normal matrix.
-    void FillMatrixF(double x01, double y01);
+    /// normal matrix; false when it cannot be inverted.
+    bool FillMatrixF(double x01, double y01);
     /// The fitted corners for the given corners into x0f ... y2f, scaled
     /// about their centroid by the documented edge ratio (or, where that
     /// ratio exceeds kMaxEdgeScale or is not finite, by the ratio of the
@@ -143,6 +144,10 @@ class DeformAsRigidAsPossible : public Warpixator {
   /// when a system is singular.
   bool PrepareDense();
   bool PrepareSparse();
+  /// About how many bytes the preparation on the numbered parameters will
+  /// allocate (dense: the dense route's); counts the sparse route's step-1
+  /// entries into m_iStep1Entries.
+  double PreparationBytes(bool dense);
   void BuildFittedTriangles();
   /// Step 2's solve of H u = rhs into m_pFreeParams.
   void SolveStep2();
@@ -150,6 +155,8 @@ class DeformAsRigidAsPossible : public Warpixator {
   std::vector<int> m_ConstrainedOrder;  // distinct constrained vertices, in control-point order
   std::vector<int> m_ParamSource;       // per constrained pair: the control point whose target it takes
   std::vector<double> m_SnappedAt;      // the original positions the vertices were snapped for
+  size_t m_iStep1Entries = 0;           // the sparse route's step-1 entries (PreparationBytes)
+  size_t m_iWarnedUnfitted = 0;         // unfittable triangles last reported by BuildFittedTriangles
   std::unique_ptr<LinAlgDenseLU> m_pStep2LU;
   std::unique_ptr<LinAlgSparseCholesky> m_pStep2Cholesky;
 };

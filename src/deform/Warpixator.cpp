@@ -16,6 +16,8 @@ unsigned int Warpixator::s_GlobalTextureID = 0;
 
 namespace {
 
+long long s_TableByteLimit = 1LL << 30;
+
 // A whole token as one integer (no trailing characters).
 long long ParseWholeInteger(const ZelString& token, bool& ok) {
   std::istringstream in(token.toStdString());
@@ -112,6 +114,29 @@ void Warpixator::SwitchMeshBasedDeformation(int cols, int rows, bool drawMesh,
     }
   }
   m_bDrawMesh = drawMesh;
+}
+
+long long Warpixator::TableByteLimit() { return s_TableByteLimit; }
+
+void Warpixator::SetTableByteLimit(long long bytes) { s_TableByteLimit = bytes < 0 ? 0 : bytes; }
+
+bool Warpixator::FitsTableLimit(double bytes, const char* what, const char* consequence) {
+  // Compared as doubles: the products of counts that give the estimate may
+  // not fit 64 bits.
+  if (bytes <= static_cast<double>(s_TableByteLimit)) {
+    m_bWarnedTableLimit = false;
+    return true;
+  }
+  if (!m_bWarnedTableLimit) {
+    m_bWarnedTableLimit = true;
+    // Whole megabytes; an estimate beyond any machine is shown capped, never
+    // converted out of the range of the integer type.
+    const double megabytes = std::fmin(std::ceil(bytes / (1024.0 * 1024.0)), 1e15);
+    std::cout << "[WARNING] " << m_Name << ": " << what << " would need about "
+              << static_cast<long long>(megabytes) << " MB of tables (more than "
+              << s_TableByteLimit / (1LL << 20) << " MB); " << consequence << std::endl;
+  }
+  return false;
 }
 
 void Warpixator::SwitchPixelBasedDeformation() { m_DeformationType = DEFORM_PIXEL; }

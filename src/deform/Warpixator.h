@@ -151,7 +151,22 @@ class Warpixator {
   /// Next texture name handed out by a constructor (0 at program start).
   static unsigned int s_GlobalTextureID;
 
+  // === Size limit of the methods' tables
+  /// Largest number of bytes a method's preparation may set aside for the
+  /// tables it builds from the mesh and the control points (default: 1 GiB).
+  /// A preparation that would need more is refused before it allocates them,
+  /// with a warning (see FitsTableLimit).
+  static long long TableByteLimit();
+  /// Lowers or raises the limit (negative: 0), e.g. for a fuzzer that must
+  /// bound memory.
+  static void SetTableByteLimit(long long bytes);
+
  protected:
+  /// True when tables of about `bytes` bytes fit TableByteLimit(). Otherwise
+  /// prints "[WARNING] <name>: <what> would need about <n> MB of tables (more
+  /// than <limit> MB); <consequence>" once, until a preparation fits again,
+  /// and returns false.
+  bool FitsTableLimit(double bytes, const char* what, const char* consequence);
   /// Number of control points (half the length of either array).
   int NumControlPoints() const { return static_cast<int>(m_ControlPointsOrigPos.size() / 2); }
   /// The step of Draw before any drawing: sets m_bNeedsUpdate and, when a
@@ -169,6 +184,8 @@ class Warpixator {
   // Targets changed while m_bNeedsUpdate was false, so a coalescing Deform
   // skipped them; the next PrepareFrame deforms.
   bool m_bDeformPending = false;
+  // A refused preparation was reported; the next refusal stays silent.
+  bool m_bWarnedTableLimit = false;
   // The textured triangles of the last mesh draw (u, v, x, y per corner),
   // kept so that every frame reuses the allocation.
   std::vector<float> m_DrawCorners;

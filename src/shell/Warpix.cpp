@@ -1,6 +1,7 @@
 #include "shell/Warpix.h"
 
 #include <iostream>
+#include <memory>
 #include <vector>
 
 #include "deform/DeformAsRigidAsPossible.h"
@@ -90,11 +91,12 @@ Warpixator* GetDeformator(ParamParser& parameters, const ZelString& name, R2Imag
 
   const ZelString displayName = DeformatorDisplayName(parameters, name);
 
-  // One row per deformator class.
-  Warpixator* deformator = nullptr;
+  // One row per deformator class. Owned here until it is returned, so that a
+  // fatal stop that unwinds (the fuzz builds) leaves nothing behind.
+  std::unique_ptr<Warpixator> deformator;
   if (type == "NullDeformator") {
     // The identity deformator is always shown under its module name.
-    deformator = new Warpixator(image, name);
+    deformator = std::make_unique<Warpixator>(image, name);
   } else if (type == "DeformQuasiConf") {
     // InterOp names the operator between the two normalisations; any other
     // word (or none) gives operator 0, which maps like ThinPlateSplines.
@@ -108,27 +110,27 @@ Warpixator* GetDeformator(ParamParser& parameters, const ZelString& name, R2Imag
                    "maps like ThinPlateSplines"
                 << std::endl;
     }
-    deformator = new DeformQuasiConf(image, displayName, op);
+    deformator = std::make_unique<DeformQuasiConf>(image, displayName, op);
   } else if (type == "DeformMeanValueCoords") {
-    deformator = new DeformMeanValueCoords(image, displayName);
+    deformator = std::make_unique<DeformMeanValueCoords>(image, displayName);
   } else if (type == "DeformMLS") {
     // MLSType is required: a similarity or a rigid fit per mesh vertex.
     const ZelString mlsType = parameters.GetStrValue(name, "MLSType", valid);
     if (mlsType == "MLS_FIT_SIMILARITY") {
-      deformator = new DeformMLS(image, displayName, DeformMLS::MLS_FIT_SIMILARITY);
+      deformator = std::make_unique<DeformMLS>(image, displayName, DeformMLS::MLS_FIT_SIMILARITY);
     } else {
       if (mlsType != "MLS_RIGID") {
         std::cout << "[ERROR] " << name
                   << ": MLSType must be MLS_FIT_SIMILARITY or MLS_RIGID" << std::endl;
       }
       WARPIX_ASSERT((mlsType=="MLS_RIGID"));
-      deformator = new DeformMLS(image, displayName, DeformMLS::MLS_RIGID);
+      deformator = std::make_unique<DeformMLS>(image, displayName, DeformMLS::MLS_RIGID);
     }
   } else if (type == "DeformAsRigidAsPossible") {
     // Both switches are true only when present and exactly "true".
     const bool rescale = parameters.GetStrValue(name, "Rescale", valid) == "true" && valid;
     const bool quasiConf = parameters.GetStrValue(name, "QuasiConf", valid) == "true" && valid;
-    deformator = new DeformAsRigidAsPossible(quasiConf, rescale, image, displayName);
+    deformator = std::make_unique<DeformAsRigidAsPossible>(quasiConf, rescale, image, displayName);
   } else {
     std::cout << "[WARNING] Unknown Deformation type - " << type << std::endl;
     return nullptr;
@@ -144,7 +146,7 @@ Warpixator* GetDeformator(ParamParser& parameters, const ZelString& name, R2Imag
       if (deformType == "DEFORM_PIXEL") {
         deformator->SwitchPixelBasedDeformation();
       } else if (deformType == "DEFORM_REGULAR_MESH") {
-        SwitchToMesh(parameters, settings, deformator);
+        SwitchToMesh(parameters, settings, deformator.get());
       } else {
         std::cout << "[ERROR] Unknown Deformation type "
                   << "(valid=[DEFORM_PIXEL, DEFORM_REGULAR_MESH])" << std::endl;
@@ -188,5 +190,5 @@ Warpixator* GetDeformator(ParamParser& parameters, const ZelString& name, R2Imag
     deformator->m_History = history;
     deformator->DeformUsingHistory();
   }
-  return deformator;
+  return deformator.release();
 }

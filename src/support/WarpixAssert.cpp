@@ -15,7 +15,11 @@ void AssertFailed(const char* condition, const char* function, const char* file,
   std::fprintf(stderr, "Assertion failed: (%s), function %s, file %s, line %d.\n",
                condition, function, fileName, line);
   std::fflush(stderr);
+#ifdef WARPIX_ASSERT_UNWINDS
+  throw AssertUnwind{condition, function, line};
+#else
   std::abort();
+#endif
 }
 
 }  // namespace warpix

@@ -14,7 +14,19 @@ namespace warpix {
 /// Writes "Assertion failed: (<condition>), function <function>, file
 /// <file name>, line <line>." to standard error, flushes the standard streams
 /// and aborts. Never returns.
+///
+/// Only where AssertFailed is compiled with WARPIX_ASSERT_UNWINDS (the fuzz
+/// targets and their replay, never the program) does it write the same line
+/// and then throw AssertUnwind instead of aborting, so that a fuzz target can
+/// tell a documented fatal stop from a crash and go on with the next input.
 [[noreturn]] void AssertFailed(const char* condition, const char* function,
                                const char* file, int line);
+
+/// What an unwinding AssertFailed throws: the failed condition and where it is.
+struct AssertUnwind {
+  const char* condition;
+  const char* function;
+  int line;
+};
 
 }  // namespace warpix

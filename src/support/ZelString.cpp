@@ -119,6 +119,32 @@ ZelString& ZelString::replace(const ZelString& before, const ZelString& after) {
   // one position later, forever.
   WARPIX_ASSERT(after.length() <= beforeLength ||
                 after.m_Data.find(before.m_Data) == std::string::npos);
+  // One character by at most one: the scan below in one pass, since each
+  // erase and insert there moves the whole rest of the text (a parameter
+  // file of many lines or a long token would take quadratic time). Replaced
+  // by one character, every occurrence goes; removed, the character that
+  // moves up into its place is not tested (the scan resumes after it).
+  if (beforeLength == 1 && after.length() <= 1) {
+    const char searched = before.m_Data[0];
+    if (after.length() == 1) {
+      for (char& c : m_Data)
+        if (c == searched) c = after.m_Data[0];
+      return *this;
+    }
+    std::string kept;
+    kept.reserve(m_Data.size());
+    bool test = true;
+    for (const char c : m_Data) {
+      if (test && c == searched) {
+        test = false;
+      } else {
+        kept += c;
+        test = true;
+      }
+    }
+    m_Data.swap(kept);
+    return *this;
+  }
   for (int p = 0; p <= length() - beforeLength; ++p) {
     if (beforeLength == 0 || m_Data.compare(p, beforeLength, before.m_Data) == 0) {
       m_Data.erase(p, beforeLength);

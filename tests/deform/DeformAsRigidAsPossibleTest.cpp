@@ -125,6 +125,18 @@ TEST(DeformAsRigidAsPossible, FittedTriangleReproducesItsShapeAndLocalCoordinate
   EXPECT_FALSE(flat.Valid());
   flat.GetFittedTriangle(1, 2, 3, 4, 5, 6);
   EXPECT_EQ(flat.y2f, 6);
+  // Nor can one too thin for double precision: a first edge of 1e-8 with the
+  // third corner 0.3 away (its fit matrix is singular, or its fit misses the
+  // corners by far more than the tolerance).
+  for (const double width : {1e-8, 1e-7}) {
+    V p = a, q = a, r = a;
+    q.m_fY += width;
+    r.m_fX += 0.3;
+    ARAP::FittedTriangle thin(p, q, r, 2);
+    EXPECT_FALSE(thin.Valid()) << width;
+    thin.GetFittedTriangle(1, 2, 3, 4, 5, 6);
+    EXPECT_TRUE(thin.x0f == 1 && thin.y1f == 4 && thin.y2f == 6) << width;
+  }
 }
 
 TEST(DeformAsRigidAsPossible, NumberingAndPreparationFromTheFourthPoint) {
@@ -300,6 +312,24 @@ TEST(DeformAsRigidAsPossible, DegenerateConfigurationsNeverStop) {
     EXPECT_EQ(d->m_iNumFreeParams, 0);
     const Points shown = Drag(*d, {0.1, 0, 1, 0, 1, 1.1, 0, 1});
     EXPECT_EQ(shown[0], 0.1);
+  }
+  // A mesh 1e-8 wide, as a DefaultRect can give: half its triangles are too
+  // thin to fit, step 2 keeps them as step 1 places them (one warning for
+  // all preparations), and the mesh stays finite.
+  {
+    auto d = std::make_unique<ARAP>(false, true, image, "thin");
+    deform_test::Mesh(*d, 3, 3, 0, 1e-8, 0, 1);
+    CoutCapture out;
+    for (const double y : {0.0, 1.0 / 3, 2.0 / 3, 1.0}) {
+      d->AddControlPoint(y < 0.5 ? 0.0 : 1e-8, y, nullptr, nullptr);
+    }
+    d->PrepareDeformator();
+    ASSERT_TRUE(d->Prepared());
+    EXPECT_EQ(Count(out.str(), "[WARNING] thin: 9 of 18 mesh triangles cannot be fitted"), 1)
+        << out.str();
+    Points t = d->m_ControlPointsOrigPos;
+    t[1] += 0.1;
+    for (double v : Drag(*d, t)) ASSERT_TRUE(std::isfinite(v));
   }
   // Neighbouring points dragged onto one spot, saved, then prepared on the
   // collapsed mesh: finite vertices throughout.

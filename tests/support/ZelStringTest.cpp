@@ -33,6 +33,37 @@ TEST(ZelString, ReplaceResumesOnePastEachReplacement) {
   EXPECT_DEATH(ZelString("a").replace("a", "aa"), "after.length\\(\\) <= beforeLength");
 }
 
+// The documented scan, one erase and insert per occurrence.
+std::string ScanReplace(std::string text, const std::string& before, const std::string& after) {
+  for (size_t p = 0; p + before.size() <= text.size(); ++p) {
+    if (text.compare(p, before.size(), before) == 0) text.replace(p, before.size(), after);
+  }
+  return text;
+}
+
+TEST(ZelString, SingleCharacterReplaceEqualsTheScan) {
+  // Every text of up to six characters over a small alphabet, with each
+  // character removed, replaced and kept: the one-pass route must give the
+  // scan's result, the skipped character after a removal included.
+  const std::string alphabet = "-:[a";
+  std::vector<std::string> texts{""};
+  for (size_t begin = 0, length = 0; length < 6; ++length) {
+    const size_t end = texts.size();
+    for (size_t i = begin; i < end; ++i)
+      for (char c : alphabet) texts.push_back(texts[i] + c);
+    begin = end;
+  }
+  for (const std::string& text : texts) {
+    for (const char* before : {"-", ":", "["}) {
+      for (const char* after : {"", " ", "-"}) {
+        ZelString s(text);
+        ASSERT_EQ(s.replace(before, after).toStdString(), ScanReplace(text, before, after))
+            << "'" << text << "' '" << before << "' -> '" << after << "'";
+      }
+    }
+  }
+}
+
 TEST(ZelString, NumbersUseSixSignificantDigits) {
   EXPECT_EQ(ZelString(0.1 + 0.2), "0.3");
   EXPECT_EQ(ZelString(3.0), "3");

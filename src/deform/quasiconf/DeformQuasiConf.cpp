@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <iostream>
+#include <string>
 
 #include "deform/DeformMeanValueCoords.h"
 #include "deform/quasiconf/QuasiConfDetail.h"
@@ -28,6 +29,26 @@ void SetIdentity(LinAlgMatrixReal& A) {
   A(0, 1) = 0.0;
   A(1, 0) = 0.0;
   A(1, 1) = 0.0;
+}
+
+// Bytes of operator 4's preparation for `vertices` mesh vertices and n
+// control points: per vertex and point a weight in the documented work set
+// and in the fast one and three complex coefficients; per vertex its rest,
+// mapped and local position; the n x n weight diagonal and right-hand sides.
+double MLSTableBytes(double vertices, double n) {
+  return vertices * n * (2 * sizeof(double) + 3 * sizeof(LinAlgComplex)) +
+         vertices * 3 * sizeof(LinAlgComplex) + 2 * n * n * sizeof(LinAlgComplex);
+}
+
+// Bytes of the Mobius normalisation of n points (operators 0, 2, 3): the
+// n x n left singular vectors of its n x 6 system.
+double MobiusTableBytes(double n) { return n * n * sizeof(LinAlgComplex); }
+
+// What a refused preparation names in its warning.
+std::string TableOwner(const char* op, size_t vertices, int n) {
+  std::string what = std::string("operator ") + op + " with ";
+  if (vertices > 0) what += std::to_string(vertices) + " mesh vertices and ";
+  return what + std::to_string(n) + " control points";
 }
 
 // The control points of a flat list as complex numbers.
@@ -207,6 +228,11 @@ void DeformQuasiConf::PrepareDeformator() {
     case OP_MOVING_LEAST_SQUARES:
       ReleaseMLSWorkSet();
       if (n >= 3 && m_DeformationType == DEFORM_REGULAR_MESH && !m_Vertices.empty()) {
+        if (!FitsTableLimit(MLSTableBytes(static_cast<double>(m_Vertices.size()), n),
+                            TableOwner("4 (MovingLeastSquares)", m_Vertices.size(), n).c_str(),
+                            "not prepared, the last good deformation is kept")) {
+          break;
+        }
         m_bPrepared = PrepareMLS();
         if (!m_bPrepared) {
           ReleaseMLSWorkSet();
@@ -235,12 +261,19 @@ void DeformQuasiConf::PrepareDeformator() {
         if (n > 4) std::cout << "[ERROR] Did not implement more than 8-point system... " << std::endl;
       }
       break;
-    default:
-      if (n >= 3) {
+    default: {
+      // The targets' normalisation in Deform is as large; it runs only after
+      // a preparation.
+      const char* op = m_IntermediateOp == OP_MEAN_VAL_COORDS      ? "2 (MeanValCoords)"
+                       : m_IntermediateOp == OP_THIN_PLATE_SPLINES ? "3 (ThinPlateSplines)"
+                                                                   : "0";
+      if (n >= 3 && FitsTableLimit(MobiusTableBytes(n), TableOwner(op, 0, n).c_str(),
+                                   "not prepared, the last good deformation is kept")) {
         m_bPrepared = NMobiusPointAffineMap(m_ControlPointsOrigPos, m_PreparedOrig);
         if (!m_bPrepared) WarnSingular("the control points give no Mobius normalisation (coincident)");
       }
       break;
+    }
   }
 }
 

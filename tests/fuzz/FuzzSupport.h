@@ -1,0 +1,97 @@
+#pragma once
+
+// What the configuration fuzz targets share: a scratch file per process, a
+// standard output that formats everything and keeps nothing, the small
+// pictures the deformators are built on, and the rule that tells a documented
+// fatal stop from a fault.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <iostream>
+#include <streambuf>
+#include <string>
+
+#include "image/R2Image.h"
+#include "image/RNRgb.h"
+#include "support/WarpixAssert.h"
+
+namespace warpix_fuzz {
+
+/// A file name under TMPDIR (else /tmp) unique to this process.
+inline std::string ScratchPath(const char* suffix) {
+  const char* dir = getenv("TMPDIR");
+  return std::string(dir ? dir : "/tmp") + "/warpix_fuzz_" + std::to_string(getpid()) + suffix;
+}
+
+/// Writes size bytes to path; false when the file cannot be written.
+inline bool WriteFile(const std::string& path, const char* data, size_t size) {
+  FILE* fp = fopen(path.c_str(), "wb");
+  if (fp == nullptr) return false;
+  const bool written = fwrite(data, 1, size, fp) == size;
+  return fclose(fp) == 0 && written;
+}
+
+/// While alive, std::cout formats as usual but its text goes nowhere: the
+/// console lines of thousands of inputs per second would only slow the run.
+/// WARPIX_FUZZ_VERBOSE=1 in the environment keeps them (to read what a
+/// regression input does).
+class QuietOutput {
+ public:
+  QuietOutput() {
+    if (getenv("WARPIX_FUZZ_VERBOSE") == nullptr) m_Old = std::cout.rdbuf(&m_Sink);
+  }
+  ~QuietOutput() {
+    if (m_Old != nullptr) std::cout.rdbuf(m_Old);
+  }
+  QuietOutput(const QuietOutput&) = delete;
+  QuietOutput& operator=(const QuietOutput&) = delete;
+
+ private:
+  struct Sink : std::streambuf {
+    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+  };
+  Sink m_Sink;
+  std::streambuf* m_Old = nullptr;
+};
+
+/// A 16 x 12 picture of 3 (RGB) or 4 (RGBA) components: a colour ramp with a
+/// black and a white square (the transparency tests' colours) and, with
+/// alpha, a transparent column.
+inline R2Image MakePicture(int components) {
+  R2Image image(16, 12, components);
+  for (int y = 0; y < image.Height(); ++y) {
+    for (int x = 0; x < image.Width(); ++x) {
+      RNRgb colour(x / 15.0, y / 11.0, 0.5);
+      if (x < 4 && y < 4) colour = RNRgb(0, 0, 0);
+      if (x >= 12 && y >= 8) colour = RNRgb(1, 1, 1);
+      image.SetPixelRGB(x, y, colour);
+      if (components == 4 && x == 7) {
+        image.Pixels()[static_cast<size_t>(y) * image.RowSize() + x * 4 + 3] = 0;
+      }
+    }
+  }
+  return image;
+}
+
+/// True when the unwound assertion is one of the documented fatal stops of
+/// the named functions; anything else is a fault, and the caller aborts.
+inline bool IsDocumentedStop(const warpix::AssertUnwind& stop,
+                             std::initializer_list<const char*> functions) {
+  for (const char* function : functions) {
+    if (std::strcmp(stop.function, function) == 0) return true;
+  }
+  return false;
+}
+
+/// The fault of an unwound assertion that no documented stop explains.
+[[noreturn]] inline void UndocumentedStop(const warpix::AssertUnwind& stop) {
+  fprintf(stderr, "Undocumented fatal stop: (%s) in %s, line %d\n", stop.condition, stop.function,
+          stop.line);
+  abort();
+}
+
+}  // namespace warpix_fuzz
