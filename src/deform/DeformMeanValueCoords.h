@@ -33,7 +33,7 @@ class DeformMeanValueCoords : public Warpixator {
   static void MapPolygonPoint(const std::vector<double>& orig, const std::vector<double>& target,
                               double x, double y, double& outX, double& outY);
   /// MapPolygonPoint for count points (x[k], y[k]) into (outX[k], outY[k]),
-  /// two at a time with the same arithmetic, so each result equals
+  /// a vector at a time with the same arithmetic, so each result equals
   /// MapPolygonPoint's to the last bit. Allocates nothing.
   static void MapPolygonPoints(const std::vector<double>& orig, const std::vector<double>& target,
                                int count, const double* x, const double* y, double* outX,
