@@ -106,10 +106,14 @@ int FitBlocks(const double* p, const double* q, int m, bool rigid, double* weigh
 void FitVertices(const double* p, const double* q, int m, bool rigid,
                  std::vector<double>& scratch, Warpixator::ImgVertex* vertices, int n,
                  bool oneByOne) {
-  // One weight per control point and lane of this target.
-  scratch.resize(static_cast<size_t>(m) * Pack::kLanes);
-  const int first =
-      oneByOne ? 0 : FitBlocks<Pack>(p, q, m, rigid, scratch.data(), vertices, n, 0);
+  // One weight per control point and lane of the widest block.
+  using Block = Twice<Pack>;
+  scratch.resize(static_cast<size_t>(m) * Block::kLanes);
+  int first = 0;
+  if (!oneByOne) {
+    first = FitBlocks<Block>(p, q, m, rigid, scratch.data(), vertices, n, first);
+    first = FitBlocks<Pack>(p, q, m, rigid, scratch.data(), vertices, n, first);
+  }
   FitBlocks<OneLane>(p, q, m, rigid, scratch.data(), vertices, n, first);
 }
 

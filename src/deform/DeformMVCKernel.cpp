@@ -86,20 +86,22 @@ int MapLanes(const double* p, const double* q, int n, const double* x, const dou
 
 int MapBlocks(const double* p, const double* q, int n, int count, const double* x,
               const double* y, double* outX, double* outY) {
-  constexpr int kLanes = Pack::kLanes;
+  // Two vectors per step where there are 32 registers to hold them.
+  using Block = Twice<Pack>;
+  constexpr int kLanes = Block::kLanes;
   double sumX[kLanes], sumY[kLanes], sum[kLanes];
   int first = 0;
   for (; first + kLanes <= count; first += kLanes) {
-    const int special = MapLanes<Pack>(p, q, n, x + first, y + first, sumX, sumY, sum);
-    for (int l = 0; l < kLanes; ++l) {
-      const int k = first + l;
-      const bool usable = std::isfinite(sum[l]) && sum[l] != 0.0;
-      if (!(special & (1 << l)) && usable && std::isfinite(sumX[l]) && std::isfinite(sumY[l])) {
-        outX[k] = sumX[l] / sum[l];
-        outY[k] = sumY[l] / sum[l];
-      } else {
-        outX[k] = outY[k] = std::numeric_limits<double>::quiet_NaN();
-      }
+    const int special = MapLanes<Block>(p, q, n, x + first, y + first, sumX, sumY, sum);
+    // Usable sums (finite, and a nonzero total) give the point; the others
+    // are marked for the one-point route.
+    const Block S = Block::Load(sum), SX = Block::Load(sumX), SY = Block::Load(sumY);
+    const Block zero = Block::Splat(0.0), none = Block::Splat(std::numeric_limits<double>::quiet_NaN());
+    const Block usable = Select(Equal(S, zero), zero, And(And(Finite(S), Finite(SX)), Finite(SY)));
+    Select(usable, SX / S, none).Store(outX + first);
+    Select(usable, SY / S, none).Store(outY + first);
+    for (int l = 0; special != 0 && l < kLanes; ++l) {
+      if (special & (1 << l)) outX[first + l] = outY[first + l] = std::numeric_limits<double>::quiet_NaN();
     }
   }
   return first;

@@ -66,6 +66,48 @@ HWY_INLINE Pack Select(Pack mask, Pack a, Pack b) {
   return {hn::IfThenElse(hn::MaskFromVec(mask.m_V), a.m_V, b.m_V)};
 }
 
+/// Two packs side by side: twice the independent work per step, for kernels
+/// whose steps wait on long divisions and square roots.
+template <class P>
+struct Twice {
+  static constexpr int kLanes = 2 * P::kLanes;
+  P m_Lo, m_Hi;
+  static HWY_INLINE Twice Load(const double* v) { return {P::Load(v), P::Load(v + P::kLanes)}; }
+  static HWY_INLINE Twice Splat(double v) { return {P::Splat(v), P::Splat(v)}; }
+  HWY_INLINE void Store(double* v) const {
+    m_Lo.Store(v);
+    m_Hi.Store(v + P::kLanes);
+  }
+  HWY_INLINE int Bits() const { return m_Lo.Bits() | m_Hi.Bits() << P::kLanes; }
+};
+#define WARPIX_TWICE_OP(name)                                                 \
+  template <class P>                                                          \
+  HWY_INLINE Twice<P> name(Twice<P> a, Twice<P> b) {                          \
+    return {name(a.m_Lo, b.m_Lo), name(a.m_Hi, b.m_Hi)};                      \
+  }
+template <class P>
+HWY_INLINE Twice<P> operator+(Twice<P> a, Twice<P> b) { return {a.m_Lo + b.m_Lo, a.m_Hi + b.m_Hi}; }
+template <class P>
+HWY_INLINE Twice<P> operator-(Twice<P> a, Twice<P> b) { return {a.m_Lo - b.m_Lo, a.m_Hi - b.m_Hi}; }
+template <class P>
+HWY_INLINE Twice<P> operator*(Twice<P> a, Twice<P> b) { return {a.m_Lo * b.m_Lo, a.m_Hi * b.m_Hi}; }
+template <class P>
+HWY_INLINE Twice<P> operator/(Twice<P> a, Twice<P> b) { return {a.m_Lo / b.m_Lo, a.m_Hi / b.m_Hi}; }
+WARPIX_TWICE_OP(Equal)
+WARPIX_TWICE_OP(GreaterEqual)
+WARPIX_TWICE_OP(Greater)
+WARPIX_TWICE_OP(Or)
+WARPIX_TWICE_OP(And)
+#undef WARPIX_TWICE_OP
+template <class P>
+HWY_INLINE Twice<P> Sqrt(Twice<P> a) { return {Sqrt(a.m_Lo), Sqrt(a.m_Hi)}; }
+template <class P>
+HWY_INLINE Twice<P> Finite(Twice<P> a) { return {Finite(a.m_Lo), Finite(a.m_Hi)}; }
+template <class P>
+HWY_INLINE Twice<P> Select(Twice<P> mask, Twice<P> a, Twice<P> b) {
+  return {Select(mask.m_Lo, a.m_Lo, b.m_Lo), Select(mask.m_Hi, a.m_Hi, b.m_Hi)};
+}
+
 /// One double with the same interface (masks hold 1.0 where true).
 struct OneLane {
   static constexpr int kLanes = 1;
