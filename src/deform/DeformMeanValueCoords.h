@@ -23,7 +23,7 @@ class DeformMeanValueCoords : public Warpixator {
   /// displacement of the control points; with none it stays. Never NaN.
   void MapPoint(double x, double y, double& outX, double& outY) override;
   /// Every vertex's rest position through MapPoint into its current position;
-  /// vertices are evaluated two at a time with MapPoint's arithmetic, so the
+  /// vertices are evaluated a vector at a time with MapPoint's arithmetic, so the
   /// result is MapPoint's to the last bit.
   void MapMeshVertices() override;
 
