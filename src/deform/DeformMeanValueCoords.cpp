@@ -1,8 +1,9 @@
 #include "deform/DeformMeanValueCoords.h"
 
+#include "deform/DeformMVCKernel.h"
+
 #include <cmath>
 
-#include "support/DoubleLanes.h"
 #include "support/WarpixAssert.h"
 
 namespace {
@@ -119,72 +120,6 @@ MVCCase FastWeights(const double* p, int n, double x, double y, Emit&& emit,
 // A usable normalisation: finite and not zero.
 inline bool UsableSum(double sum) { return std::isfinite(sum) && sum != 0.0; }
 
-// Two mesh vertices mapped side by side, one per lane. Each lane performs the
-// operations of FastWeights in the same order, so its result equals MapPoint's
-// bit for bit, while the square roots and divisions of both vertices share one
-// vector instruction. (Wider blocks were measured slower: more values than
-// vector registers.)
-using Pack = warpix::Lanes2;
-
-// HalfAngleTan for two points at once; lanes on an edge are added to special.
-inline void HalfAngleTan(Pack dxi, Pack dyi, Pack ri, Pack dxj, Pack dyj, Pack rj,
-                         Pack& numerator, Pack& denominator, Pack& special) {
-  const Pack cross = dxi * dyj - dyi * dxj;
-  const Pack dot = dxi * dxj + dyi * dyj;
-  const Pack rr = ri * rj;
-  const Pack acute = GreaterEqual(dot, Pack::Splat(0.0));
-  numerator = Select(acute, cross, rr - dot);
-  denominator = Select(acute, rr + dot, cross);
-  special = Or(special, Equal(denominator, Pack::Splat(0.0)));
-}
-
-// The sums of MapPoint's fast route for two points (x, y) over the polygon p
-// with targets q (n >= 3 points, flat): sum_i w_i q_i and sum_i w_i. Returns a
-// bit per lane that hit a control point or an edge; those lanes must be
-// mapped one by one.
-int MapLanes(const double* p, const double* q, int n, const double* x, const double* y,
-             double* sumX, double* sumY, double* sum) {
-  const Pack X = Pack::Load(x), Y = Pack::Load(y), zero = Pack::Splat(0.0);
-  const Pack dx0 = Pack::Splat(p[0]) - X;
-  const Pack dy0 = Pack::Splat(p[1]) - Y;
-  const Pack r0 = Sqrt(dx0 * dx0 + dy0 * dy0);
-  Pack special = Equal(r0, zero);
-
-  const Pack dxl = Pack::Splat(p[2 * n - 2]) - X;
-  const Pack dyl = Pack::Splat(p[2 * n - 1]) - Y;
-  const Pack rl = Sqrt(dxl * dxl + dyl * dyl);
-  special = Or(special, Equal(rl, zero));
-  Pack numPrev, denPrev;
-  HalfAngleTan(dxl, dyl, rl, dx0, dy0, r0, numPrev, denPrev, special);
-
-  Pack dxi = dx0, dyi = dy0, ri = r0;
-  Pack sX = zero, sY = zero, s = zero;
-  for (int i = 0; i < n; ++i) {
-    Pack dxj = dx0, dyj = dy0, rj = r0;
-    if (i + 1 < n) {
-      dxj = Pack::Splat(p[2 * i + 2]) - X;
-      dyj = Pack::Splat(p[2 * i + 3]) - Y;
-      rj = Sqrt(dxj * dxj + dyj * dyj);
-      special = Or(special, Equal(rj, zero));
-    }
-    Pack num, den;
-    HalfAngleTan(dxi, dyi, ri, dxj, dyj, rj, num, den, special);
-    const Pack w = (numPrev * den + num * denPrev) / (denPrev * den * ri);
-    sX = sX + w * Pack::Splat(q[2 * i]);
-    sY = sY + w * Pack::Splat(q[2 * i + 1]);
-    s = s + w;
-    numPrev = num;
-    denPrev = den;
-    dxi = dxj;
-    dyi = dyj;
-    ri = rj;
-  }
-  sX.Store(sumX);
-  sY.Store(sumY);
-  s.Store(sum);
-  return special.Bits();
-}
-
 }  // namespace
 
 DeformMeanValueCoords::DeformMeanValueCoords(R2Image& image, const ZelString& name)
@@ -276,27 +211,12 @@ void DeformMeanValueCoords::MapPolygonPoints(const std::vector<double>& orig,
                                              double* outY) {
   WARPIX_ASSERT(orig.size()==target.size());
   const int n = static_cast<int>(orig.size() / 2);
-  constexpr int kLanes = Pack::kLanes;
-  int first = 0;
-  if (n >= 3) {
-    double sumX[kLanes], sumY[kLanes], sum[kLanes];
-    for (; first + kLanes <= count; first += kLanes) {
-      const int special =
-          MapLanes(orig.data(), target.data(), n, x + first, y + first, sumX, sumY, sum);
-      for (int l = 0; l < kLanes; ++l) {
-        const int k = first + l;
-        if (!(special & (1 << l)) && UsableSum(sum[l]) && std::isfinite(sumX[l]) &&
-            std::isfinite(sumY[l])) {
-          outX[k] = sumX[l] / sum[l];
-          outY[k] = sumY[l] / sum[l];
-        } else {
-          MapPolygonPoint(orig, target, x[k], y[k], outX[k], outY[k]);
-        }
-      }
-    }
+  const int first = warpix::MVCMapBlocks(orig.data(), target.data(), n, count, x, y, outX, outY);
+  for (int k = 0; k < first; ++k) {
+    if (std::isnan(outX[k])) MapPolygonPoint(orig, target, x[k], y[k], outX[k], outY[k]);
   }
-  for (; first < count; ++first) {
-    MapPolygonPoint(orig, target, x[first], y[first], outX[first], outY[first]);
+  for (int k = first; k < count; ++k) {
+    MapPolygonPoint(orig, target, x[k], y[k], outX[k], outY[k]);
   }
 }
 

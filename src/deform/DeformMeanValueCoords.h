@@ -23,7 +23,7 @@ class DeformMeanValueCoords : public Warpixator {
   /// displacement of the control points; with none it stays. Never NaN.
   void MapPoint(double x, double y, double& outX, double& outY) override;
   /// Every vertex's rest position through MapPoint into its current position;
-  /// vertices are evaluated two at a time with MapPoint's arithmetic, so the
+  /// vertices are evaluated a vector at a time with MapPoint's arithmetic, so the
   /// result is MapPoint's to the last bit.
   void MapMeshVertices() override;
 
@@ -33,7 +33,7 @@ class DeformMeanValueCoords : public Warpixator {
   static void MapPolygonPoint(const std::vector<double>& orig, const std::vector<double>& target,
                               double x, double y, double& outX, double& outY);
   /// MapPolygonPoint for count points (x[k], y[k]) into (outX[k], outY[k]),
-  /// two at a time with the same arithmetic, so each result equals
+  /// a vector at a time with the same arithmetic, so each result equals
   /// MapPolygonPoint's to the last bit. Allocates nothing.
   static void MapPolygonPoints(const std::vector<double>& orig, const std::vector<double>& target,
                                int count, const double* x, const double* y, double* outX,

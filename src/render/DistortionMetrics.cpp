@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "support/DoubleLanes.h"
+#include "render/DistortionMetricsKernel.h"
 
 namespace {
 
@@ -105,7 +105,7 @@ void DistortionMetrics::CacheRest() {
   m_CountedIndex.clear();
   m_VertexCounted.assign(vertices.size(), 0);
   for (const Warpixator::ImgFace& face : faces) {
-    RestFace rest{face.m_iV0, face.m_iV1, face.m_iV2, 0.0, 0.0, 0.0, 0.0, 0.0, true};
+    DistortionRestFace rest{face.m_iV0, face.m_iV1, face.m_iV2, 0.0, 0.0, 0.0, 0.0, 0.0, true};
     const int corners[3] = {face.m_iV0, face.m_iV1, face.m_iV2};
     bool valid = true;
     for (int c : corners) valid = valid && c >= 0 && c < numVertices;
@@ -131,37 +131,6 @@ void DistortionMetrics::CacheRest() {
     }
     m_Faces.push_back(rest);
   }
-}
-
-template <class Pack>
-void DistortionMetrics::DistortionBlock(size_t first) {
-  constexpr int kLanes = Pack::kLanes;
-  double a[kLanes], b[kLanes], c[kLanes], d[kLanes];
-  const double* px = m_PackedX.data();
-  const double* py = m_PackedY.data();
-  for (int l = 0; l < kLanes; ++l) {
-    const RestFace& rest = m_Counted[first + l];
-    const double x0 = px[rest.m_iV0], y0 = py[rest.m_iV0];
-    const double f1x = px[rest.m_iV1] - x0, f1y = py[rest.m_iV1] - y0;
-    const double f2x = px[rest.m_iV2] - x0, f2y = py[rest.m_iV2] - y0;
-    a[l] = f1x * rest.m_fInv00 + f2x * rest.m_fInv10;
-    b[l] = f1x * rest.m_fInv01 + f2x * rest.m_fInv11;
-    c[l] = f1y * rest.m_fInv00 + f2y * rest.m_fInv10;
-    d[l] = f1y * rest.m_fInv01 + f2y * rest.m_fInv11;
-  }
-  const Pack A = Pack::Load(a), B = Pack::Load(b), C = Pack::Load(c), D = Pack::Load(d);
-  const Pack half = Pack::Splat(0.5), two = Pack::Splat(2.0);
-  const Pack e = half * (A + D), h = half * (C - B);
-  const Pack f = half * (A - D), g = half * (C + B);
-  const Pack p2 = e * e + h * h, q2 = f * f + g * g;
-  const Pack det = A * D - B * C;
-  // |det| lane by lane.
-  double dets[kLanes], absDet[kLanes];
-  det.Store(dets);
-  for (int l = 0; l < kLanes; ++l) absDet[l] = std::fabs(dets[l]);
-  const Pack k = (p2 + q2 + two * Sqrt(p2 * q2)) / Pack::Load(absDet);
-  k.Store(&m_K[first]);
-  det.Store(&m_Det[first]);
 }
 
 CellDistortion DistortionMetrics::Measure(std::vector<FaceDistortion>* perFace) {
@@ -191,16 +160,13 @@ CellDistortion DistortionMetrics::Measure(std::vector<FaceDistortion>* perFace) 
     shiftNaN = shiftNaN || shift2 != shift2;
   }
 
-  // K and det J of every counted face, two faces per vector where the
-  // processor has them (the same operations as Distortion, lane by lane).
+  // K and det J of every counted face, a vector of faces at a time (the same
+  // operations as Distortion, lane by lane).
   const size_t counted = m_Counted.size();
   m_K.resize(counted);
   m_Det.resize(counted);
-  size_t first = 0;
-  for (; first + warpix::Lanes2::kLanes <= counted; first += warpix::Lanes2::kLanes) {
-    DistortionBlock<warpix::Lanes2>(first);
-  }
-  for (; first < counted; ++first) DistortionBlock<warpix::Lanes1>(first);
+  warpix::DistortionOfFaces(m_Counted.data(), counted, m_PackedX.data(), m_PackedY.data(),
+                            m_K.data(), m_Det.data());
 
   CellDistortion cell;
   double areaMin = kInfinity, areaMax = -kInfinity, conformalMax = 1.0;

@@ -13,6 +13,14 @@
 
 #include "deform/Warpixator.h"
 
+/// What a face's measurement needs of its rest triangle.
+struct DistortionRestFace {
+  int m_iV0, m_iV1, m_iV2;
+  double m_fInv00, m_fInv01, m_fInv10, m_fInv11;  // inverse of [P1 - P0, P2 - P0]
+  double m_fRestArea;                             // in square pixels
+  bool m_bLeftOut;                                // wholly transparent or degenerate at rest
+};
+
 /// One face: the affine map J from its rest triangle to its deformed one.
 struct FaceDistortion {
   double m_fConformal = 1.0;  // K = s1 / s2 of J (1: angles kept; infinity: collapsed)
@@ -67,18 +75,8 @@ class DistortionMetrics {
   static std::string NameLabel(const CellDistortion& cell);
 
  private:
-  struct RestFace {
-    int m_iV0, m_iV1, m_iV2;
-    double m_fInv00, m_fInv01, m_fInv10, m_fInv11;  // inverse of [P1 - P0, P2 - P0]
-    double m_fRestArea;                             // in square pixels
-    bool m_bLeftOut;                                // wholly transparent or degenerate at rest
-  };
 
   void CacheRest();
-  /// K (unclamped) and det J of counted faces first .. first + Pack::kLanes - 1
-  /// into m_K and m_Det.
-  template <class Pack>
-  void DistortionBlock(size_t first);
 
   /// K and det of [[a, b], [c, d]] with one square root: with p = ((a + d) / 2,
   /// (c - b) / 2) and q = ((a - d) / 2, (c + b) / 2), s1^2 = |p|^2 + |q|^2 +
@@ -101,9 +99,9 @@ class DistortionMetrics {
   bool m_bOwnGrid;
   std::vector<Warpixator::ImgVertex> m_GridVertices;  // pixel mode only
   std::vector<Warpixator::ImgFace> m_GridFaces;
-  std::vector<RestFace> m_Faces;
+  std::vector<DistortionRestFace> m_Faces;
   std::vector<char> m_VertexCounted;  // a vertex of some counted face
-  std::vector<RestFace> m_Counted;    // the faces not left out, in order
+  std::vector<DistortionRestFace> m_Counted;  // the faces not left out, in order
   std::vector<int> m_CountedIndex;    // their indices in the mesh
   std::vector<double> m_PackedX, m_PackedY;  // current positions in pixels
   std::vector<double> m_K, m_Det;            // per counted face, from the last Measure
