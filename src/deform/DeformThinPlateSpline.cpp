@@ -1,5 +1,6 @@
 #include "deform/DeformThinPlateSpline.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "linalg/LinAlgMatrixReal.h"
@@ -106,25 +107,29 @@ DeformThinPlateSpline::Evaluator::Evaluator(const std::vector<LinAlgComplex>& ce
     m_WRe[i] = coeffs(i).m_fRe;
     m_WIm[i] = coeffs(i).m_fIm;
   }
-  for (int k = 0; k < 3; ++k) m_Affine[k] = coeffs(m + k);
+  for (int k = 0; k < 3; ++k) {
+    m_Affine[2 * k] = coeffs(m + k).m_fRe;
+    m_Affine[2 * k + 1] = coeffs(m + k).m_fIm;
+  }
+}
+
+warpix::SplineArrays DeformThinPlateSpline::Evaluator::Arrays() const {
+  return {static_cast<int>(m_X.size()), m_X.data(), m_Y.data(), m_WRe.data(), m_WIm.data(), m_Affine};
 }
 
 LinAlgComplex DeformThinPlateSpline::Evaluator::Map(LinAlgComplex z) const {
   if (m_X.empty()) return z;
-  const int m = static_cast<int>(m_X.size());
-  const double x = z.m_fRe, y = z.m_fIm;
-  const double* cx = m_X.data();
-  const double* cy = m_Y.data();
-  const double* wr = m_WRe.data();
-  const double* wi = m_WIm.data();
-  double sumRe = 0.0, sumIm = 0.0;
-  for (int i = 0; i < m; ++i) {
-    const double dx = x - cx[i], dy = y - cy[i];
-    const double s = dx * dx + dy * dy;
-    const double u = s > 0.0 ? s * std::log(s) : s;
-    sumRe += wr[i] * u;
-    sumIm += u * wi[i];
+  double x = z.m_fRe, y = z.m_fIm;
+  warpix::SplineMapPoints(Arrays(), 1, &x, &y, &x, &y);
+  return LinAlgComplex(x, y);
+}
+
+void DeformThinPlateSpline::Evaluator::MapPoints(int count, const double* x, const double* y,
+                                                 double* outX, double* outY) const {
+  if (m_X.empty()) {
+    std::copy(x, x + count, outX);
+    std::copy(y, y + count, outY);
+    return;
   }
-  return LinAlgComplex(m_Affine[0].m_fRe * x + m_Affine[1].m_fRe * y + m_Affine[2].m_fRe + sumRe,
-                       m_Affine[0].m_fIm * x + m_Affine[1].m_fIm * y + m_Affine[2].m_fIm + sumIm);
+  warpix::SplineMapPoints(Arrays(), count, x, y, outX, outY);
 }

@@ -7,6 +7,7 @@
 // to x, its imaginary part to y. Not a deformator: two static operations.
 #include <vector>
 
+#include "deform/DeformTPSKernel.h"
 #include "linalg/LinAlgComplex.h"
 #include "linalg/LinAlgVectorComplex.h"
 
@@ -27,9 +28,11 @@ class DeformThinPlateSpline {
                                    const LinAlgVectorComplex& coeffs);
 
   /// The spline of one fit packed for evaluation at many points: centres and
-  /// weights in plain arrays, read without the vector's index checks.
-  /// Map(z) performs MapUsignTPS's operations in the same order, so it equals
-  /// MapUsignTPS(z, cen, coeffs) bit for bit.
+  /// weights in plain arrays, evaluated at the processor's vector width.
+  /// Map(z) performs MapUsignTPS's operations in the same order with the
+  /// kernel's own logarithm (within one unit in the last place of the C
+  /// library's), so it equals MapUsignTPS(z, cen, coeffs) to rounding, and
+  /// MapPoints gives each point exactly Map's bits, on every processor.
   class Evaluator {
    public:
     /// An empty evaluator (Map is then the identity).
@@ -37,10 +40,14 @@ class DeformThinPlateSpline {
     Evaluator(const std::vector<LinAlgComplex>& cen, const LinAlgVectorComplex& coeffs);
     bool Empty() const { return m_X.empty(); }
     LinAlgComplex Map(LinAlgComplex z) const;
+    /// Map of the count points (x[k], y[k]) into (outX[k], outY[k]); the
+    /// outputs may be the inputs.
+    void MapPoints(int count, const double* x, const double* y, double* outX, double* outY) const;
 
    private:
+    warpix::SplineArrays Arrays() const;
     std::vector<double> m_X, m_Y, m_WRe, m_WIm;
-    LinAlgComplex m_Affine[3];
+    double m_Affine[6] = {0, 0, 0, 0, 0, 0};  // a0.re, a0.im, a1.re, ...
   };
 
   /// Centres closer than this fraction of the set's extent count as one, and

@@ -114,22 +114,38 @@ TEST(DeformThinPlateSplineDeathTest, SizeMismatchesAreFatal) {
   EXPECT_DEATH(TPS::MapUsignTPS({0, 0}, cen, wrong), "\\(int\\)cen\\.size\\(\\)==m");
 }
 
-TEST(DeformThinPlateSpline, PackedEvaluatorEqualsTheDocumentedSumBitForBit) {
+// The packed evaluator takes its own logarithm (within one unit in the last
+// place of the library's): it gives the documented sum to rounding, that is
+// within a few units of the size of the sum's terms (points on the centres
+// among them).
+TEST(DeformThinPlateSpline, PackedEvaluatorEqualsTheDocumentedSumToRounding) {
   std::mt19937 gen(7);
   std::uniform_real_distribution<double> u(-0.2, 1.2);
+  int exact = 0, compared = 0;
   for (int m : {3, 4, 17, 43}) {
     Centres cen = Random(gen, m), vals;
     for (const LinAlgComplex& c : cen) vals.push_back(Affine(c) + LinAlgComplex(0.01 * u(gen), 0.02 * u(gen)));
     LinAlgVectorComplex coeffs(m + 3);
     ASSERT_TRUE(TPS::PrepareTPSCoefficients(cen, vals, coeffs)) << m;
     const TPS::Evaluator packed(cen, coeffs);
-    Centres points = cen;  // on a centre the kernel term is exactly 0
+    Centres points = cen;
     for (int k = 0; k < 200; ++k) points.emplace_back(u(gen), u(gen));
     for (const LinAlgComplex& z : points) {
+      double size = std::fabs(coeffs(m).m_fRe * z.m_fRe) + std::fabs(coeffs(m + 1).m_fRe * z.m_fIm) +
+                    std::fabs(coeffs(m + 2).m_fRe) + std::fabs(coeffs(m).m_fIm * z.m_fRe) +
+                    std::fabs(coeffs(m + 1).m_fIm * z.m_fIm) + std::fabs(coeffs(m + 2).m_fIm);
+      for (int i = 0; i < m; ++i) {
+        const double s = (z - cen[i]).Power() * (z - cen[i]).Power();
+        size += (std::fabs(coeffs(i).m_fRe) + std::fabs(coeffs(i).m_fIm)) * std::fabs(s > 0 ? s * std::log(s) : 0.0);
+      }
       const LinAlgComplex documented = TPS::MapUsignTPS(z, cen, coeffs), fast = packed.Map(z);
-      ASSERT_EQ(fast.m_fRe, documented.m_fRe) << m;
-      ASSERT_EQ(fast.m_fIm, documented.m_fIm) << m;
+      ASSERT_LE(std::fabs(fast.m_fRe - documented.m_fRe), 4e-16 * size) << m;
+      ASSERT_LE(std::fabs(fast.m_fIm - documented.m_fIm), 4e-16 * size) << m;
+      exact += fast == documented;
+      ++compared;
     }
   }
+  // The two logarithms agree on nearly every argument, so most sums are equal.
+  EXPECT_GT(exact, compared / 2);
   EXPECT_EQ(TPS::Evaluator().Map({0.3, -2}), LinAlgComplex(0.3, -2));
 }

@@ -8,6 +8,7 @@
 
 #include "deform/DeformMeanValueCoords.h"
 #include "deform/quasiconf/QuasiConfDetail.h"
+#include "deform/quasiconf/QuasiConfKernel.h"
 #include "support/WarpixAssert.h"
 #include "deform/WarpixatorCanvas.h"
 
@@ -497,17 +498,13 @@ void DeformQuasiConf::MapMeshVertices() {
       break;
     case OP_FIXED_LINES_TPS:
     case OP_FIXED_LINES_TPS_NO_QC:
-      for (size_t k = 0; k < count; ++k) {
-        ImgVertex& vertex = m_Vertices[k];
-        if (m_LineConstraints.empty()) {
-          vertex.m_fX = vertex.m_fRestX;
-          vertex.m_fY = vertex.m_fRestY;
-          continue;
-        }
-        const LinAlgComplex w = m_LineConstraints[0]->Transform(
-            LinAlgComplex(vertex.m_fRestX, vertex.m_fRestY), static_cast<int>(k));
-        vertex.m_fX = w.m_fRe;
-        vertex.m_fY = w.m_fIm;
+      if (!m_LineConstraints.empty()) {
+        m_LineConstraints[0]->TransformVertices(m_Vertices);
+        break;
+      }
+      for (ImgVertex& vertex : m_Vertices) {
+        vertex.m_fX = vertex.m_fRestX;
+        vertex.m_fY = vertex.m_fRestY;
       }
       break;
     default: {
@@ -518,42 +515,44 @@ void DeformQuasiConf::MapMeshVertices() {
         }
         break;
       }
-      // MapPoint's arithmetic for all vertices at once, without its per-point
-      // timing: Morig, the operator (mean value coordinates two vertices at a
-      // time), then Mnew^-1. A vertex that would not be finite keeps its place.
-      const LinAlgComplex orig[4] = {m_MobiusOrig(0, 0), m_MobiusOrig(0, 1), m_MobiusOrig(1, 0),
-                                     m_MobiusOrig(1, 1)};
-      const LinAlgComplex inverse[4] = {m_MobiusNew(0, 0), m_MobiusNew(0, 1), m_MobiusNew(1, 0),
-                                        m_MobiusNew(1, 1)};
+      // MapPoint's arithmetic for all vertices at once, at the vector width,
+      // without its per-point timing: Morig, the operator, then Mnew^-1. A
+      // vertex that would not be finite keeps its place.
+      const double orig[8] = {m_MobiusOrig(0, 0).m_fRe, m_MobiusOrig(0, 0).m_fIm,
+                              m_MobiusOrig(0, 1).m_fRe, m_MobiusOrig(0, 1).m_fIm,
+                              m_MobiusOrig(1, 0).m_fRe, m_MobiusOrig(1, 0).m_fIm,
+                              m_MobiusOrig(1, 1).m_fRe, m_MobiusOrig(1, 1).m_fIm};
+      const double inverse[8] = {m_MobiusNew(0, 0).m_fRe, m_MobiusNew(0, 0).m_fIm,
+                                 m_MobiusNew(0, 1).m_fRe, m_MobiusNew(0, 1).m_fIm,
+                                 m_MobiusNew(1, 0).m_fRe, m_MobiusNew(1, 0).m_fIm,
+                                 m_MobiusNew(1, 1).m_fRe, m_MobiusNew(1, 1).m_fIm};
+      const int n = static_cast<int>(count);
+      if (m_IntermediateOp != OP_MEAN_VAL_COORDS || m_MVCSource.size() < 6 ||
+          m_MVCSource.size() != m_MVCTarget.size()) {
+        // One pass over the vertices; the operator is R-linear or the identity.
+        const double linear[4] = {m_LinearMap(0, 0), m_LinearMap(0, 1), m_LinearMap(1, 0),
+                                  m_LinearMap(1, 1)};
+        warpix::MobiusChainVertices(orig, m_IntermediateOp == OP_AFFINE_QUAD ? linear : nullptr,
+                                    inverse, m_Vertices.data(), n);
+        break;
+      }
+      // Mean value coordinates between the two maps.
       m_Scratch.resize(4 * count);
       double* const wx = m_Scratch.data();
       double* const wy = wx + count;
       double* const ox = wx + 2 * count;
       double* const oy = wx + 3 * count;
       for (size_t k = 0; k < count; ++k) {
-        const LinAlgComplex w =
-            Mobius(orig, LinAlgComplex(m_Vertices[k].m_fRestX, m_Vertices[k].m_fRestY));
-        wx[k] = w.m_fRe;
-        wy[k] = w.m_fIm;
+        ox[k] = m_Vertices[k].m_fRestX;
+        oy[k] = m_Vertices[k].m_fRestY;
       }
-      if (m_IntermediateOp == OP_MEAN_VAL_COORDS && m_MVCSource.size() >= 6 &&
-          m_MVCSource.size() == m_MVCTarget.size()) {
-        DeformMeanValueCoords::MapPolygonPoints(m_MVCSource, m_MVCTarget, static_cast<int>(count),
-                                                wx, wy, ox, oy);
-      } else if (m_IntermediateOp == OP_AFFINE_QUAD) {
-        for (size_t k = 0; k < count; ++k) {
-          const LinAlgComplex w = LinearTransform(LinAlgComplex(wx[k], wy[k]));
-          ox[k] = w.m_fRe;
-          oy[k] = w.m_fIm;
-        }
-      } else {
-        std::copy(wx, wx + 2 * count, ox);
-      }
+      warpix::MobiusMapPoints(orig, n, ox, oy, wx, wy);
+      DeformMeanValueCoords::MapPolygonPoints(m_MVCSource, m_MVCTarget, n, wx, wy, ox, oy);
+      warpix::MobiusMapPoints(inverse, n, ox, oy, ox, oy);
       for (size_t k = 0; k < count; ++k) {
-        const LinAlgComplex w = Mobius(inverse, LinAlgComplex(ox[k], oy[k]));
-        if (std::isfinite(w.m_fRe) && std::isfinite(w.m_fIm)) {
-          m_Vertices[k].m_fX = w.m_fRe;
-          m_Vertices[k].m_fY = w.m_fIm;
+        if (std::isfinite(ox[k]) && std::isfinite(oy[k])) {
+          m_Vertices[k].m_fX = ox[k];
+          m_Vertices[k].m_fY = oy[k];
         }
       }
       break;

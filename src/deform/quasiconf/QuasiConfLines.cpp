@@ -8,6 +8,7 @@
 #include "deform/DeformThinPlateSpline.h"
 #include "deform/quasiconf/DeformQuasiConf.h"
 #include "deform/quasiconf/QuasiConfDetail.h"
+#include "deform/quasiconf/QuasiConfKernel.h"
 #include "image/R2Image.h"
 #include "support/WarpixAssert.h"
 #include "deform/WarpixatorCanvas.h"
@@ -328,6 +329,63 @@ LinAlgComplex QuasiConfLines::Transform(LinAlgComplex z, int useMap) {
   // The section, not the vertex index, names the line.
   WARPIX_ASSERT(section>=0 && section < (int)m_aLines.size());
   return m_aLines[section]->TransformBySimilarity(z);
+}
+
+void QuasiConfLines::TransformVertices(std::vector<ImgVertex>& vertices) {
+  const int count = static_cast<int>(vertices.size());
+  if (m_TPSCentres.empty()) {
+    for (ImgVertex& vertex : vertices) {
+      vertex.m_fX = vertex.m_fRestX;
+      vertex.m_fY = vertex.m_fRestY;
+    }
+    return;
+  }
+  // Transform's choice for each vertex; the spline's vertices are gathered.
+  m_SplineVertices.clear();
+  for (int k = 0; k < count; ++k) {
+    ImgVertex& vertex = vertices[k];
+    const LinAlgComplex z(vertex.m_fRestX, vertex.m_fRestY);
+    int section = -1;
+    if (m_VertexToSection.empty()) {
+      for (size_t line = 0; line < m_aLines.size() && section == -1; ++line) {
+        if (m_aLines[line]->InNormalDir(z)) section = static_cast<int>(line);
+      }
+    } else {
+      WARPIX_ASSERT(k < (int)m_VertexToSection.size());
+      section = m_VertexToSection[k];
+      WARPIX_ASSERT(section >= -1 && section < (int)m_aLines.size());
+    }
+    if (section == -1) {
+      m_SplineVertices.push_back(k);
+      continue;
+    }
+    const LinAlgComplex w = m_aLines[section]->TransformBySimilarity(z);
+    vertex.m_fX = w.m_fRe;
+    vertex.m_fY = w.m_fIm;
+  }
+  // TransformByFPITPS for the rest: both normalisations and the spline.
+  const int n = static_cast<int>(m_SplineVertices.size());
+  m_Scratch.resize(2 * static_cast<size_t>(n));
+  double* const x = m_Scratch.data();
+  double* const y = x + n;
+  for (int j = 0; j < n; ++j) {
+    x[j] = vertices[m_SplineVertices[j]].m_fRestX;
+    y[j] = vertices[m_SplineVertices[j]].m_fRestY;
+  }
+  if (!m_Spline.Empty()) {
+    double source[8], inverse[8];
+    for (int e = 0; e < 4; ++e) {
+      source[2 * e] = m_SourceElements[e].m_fRe, source[2 * e + 1] = m_SourceElements[e].m_fIm;
+      inverse[2 * e] = m_InverseElements[e].m_fRe, inverse[2 * e + 1] = m_InverseElements[e].m_fIm;
+    }
+    warpix::MobiusMapPoints(source, n, x, y, x, y);
+    m_Spline.MapPoints(n, x, y, x, y);
+    warpix::MobiusMapPoints(inverse, n, x, y, x, y);
+  }
+  for (int j = 0; j < n; ++j) {
+    vertices[m_SplineVertices[j]].m_fX = x[j];
+    vertices[m_SplineVertices[j]].m_fY = y[j];
+  }
 }
 
 LinAlgComplex QuasiConfLines::TransformBySimilarity(LinAlgComplex z, int lineID) {

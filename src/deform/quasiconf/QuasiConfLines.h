@@ -56,6 +56,10 @@ class QuasiConfLines {
   /// of the section of mesh vertex useMap (or, for useMap = -1, of the first
   /// line whose outer side holds z), else the spline.
   LinAlgComplex Transform(LinAlgComplex z, int useMap);
+  /// Transform(rest position of vertex k, k) into the position of every
+  /// vertex k, with the same bits: the similarity vertices one by one, the
+  /// spline vertices at the processor's vector width.
+  void TransformVertices(std::vector<ImgVertex>& vertices);
   LinAlgComplex TransformBySimilarity(LinAlgComplex z, int lineID);
   /// Source normalisation, spline, inverse target normalisation.
   LinAlgComplex TransformByFPITPS(LinAlgComplex z);
@@ -90,6 +94,9 @@ class QuasiConfLines {
   LinAlgComplex m_SourceElements[4];
   LinAlgComplex m_InverseElements[4];
   DeformThinPlateSpline::Evaluator m_Spline;
+  /// TransformVertices' workspace: the spline vertices and their coordinates.
+  std::vector<int> m_SplineVertices;
+  std::vector<double> m_Scratch;
 
   /// The side index of line k.
   int SideOfLine(int k) const;

@@ -1,0 +1,125 @@
+#include "deform/DeformTPSKernel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "TestCommon.h"
+#include "deform/DeformThinPlateSpline.h"
+#include "hwy/targets.h"
+
+namespace {
+
+bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof(double)) == 0; }
+
+// Units in the last place between two finite doubles of one sign.
+int64_t UlpsApart(double a, double b) {
+  int64_t ia, ib;
+  std::memcpy(&ia, &a, sizeof a);
+  std::memcpy(&ib, &b, sizeof b);
+  if (ia < 0) ia = std::numeric_limits<int64_t>::min() - ia;
+  if (ib < 0) ib = std::numeric_limits<int64_t>::min() - ib;
+  return ia > ib ? ia - ib : ib - ia;
+}
+
+// The arguments where a logarithm goes wrong first: every power of two
+// (subnormal ones included) and its neighbours, the reduction's thresholds
+// near sqrt 2, the neighbourhood of 1, and a log-uniform sweep of the range.
+std::vector<double> HardArguments() {
+  std::vector<double> s;
+  for (int e = -1074; e <= 1023; ++e) {
+    const double p = std::ldexp(1.0, e);
+    s.insert(s.end(), {p, std::nextafter(p, 0.0), std::nextafter(p, HUGE_VAL), 1.4142135623730951 * p,
+                       1.38 * p, 1.42 * p, 3.0 * p / 4.0});
+  }
+  s.back() = std::numeric_limits<double>::max();
+  for (double lead : {0x6147a, 0x6a09c, 0x6b851, 0x6b852}) {
+    const double t = 1.0 + lead / 1048576.0;
+    s.insert(s.end(), {t, std::nextafter(t, 0.0), std::nextafter(t, 2.0)});
+  }
+  double below = 1.0, above = 1.0;
+  for (int k = 0; k < 200; ++k) {
+    below = std::nextafter(below, 0.0), above = std::nextafter(above, 2.0);
+    s.insert(s.end(), {below, above, 1.0 + std::ldexp(1.0, -k / 4), 1.0 - std::ldexp(1.0, -1 - k / 4)});
+  }
+  std::mt19937_64 gen(4);
+  std::uniform_real_distribution<double> exponent(-1074.0, 1023.9);
+  for (int k = 0; k < 200000; ++k) s.push_back(std::exp2(exponent(gen)));
+  s.erase(std::remove(s.begin(), s.end(), 0.0), s.end());  // below the smallest subnormal
+  return s;
+}
+
+TEST(SplineKernel, LogarithmIsTheLibrarysToOneUlpAndTheSameOnEveryTarget) {
+  const std::vector<double> s = HardArguments();
+  std::vector<double> reference(s.size());
+  int64_t exact = 0;
+  for (size_t k = 0; k < s.size(); ++k) {
+    reference[k] = warpix::SplineLog(s[k]);
+    const double library = std::log(s[k]);
+    ASSERT_LE(UlpsApart(reference[k], library), 1) << s[k];
+    exact += reference[k] == library;
+  }
+  // Almost every value is the library's exactly.
+  EXPECT_GT(static_cast<double>(exact), 0.99 * s.size());
+  EXPECT_EQ(warpix::SplineLog(1.0), 0.0);
+  EXPECT_EQ(warpix::SplineLog(HUGE_VAL), HUGE_VAL);
+  EXPECT_TRUE(std::isnan(warpix::SplineLog(std::nan(""))));
+  int compared = 0;
+  for (int64_t t : hwy::SupportedAndGeneratedTargets()) {
+    hwy::SetSupportedTargetsForTest(t);
+    std::vector<double> out(s.size());
+    warpix::SplineLogs(s.data(), static_cast<int>(s.size()), out.data());
+    for (size_t k = 0; k < s.size(); ++k)
+      ASSERT_TRUE(SameBits(out[k], reference[k])) << hwy::TargetName(t) << " " << s[k];
+    ++compared;
+  }
+  hwy::SetSupportedTargetsForTest(0);
+  EXPECT_GT(compared, 0);
+}
+
+// A fitted spline evaluated at many points: every target, every remainder,
+// points on centres (kernel term exactly 0) gives each point Map's bits.
+TEST(SplineKernel, EveryTargetEvaluatesLikeTheOnePointRouteBitForBit) {
+  std::mt19937 gen(23);
+  std::uniform_real_distribution<double> u(-0.2, 1.2), small(-0.02, 0.02);
+  for (int m : {3, 10, 43}) {
+    std::vector<LinAlgComplex> cen, vals;
+    for (int i = 0; i < m; ++i) {
+      cen.emplace_back(u(gen), u(gen));
+      vals.push_back(cen.back() * LinAlgComplex(0.9, 0.1) + LinAlgComplex(small(gen), small(gen)));
+    }
+    LinAlgVectorComplex coeffs(m + 3);
+    ASSERT_TRUE(DeformThinPlateSpline::PrepareTPSCoefficients(cen, vals, coeffs));
+    const DeformThinPlateSpline::Evaluator spline(cen, coeffs);
+    for (int count = 1; count <= 19; ++count) {
+      std::vector<double> x(count), y(count);
+      for (int k = 0; k < count; ++k) {
+        x[k] = u(gen), y[k] = u(gen);
+        if (k % 5 == 2) x[k] = cen[k % m].m_fRe, y[k] = cen[k % m].m_fIm;
+      }
+      std::vector<LinAlgComplex> reference;
+      for (int k = 0; k < count; ++k) reference.push_back(spline.Map({x[k], y[k]}));
+      for (int64_t t : hwy::SupportedAndGeneratedTargets()) {
+        hwy::SetSupportedTargetsForTest(t);
+        std::vector<double> ox(count), oy(count);
+        spline.MapPoints(count, x.data(), y.data(), ox.data(), oy.data());
+        for (int k = 0; k < count; ++k) {
+          ASSERT_TRUE(SameBits(ox[k], reference[k].m_fRe) && SameBits(oy[k], reference[k].m_fIm))
+              << hwy::TargetName(t) << " m " << m << " count " << count << " point " << k;
+        }
+      }
+      hwy::SetSupportedTargetsForTest(0);
+    }
+  }
+  // The empty spline copies its points.
+  const double x[2] = {0.25, -3.0}, y[2] = {1.5, 0.0};
+  double ox[2], oy[2];
+  DeformThinPlateSpline::Evaluator().MapPoints(2, x, y, ox, oy);
+  EXPECT_TRUE(ox[0] == 0.25 && ox[1] == -3.0 && oy[0] == 1.5 && oy[1] == 0.0);
+}
+
+}  // namespace
