@@ -44,22 +44,24 @@ HWY_INLINE void RLinear(const double* m, P zr, P zi, P& outRe, P& outIm) {
   outIm = (ar * zi + ai * zr) + (br * conjIm + bi * zr);
 }
 
-template <class P>
-HWY_INLINE void MobiusLanes(const double* m, const double* x, const double* y, double* outX,
-                            double* outY) {
-  P re, im;
-  Mobius(m, P::Load(x), P::Load(y), re, im);
-  re.Store(outX);
-  im.Store(outY);
-}
-
-template <class P>
-HWY_INLINE void RLinearLanes(const double* m, const double* x, const double* y, double* outX,
-                             double* outY) {
-  P re, im;
-  RLinear(m, P::Load(x), P::Load(y), re, im);
-  re.Store(outX);
-  im.Store(outY);
+// One of the maps above for all count points: whole blocks of vectors, then
+// the remainder one point at a time.
+template <class Map>
+HWY_INLINE void MapPoints(const Map& map, const double* m, int count, const double* x,
+                          const double* y, double* outX, double* outY) {
+  using Block = Twice<Pack>;
+  int k = 0;
+  for (; k + Block::kLanes <= count; k += Block::kLanes) {
+    Block re, im;
+    map(m, Block::Load(x + k), Block::Load(y + k), re, im);
+    re.Store(outX + k);
+    im.Store(outY + k);
+  }
+  for (; k < count; ++k) {
+    OneLane re, im;
+    map(m, OneLane{x[k]}, OneLane{y[k]}, re, im);
+    outX[k] = re.m_V, outY[k] = im.m_V;
+  }
 }
 
 // The chain for P::kLanes vertices: pairs of rest coordinates in rest,
@@ -81,20 +83,14 @@ HWY_INLINE void ChainLanes(const double* first, const double* linear, const doub
 
 void MobiusPoints(const double* m, int count, const double* x, const double* y, double* outX,
                   double* outY) {
-  using Block = Twice<Pack>;
-  int k = 0;
-  for (; k + Block::kLanes <= count; k += Block::kLanes)
-    MobiusLanes<Block>(m, x + k, y + k, outX + k, outY + k);
-  for (; k < count; ++k) MobiusLanes<OneLane>(m, x + k, y + k, outX + k, outY + k);
+  MapPoints([](const double* e, auto zr, auto zi, auto& re, auto& im) { Mobius(e, zr, zi, re, im); },
+            m, count, x, y, outX, outY);
 }
 
 void RLinearPoints(const double* m, int count, const double* x, const double* y, double* outX,
                    double* outY) {
-  using Block = Twice<Pack>;
-  int k = 0;
-  for (; k + Block::kLanes <= count; k += Block::kLanes)
-    RLinearLanes<Block>(m, x + k, y + k, outX + k, outY + k);
-  for (; k < count; ++k) RLinearLanes<OneLane>(m, x + k, y + k, outX + k, outY + k);
+  MapPoints([](const double* e, auto zr, auto zi, auto& re, auto& im) { RLinear(e, zr, zi, re, im); },
+            m, count, x, y, outX, outY);
 }
 
 void ChainVertices(const double* first, const double* linear, const double* second,
