@@ -77,8 +77,13 @@ HWY_INLINE Pack GreaterEqual(Pack a, Pack b) {
   return {hn::VecFromMask(Pack::D(), hn::Ge(a.m_V, b.m_V))};
 }
 HWY_INLINE Pack Greater(Pack a, Pack b) { return {hn::VecFromMask(Pack::D(), hn::Gt(a.m_V, b.m_V))}; }
-/// All bits set where the lane is neither infinite nor not a number.
-HWY_INLINE Pack Finite(Pack a) { return {hn::VecFromMask(Pack::D(), hn::IsFinite(a.m_V))}; }
+/// All bits set where the lane is neither infinite nor not a number: where
+/// a - a is 0 (it is not a number otherwise). One subtraction and one
+/// comparison on every target; the targets without 64-bit integer
+/// comparisons would otherwise emulate the exponent test.
+HWY_INLINE Pack Finite(Pack a) {
+  return {hn::VecFromMask(Pack::D(), hn::Eq(hn::Sub(a.m_V, a.m_V), hn::Zero(Pack::D())))};
+}
 HWY_INLINE Pack Or(Pack a, Pack b) { return {hn::Or(a.m_V, b.m_V)}; }
 HWY_INLINE Pack And(Pack a, Pack b) { return {hn::And(a.m_V, b.m_V)}; }
 /// mask ? a : b, lane by lane.
