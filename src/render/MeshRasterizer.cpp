@@ -2,11 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "render/MeshRasterizerKernel.h"
 
 namespace {
 
@@ -18,7 +15,9 @@ struct Point {
 // lies left of a -> b. It is evaluated with the edge's ends in a fixed order
 // (the lexicographically smaller first) and the sign restored, so the two
 // faces that share an edge get exactly opposite values and a pixel centre
-// on it is never claimed by both or by neither.
+// on it is never claimed by both or by neither. At pixel centre (x, y) the
+// value is Row(y) - dy * (x - ax), negated when reversed: the span kernel
+// evaluates that part.
 struct Edge {
   Edge(Point a, Point b) {
     reversed = b.x < a.x || (b.x == a.x && b.y < a.y);
@@ -27,10 +26,6 @@ struct Edge {
   }
   /// The part that depends on the row only.
   double Row(double y) const { return dx * (y - ay); }
-  double At(double row, double x) const {
-    const double e = row - dy * (x - ax);
-    return reversed ? -e : e;
-  }
   bool reversed;
   double ax, ay, dx, dy;
 };
@@ -72,53 +67,17 @@ MeshRasterizer::MeshRasterizer(Warpixator& deformator)
   }
 }
 
-void MeshRasterizer::Sample(double u, double v, unsigned char* rgba) const {
-  // Interpolated texture coordinates lie in [0, 1] up to rounding: clamped,
-  // x and y lie in [-0.5, size - 0.5], so truncating x + 1 is the floor.
-  u = std::min(1.0, std::max(0.0, u));
-  v = std::min(1.0, std::max(0.0, v));
-  const double x = u * m_iWidth - 0.5, y = v * m_iHeight - 0.5;
-  const int fx = static_cast<int>(x + 1.0) - 1, fy = static_cast<int>(y + 1.0) - 1;
-  const float ax = static_cast<float>(x - fx), ay = static_cast<float>(y - fy);
-  const int x0 = std::max(fx, 0), x1 = std::min(fx + 1, m_iWidth - 1);
-  const int y0 = std::max(fy, 0), y1 = std::min(fy + 1, m_iHeight - 1);
-  const float* t00 = &m_Texels[(static_cast<size_t>(y0) * m_iWidth + x0) * 4];
-  const float* t10 = &m_Texels[(static_cast<size_t>(y0) * m_iWidth + x1) * 4];
-  const float* t01 = &m_Texels[(static_cast<size_t>(y1) * m_iWidth + x0) * 4];
-  const float* t11 = &m_Texels[(static_cast<size_t>(y1) * m_iWidth + x1) * 4];
-  // Bilinear weights of texels in [0, 255] keep every channel in [0, 255].
-#if defined(__SSE2__)
-  const __m128 wx = _mm_set1_ps(ax), wy = _mm_set1_ps(ay);
-  const __m128 a00 = _mm_loadu_ps(t00), a10 = _mm_loadu_ps(t10);
-  const __m128 a01 = _mm_loadu_ps(t01), a11 = _mm_loadu_ps(t11);
-  const __m128 bottom = _mm_add_ps(a00, _mm_mul_ps(wx, _mm_sub_ps(a10, a00)));
-  const __m128 top = _mm_add_ps(a01, _mm_mul_ps(wx, _mm_sub_ps(a11, a01)));
-  const __m128 value = _mm_add_ps(_mm_add_ps(bottom, _mm_mul_ps(wy, _mm_sub_ps(top, bottom))),
-                                  _mm_set1_ps(0.5f));
-  const __m128i whole = _mm_cvttps_epi32(value);
-  const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(whole, whole), _mm_setzero_si128());
-  const int packed = _mm_cvtsi128_si32(bytes);
-  std::memcpy(rgba, &packed, 4);
-#else
-  for (int c = 0; c < 4; ++c) {
-    const float bottom = t00[c] + ax * (t10[c] - t00[c]);
-    const float top = t01[c] + ax * (t11[c] - t01[c]);
-    rgba[c] = static_cast<unsigned char>(bottom + ay * (top - bottom) + 0.5f);
-  }
-#endif
-}
-
 namespace {
 
 // Scan-converts every face (top-left rule, folded faces turned
-// counter-clockwise, flat or non-finite faces skipped) and calls
-// shade(face index, w0, w1, w2, corners, pixel) for each pixel centre it
-// covers, with the barycentric weights of the three corners. Returns the
-// number of pixels shaded.
-template <class Shade>
+// counter-clockwise, flat or non-finite faces skipped): for each row of a
+// face's box, span(face index, face, row parts, i0, i1, row pixels) shades
+// the covered pixel centres i + 0.5, i0 <= i <= i1, and returns how many it
+// shaded. Returns the number of pixels shaded.
+template <class Span>
 long long ScanFaces(const std::vector<Warpixator::ImgVertex>& vertices,
                     const std::vector<Warpixator::ImgFace>& faces, int width, int height,
-                    unsigned char* rgba, Shade&& shade) {
+                    unsigned char* rgba, Span&& span) {
   long long written = 0;
   const int count = static_cast<int>(vertices.size());
   for (size_t f = 0; f < faces.size(); ++f) {
@@ -140,8 +99,6 @@ long long ScanFaces(const std::vector<Warpixator::ImgVertex>& vertices,
       std::swap(index[1], index[2]);
       area = -area;
     }
-    const Warpixator::ImgVertex* v[3] = {&vertices[index[0]], &vertices[index[1]],
-                                         &vertices[index[2]]};
     const double minX = std::min({p[0].x, p[1].x, p[2].x}), maxX = std::max({p[0].x, p[1].x, p[2].x});
     const double minY = std::min({p[0].y, p[1].y, p[2].y}), maxY = std::max({p[0].y, p[1].y, p[2].y});
     // Pixel centres i + 0.5 inside the box.
@@ -153,24 +110,20 @@ long long ScanFaces(const std::vector<Warpixator::ImgVertex>& vertices,
     // Edge k is opposite corner k.
     const Point from[3] = {p[1], p[2], p[0]}, to[3] = {p[2], p[0], p[1]};
     const Edge edge[3] = {Edge(from[0], to[0]), Edge(from[1], to[1]), Edge(from[2], to[2])};
-    bool owns[3];
-    for (int k = 0; k < 3; ++k) owns[k] = OwnsEdgePoint(from[k], to[k]);
-    const double inverse = 1.0 / area;
+    warpix::RasterFace scan;
+    for (int k = 0; k < 3; ++k) {
+      scan.ax[k] = edge[k].ax;
+      scan.dy[k] = edge[k].dy;
+      scan.reversed[k] = edge[k].reversed;
+      scan.owns[k] = OwnsEdgePoint(from[k], to[k]);
+      scan.texU[k] = vertices[index[k]].m_fTexU;
+      scan.texV[k] = vertices[index[k]].m_fTexV;
+    }
+    scan.inverse = 1.0 / area;
     for (int j = j0; j <= j1; ++j) {
       const double y = j + 0.5;
-      const double row0 = edge[0].Row(y), row1 = edge[1].Row(y), row2 = edge[2].Row(y);
-      unsigned char* row = rgba + static_cast<size_t>(j) * width * 4;
-      for (int i = i0; i <= i1; ++i) {
-        const double x = i + 0.5;
-        const double e0 = edge[0].At(row0, x);
-        if (!(e0 > 0.0 || (e0 == 0.0 && owns[0]))) continue;
-        const double e1 = edge[1].At(row1, x);
-        if (!(e1 > 0.0 || (e1 == 0.0 && owns[1]))) continue;
-        const double e2 = edge[2].At(row2, x);
-        if (!(e2 > 0.0 || (e2 == 0.0 && owns[2]))) continue;
-        shade(f, e0 * inverse, e1 * inverse, e2 * inverse, v, row + static_cast<size_t>(i) * 4);
-        ++written;
-      }
+      const double row[3] = {edge[0].Row(y), edge[1].Row(y), edge[2].Row(y)};
+      written += span(f, scan, row, i0, i1, rgba + static_cast<size_t>(j) * width * 4);
     }
   }
   return written;
@@ -182,12 +135,11 @@ long long MeshRasterizer::RasterizeFaces(const std::vector<Warpixator::ImgVertex
                                          const std::vector<Warpixator::ImgFace>& faces, int width,
                                          int height, unsigned char* rgba) const {
   if (m_Texels.empty() || width < 1 || height < 1) return 0;
+  const warpix::RasterTexture texture = {m_Texels.data(), m_iWidth, m_iHeight};
   return ScanFaces(vertices, faces, width, height, rgba,
-                   [this](size_t, double w0, double w1, double w2,
-                          const Warpixator::ImgVertex* const* v, unsigned char* pixel) {
-                     const double u = w0 * v[0]->m_fTexU + w1 * v[1]->m_fTexU + w2 * v[2]->m_fTexU;
-                     const double t = w0 * v[0]->m_fTexV + w1 * v[1]->m_fTexV + w2 * v[2]->m_fTexV;
-                     Sample(u, t, pixel);
+                   [&texture](size_t, const warpix::RasterFace& face, const double* row, int i0,
+                              int i1, unsigned char* pixels) {
+                     return warpix::RasterTexturedSpan(face, row, i0, i1, texture, pixels);
                    });
 }
 
@@ -197,8 +149,10 @@ long long MeshRasterizer::RasterizeFlatFaces(const std::vector<Warpixator::ImgVe
                                              int height, unsigned char* rgba) {
   if (width < 1 || height < 1 || colours.size() < 4 * faces.size()) return 0;
   return ScanFaces(vertices, faces, width, height, rgba,
-                   [&colours](size_t f, double, double, double, const Warpixator::ImgVertex* const*,
-                              unsigned char* pixel) { std::memcpy(pixel, &colours[4 * f], 4); });
+                   [&colours](size_t f, const warpix::RasterFace& face, const double* row, int i0,
+                              int i1, unsigned char* pixels) {
+                     return warpix::RasterFlatSpan(face, row, i0, i1, &colours[4 * f], pixels);
+                   });
 }
 
 bool MeshRasterizer::Render(int width, int height, const Background& background, R2Image& out) {

@@ -49,9 +49,6 @@ class MeshRasterizer {
                                       int height, unsigned char* rgba);
 
  private:
-  /// Bilinear RGBA sample at texture coordinate (u, v), clamped.
-  void Sample(double u, double v, unsigned char* rgba) const;
-
   int m_iWidth;
   int m_iHeight;
   bool m_bMesh;

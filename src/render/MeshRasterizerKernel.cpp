@@ -1,0 +1,184 @@
+// The rasteriser's span kernel, compiled once per vector target and chosen
+// at run time for the processor (Highway's dynamic dispatch). A vector of
+// pixel centres of one row is tested against a face's three edges at once;
+// each lane performs the operations of the one-pixel loop (edge values,
+// coverage, barycentric weights, texture coordinates) in the same order, so
+// its results equal that loop's bit for bit. The lanes past the end of a span
+// are computed too and dropped. Each covered pixel's bilinear sample then
+// takes one four-lane float vector, its four channels side by side.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "render/MeshRasterizerKernel.cpp"
+#include "hwy/foreach_target.h"  // IWYU pragma: keep
+
+#include "hwy/highway.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "render/MeshRasterizerKernel.h"
+#include "support/SimdPack-inl.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace warpix {
+namespace HWY_NAMESPACE {
+namespace {
+
+// Lane l of a block holds pixel centre first + l.
+alignas(64) constexpr double kLaneOffset[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+static_assert(Pack::kLanes <= 16, "a lane offset for every lane");
+
+// The texture with its size also as doubles. It is passed by value: the
+// byte stores could otherwise alias its fields, which would then be read
+// again for every pixel.
+struct Sampler {
+  explicit Sampler(const RasterTexture& texture)
+      : texels(texture.texels),
+        width(texture.width),
+        height(texture.height),
+        widthD(texture.width),
+        heightD(texture.height) {}
+  const float* texels;
+  int width, height;
+  double widthD, heightD;
+};
+
+// The bilinear RGBA sample at texture coordinate (u, v), clamped.
+HWY_INLINE void Sample(const Sampler texture, double u, double v, unsigned char* rgba) {
+  // Interpolated texture coordinates lie in [0, 1] up to rounding: clamped,
+  // x and y lie in [-0.5, size - 0.5], so truncating x + 1 is the floor.
+  u = std::min(1.0, std::max(0.0, u));
+  v = std::min(1.0, std::max(0.0, v));
+  const int width = texture.width, height = texture.height;
+  const double x = u * texture.widthD - 0.5, y = v * texture.heightD - 0.5;
+  const int fx = static_cast<int>(x + 1.0) - 1, fy = static_cast<int>(y + 1.0) - 1;
+  const float ax = static_cast<float>(x - fx), ay = static_cast<float>(y - fy);
+  const int x0 = std::max(fx, 0), x1 = std::min(fx + 1, width - 1);
+  const int y0 = std::max(fy, 0), y1 = std::min(fy + 1, height - 1);
+  const float* t00 = texture.texels + (static_cast<size_t>(y0) * width + x0) * 4;
+  const float* t10 = texture.texels + (static_cast<size_t>(y0) * width + x1) * 4;
+  const float* t01 = texture.texels + (static_cast<size_t>(y1) * width + x0) * 4;
+  const float* t11 = texture.texels + (static_cast<size_t>(y1) * width + x1) * 4;
+  // Bilinear weights of texels in [0, 255] keep every channel in [0, 255]
+  // (+ 0.5 rounds); the conversion truncates and saturates to a byte.
+#if HWY_TARGET == HWY_SCALAR
+  for (int c = 0; c < 4; ++c) {
+    const float bottom = t00[c] + ax * (t10[c] - t00[c]);
+    const float top = t01[c] + ax * (t11[c] - t01[c]);
+    const int whole = static_cast<int>(bottom + ay * (top - bottom) + 0.5f);
+    rgba[c] = static_cast<unsigned char>(std::min(255, std::max(0, whole)));
+  }
+#else
+  const hn::FixedTag<float, 4> df;
+  const hn::Rebind<int32_t, decltype(df)> di;
+  const hn::Rebind<uint8_t, decltype(df)> du8;
+  const auto wx = hn::Set(df, ax), wy = hn::Set(df, ay);
+  const auto a00 = hn::LoadU(df, t00), a10 = hn::LoadU(df, t10);
+  const auto a01 = hn::LoadU(df, t01), a11 = hn::LoadU(df, t11);
+  const auto bottom = hn::Add(a00, hn::Mul(wx, hn::Sub(a10, a00)));
+  const auto top = hn::Add(a01, hn::Mul(wx, hn::Sub(a11, a01)));
+  const auto value = hn::Add(hn::Add(bottom, hn::Mul(wy, hn::Sub(top, bottom))), hn::Set(df, 0.5f));
+  hn::StoreU(hn::DemoteTo(du8, hn::ConvertTo(di, value)), du8, rgba);
+#endif
+}
+
+// Scans pixel centres i0 + 0.5 .. i1 + 0.5 of a row, P::kLanes at a time,
+// and calls covered(first, bits, e) for each block with a covered pixel:
+// lane l (bit l of bits) is pixel i0 + first + l, e its three edge values.
+// Returns the number of covered pixels.
+template <class P, class Covered>
+HWY_INLINE int ScanSpan(const RasterFace& face, const double* row, int i0, int i1,
+                        Covered&& covered) {
+  constexpr int kLanes = P::kLanes;
+  const P zero = P::Splat(0.0), step = P::Splat(kLanes);
+  const P rows[3] = {P::Splat(row[0]), P::Splat(row[1]), P::Splat(row[2])};
+  const P dy[3] = {P::Splat(face.dy[0]), P::Splat(face.dy[1]), P::Splat(face.dy[2])};
+  const P ax[3] = {P::Splat(face.ax[0]), P::Splat(face.ax[1]), P::Splat(face.ax[2])};
+  // Copies, which the caller's byte stores cannot alias.
+  const bool reversed[3] = {face.reversed[0], face.reversed[1], face.reversed[2]};
+  const bool owns[3] = {face.owns[0], face.owns[1], face.owns[2]};
+  const int n = i1 - i0 + 1;
+  int count = 0;
+  // Whole numbers plus 0.5: x is exactly i + 0.5 in every lane.
+  P x = P::Load(kLaneOffset) + P::Splat(i0 + 0.5);
+  // Edge k's value at the block's centres, and whether they are on its inner side.
+  auto edge = [&](int k, P& e) {
+    const P value = rows[k] - dy[k] * (x - ax[k]);
+    e = reversed[k] ? Neg(value) : value;
+    // e >= 0 is e > 0 || e == 0 (and false for not-a-number, as both are).
+    return owns[k] ? GreaterEqual(e, zero) : Greater(e, zero);
+  };
+  for (int first = 0; first < n; first += kLanes, x = x + step) {
+    P e[3];
+    const P in0 = edge(0, e[0]), in1 = edge(1, e[1]), in2 = edge(2, e[2]);
+    int bits = And(And(in0, in1), in2).Bits();
+    if (n - first < kLanes) bits &= (1 << (n - first)) - 1;
+    if (bits == 0) continue;
+    covered(first, bits, e);
+    for (; bits != 0; bits &= bits - 1) ++count;
+  }
+  return count;
+}
+
+// The lowest set bit's index, bits != 0.
+HWY_INLINE int LowestLane(int bits) {
+  return static_cast<int>(hwy::Num0BitsBelowLS1Bit_Nonzero32(static_cast<uint32_t>(bits)));
+}
+
+}  // namespace
+
+int FlatSpan(const RasterFace& face, const double* row, int i0, int i1, const unsigned char* colour,
+             unsigned char* rgbaRow) {
+  unsigned char* const start = rgbaRow + static_cast<size_t>(i0) * 4;
+  return ScanSpan<Pack>(face, row, i0, i1, [&](int first, int bits, const Pack*) {
+    for (; bits != 0; bits &= bits - 1) {
+      std::memcpy(start + static_cast<size_t>(first + LowestLane(bits)) * 4, colour, 4);
+    }
+  });
+}
+
+int TexturedSpan(const RasterFace& face, const double* row, int i0, int i1,
+                 const RasterTexture& texture, unsigned char* rgbaRow) {
+  unsigned char* const start = rgbaRow + static_cast<size_t>(i0) * 4;
+  const Pack inverse = Pack::Splat(face.inverse);
+  const Pack u0 = Pack::Splat(face.texU[0]), u1 = Pack::Splat(face.texU[1]), u2 = Pack::Splat(face.texU[2]);
+  const Pack v0 = Pack::Splat(face.texV[0]), v1 = Pack::Splat(face.texV[1]), v2 = Pack::Splat(face.texV[2]);
+  const Sampler picture(texture);
+  return ScanSpan<Pack>(face, row, i0, i1, [&](int first, int bits, const Pack* e) {
+    // The covered lanes' texture coordinates, then one sample each.
+    const Pack w0 = e[0] * inverse, w1 = e[1] * inverse, w2 = e[2] * inverse;
+    double u[Pack::kLanes], v[Pack::kLanes];
+    (w0 * u0 + w1 * u1 + w2 * u2).Store(u);
+    (w0 * v0 + w1 * v1 + w2 * v2).Store(v);
+    for (; bits != 0; bits &= bits - 1) {
+      const int lane = LowestLane(bits);
+      Sample(picture, u[lane], v[lane], start + static_cast<size_t>(first + lane) * 4);
+    }
+  });
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace warpix
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace warpix {
+
+HWY_EXPORT(FlatSpan);
+HWY_EXPORT(TexturedSpan);
+
+int RasterFlatSpan(const RasterFace& face, const double* row, int i0, int i1,
+                   const unsigned char* colour, unsigned char* rgbaRow) {
+  if (i0 > i1) return 0;
+  return HWY_DYNAMIC_DISPATCH(FlatSpan)(face, row, i0, i1, colour, rgbaRow);
+}
+
+int RasterTexturedSpan(const RasterFace& face, const double* row, int i0, int i1,
+                       const RasterTexture& texture, unsigned char* rgbaRow) {
+  if (i0 > i1) return 0;
+  return HWY_DYNAMIC_DISPATCH(TexturedSpan)(face, row, i0, i1, texture, rgbaRow);
+}
+
+}  // namespace warpix
+#endif  // HWY_ONCE
