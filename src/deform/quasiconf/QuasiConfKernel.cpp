@@ -64,19 +64,18 @@ HWY_INLINE void MapPoints(const Map& map, const double* m, int count, const doub
   }
 }
 
-// The chain for P::kLanes vertices: pairs of rest coordinates in rest,
-// their current positions in pos, which take the results that are finite.
+// The chain for P::kLanes vertices, in place: pairs of rest coordinates in,
+// pairs of results out. Returns a bit per lane whose result is finite.
 template <class P>
-HWY_INLINE void ChainLanes(const double* first, const double* linear, const double* second,
-                           const double* rest, double* pos) {
-  P x, y, oldX, oldY, re, im;
-  P::LoadPairs(rest, x, y);
-  P::LoadPairs(pos, oldX, oldY);
-  Mobius(first, x, y, re, im);
-  if (linear != nullptr) RLinear(linear, re, im, re, im);
-  Mobius(second, re, im, re, im);
-  const P finite = And(Finite(re), Finite(im));
-  P::StorePairs(Select(finite, re, oldX), Select(finite, im, oldY), pos);
+HWY_INLINE int ChainLanes(const double* first, const double* linear, const double* second,
+                          double* xy) {
+  P x, y;
+  P::LoadPairs(xy, x, y);
+  Mobius(first, x, y, x, y);
+  if (linear != nullptr) RLinear(linear, x, y, x, y);
+  Mobius(second, x, y, x, y);
+  P::StorePairs(x, y, xy);
+  return And(Finite(x), Finite(y)).Bits();
 }
 
 }  // namespace
@@ -95,31 +94,47 @@ void RLinearPoints(const double* m, int count, const double* x, const double* y,
 
 void ChainVertices(const double* first, const double* linear, const double* second,
                    Warpixator::ImgVertex* vertices, int count) {
-  // Chunks of vertices through buffers that stay in the first-level cache,
+  // Chunks of vertices through a buffer that stays in the first-level cache,
   // each coordinate pair copied whole: the vertices are read and written in
-  // one pass, and the vector loads do not wait on the scalar stores that
-  // filled them.
+  // one pass, the vector loads do not wait on the scalar stores that filled
+  // the buffer, and a vertex's position is only written, never read.
   using Block = Twice<Pack>;
   constexpr int kChunk = 256;
+  constexpr int kBlocks = kChunk / Block::kLanes;
+  constexpr int kAllFinite = static_cast<int>((1u << Block::kLanes) - 1u);
+  static_assert(kChunk % Block::kLanes == 0, "whole blocks in a chunk");
   constexpr size_t kPair = 2 * sizeof(double);
-  static_assert(offsetof(Warpixator::ImgVertex, m_fY) == offsetof(Warpixator::ImgVertex, m_fX) + sizeof(double) &&
-                    offsetof(Warpixator::ImgVertex, m_fRestY) == offsetof(Warpixator::ImgVertex, m_fRestX) + sizeof(double),
+  constexpr size_t kStride = sizeof(Warpixator::ImgVertex);
+  constexpr size_t kRest = offsetof(Warpixator::ImgVertex, m_fRestX);
+  constexpr size_t kPosition = offsetof(Warpixator::ImgVertex, m_fX);
+  static_assert(offsetof(Warpixator::ImgVertex, m_fY) == kPosition + sizeof(double) &&
+                    offsetof(Warpixator::ImgVertex, m_fRestY) == kRest + sizeof(double),
                 "each coordinate pair is copied whole");
-  HWY_ALIGN double rest[2 * kChunk], pos[2 * kChunk];
+  HWY_ALIGN double xy[2 * kChunk];
+  int finite[kBlocks];  // a bit per vertex of each block whose result is finite
   for (int start = 0; start < count; start += kChunk) {
     unsigned char* const v = reinterpret_cast<unsigned char*>(vertices + start);
     const int n = count - start < kChunk ? count - start : kChunk;
-    for (int k = 0; k < n; ++k) {
-      unsigned char* const vertex = v + k * sizeof(Warpixator::ImgVertex);
-      std::memcpy(rest + 2 * k, vertex + offsetof(Warpixator::ImgVertex, m_fRestX), kPair);
-      std::memcpy(pos + 2 * k, vertex + offsetof(Warpixator::ImgVertex, m_fX), kPair);
+    for (int k = 0; k < n; ++k) std::memcpy(xy + 2 * k, v + k * kStride + kRest, kPair);
+    const int blocks = n / Block::kLanes;
+    for (int b = 0; b < blocks; ++b)
+      finite[b] = ChainLanes<Block>(first, linear, second, xy + 2 * b * Block::kLanes);
+    for (int b = 0; b < blocks; ++b) {
+      const int base = b * Block::kLanes;
+      if (finite[b] == kAllFinite) {
+        for (int k = base; k < base + Block::kLanes; ++k)
+          std::memcpy(v + k * kStride + kPosition, xy + 2 * k, kPair);
+        continue;
+      }
+      for (int l = 0; l < Block::kLanes; ++l) {
+        if (finite[b] & (1 << l))
+          std::memcpy(v + (base + l) * kStride + kPosition, xy + 2 * (base + l), kPair);
+      }
     }
-    int k = 0;
-    for (; k + Block::kLanes <= n; k += Block::kLanes)
-      ChainLanes<Block>(first, linear, second, rest + 2 * k, pos + 2 * k);
-    for (; k < n; ++k) ChainLanes<OneLane>(first, linear, second, rest + 2 * k, pos + 2 * k);
-    for (k = 0; k < n; ++k)
-      std::memcpy(v + k * sizeof(Warpixator::ImgVertex) + offsetof(Warpixator::ImgVertex, m_fX), pos + 2 * k, kPair);
+    for (int k = blocks * Block::kLanes; k < n; ++k) {
+      if (ChainLanes<OneLane>(first, linear, second, xy + 2 * k))
+        std::memcpy(v + k * kStride + kPosition, xy + 2 * k, kPair);
+    }
   }
 }
 
