@@ -518,14 +518,13 @@ void DeformQuasiConf::MapMeshVertices() {
       // MapPoint's arithmetic for all vertices at once, at the vector width,
       // without its per-point timing: Morig, the operator, then Mnew^-1. A
       // vertex that would not be finite keeps its place.
-      const double orig[8] = {m_MobiusOrig(0, 0).m_fRe, m_MobiusOrig(0, 0).m_fIm,
-                              m_MobiusOrig(0, 1).m_fRe, m_MobiusOrig(0, 1).m_fIm,
-                              m_MobiusOrig(1, 0).m_fRe, m_MobiusOrig(1, 0).m_fIm,
-                              m_MobiusOrig(1, 1).m_fRe, m_MobiusOrig(1, 1).m_fIm};
-      const double inverse[8] = {m_MobiusNew(0, 0).m_fRe, m_MobiusNew(0, 0).m_fIm,
-                                 m_MobiusNew(0, 1).m_fRe, m_MobiusNew(0, 1).m_fIm,
-                                 m_MobiusNew(1, 0).m_fRe, m_MobiusNew(1, 0).m_fIm,
-                                 m_MobiusNew(1, 1).m_fRe, m_MobiusNew(1, 1).m_fIm};
+      const LinAlgComplex origElements[4] = {m_MobiusOrig(0, 0), m_MobiusOrig(0, 1),
+                                             m_MobiusOrig(1, 0), m_MobiusOrig(1, 1)};
+      const LinAlgComplex inverseElements[4] = {m_MobiusNew(0, 0), m_MobiusNew(0, 1),
+                                                m_MobiusNew(1, 0), m_MobiusNew(1, 1)};
+      double orig[8], inverse[8];
+      quasiconf_detail::FlatMobius(origElements, orig);
+      quasiconf_detail::FlatMobius(inverseElements, inverse);
       const int n = static_cast<int>(count);
       if (m_IntermediateOp != OP_MEAN_VAL_COORDS || m_MVCSource.size() < 6 ||
           m_MVCSource.size() != m_MVCTarget.size()) {

@@ -55,6 +55,12 @@ inline LinAlgComplex Mobius(const LinAlgComplex* zm, LinAlgComplex z) {
   return (zm[0] * z + zm[1]) / (zm[2] * z + zm[3]);
 }
 
+/// The Mobius elements zm[0..3] as {zm0.re, zm0.im, ..., zm3.im}, the form
+/// the vector kernels read.
+inline void FlatMobius(const LinAlgComplex* zm, double* m) {
+  for (int e = 0; e < 4; ++e) m[2 * e] = zm[e].m_fRe, m[2 * e + 1] = zm[e].m_fIm;
+}
+
 /// Workspaces of the fast weighted n-gon fit for N points.
 struct FastFitWork {
   explicit FastFitWork(int n);

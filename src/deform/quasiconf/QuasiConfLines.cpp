@@ -315,19 +315,24 @@ void QuasiConfLines::FillVertexToSectionMap(R2Image& image, Warpixator* deformat
   }
 }
 
-LinAlgComplex QuasiConfLines::Transform(LinAlgComplex z, int useMap) {
-  if (m_TPSCentres.empty()) return z;
+int QuasiConfLines::SectionOf(LinAlgComplex z, int useMap) const {
   if (m_VertexToSection.empty() || useMap == -1) {
     for (size_t k = 0; k < m_aLines.size(); ++k) {
-      if (m_aLines[k]->InNormalDir(z)) return m_aLines[k]->TransformBySimilarity(z);
+      if (m_aLines[k]->InNormalDir(z)) return static_cast<int>(k);
     }
-    return TransformByFPITPS(z);
+    return -1;
   }
   WARPIX_ASSERT(useMap>=0 && useMap<(int)m_VertexToSection.size());
   const int section = m_VertexToSection[useMap];
-  if (section == -1) return TransformByFPITPS(z);
   // The section, not the vertex index, names the line.
-  WARPIX_ASSERT(section>=0 && section < (int)m_aLines.size());
+  WARPIX_ASSERT(section>=-1 && section < (int)m_aLines.size());
+  return section;
+}
+
+LinAlgComplex QuasiConfLines::Transform(LinAlgComplex z, int useMap) {
+  if (m_TPSCentres.empty()) return z;
+  const int section = SectionOf(z, useMap);
+  if (section == -1) return TransformByFPITPS(z);
   return m_aLines[section]->TransformBySimilarity(z);
 }
 
@@ -345,16 +350,7 @@ void QuasiConfLines::TransformVertices(std::vector<ImgVertex>& vertices) {
   for (int k = 0; k < count; ++k) {
     ImgVertex& vertex = vertices[k];
     const LinAlgComplex z(vertex.m_fRestX, vertex.m_fRestY);
-    int section = -1;
-    if (m_VertexToSection.empty()) {
-      for (size_t line = 0; line < m_aLines.size() && section == -1; ++line) {
-        if (m_aLines[line]->InNormalDir(z)) section = static_cast<int>(line);
-      }
-    } else {
-      WARPIX_ASSERT(k < (int)m_VertexToSection.size());
-      section = m_VertexToSection[k];
-      WARPIX_ASSERT(section >= -1 && section < (int)m_aLines.size());
-    }
+    const int section = SectionOf(z, k);
     if (section == -1) {
       m_SplineVertices.push_back(k);
       continue;
@@ -374,10 +370,8 @@ void QuasiConfLines::TransformVertices(std::vector<ImgVertex>& vertices) {
   }
   if (!m_Spline.Empty()) {
     double source[8], inverse[8];
-    for (int e = 0; e < 4; ++e) {
-      source[2 * e] = m_SourceElements[e].m_fRe, source[2 * e + 1] = m_SourceElements[e].m_fIm;
-      inverse[2 * e] = m_InverseElements[e].m_fRe, inverse[2 * e + 1] = m_InverseElements[e].m_fIm;
-    }
+    quasiconf_detail::FlatMobius(m_SourceElements, source);
+    quasiconf_detail::FlatMobius(m_InverseElements, inverse);
     warpix::MobiusMapPoints(source, n, x, y, x, y);
     m_Spline.MapPoints(n, x, y, x, y);
     warpix::MobiusMapPoints(inverse, n, x, y, x, y);

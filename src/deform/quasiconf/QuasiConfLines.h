@@ -100,6 +100,9 @@ class QuasiConfLines {
 
   /// The side index of line k.
   int SideOfLine(int k) const;
+  /// Transform's choice for z: the line whose similarity maps it, or -1
+  /// for the spline.
+  int SectionOf(LinAlgComplex z, int useMap) const;
   /// The side-rule corners and factors of line lineID; false for the
   /// centroid rule.
   bool SideRule(int lineID, int& corner1, int& corner2, double& factor1, double& factor2) const;
