@@ -665,4 +665,6 @@ void DeformAsRigidAsPossible::MapPoint(double x, double y, double& outX, double&
   WARPIX_ASSERT(false);
 }
 
+bool DeformAsRigidAsPossible::MapsPoints() const { return false; }
+
 void DeformAsRigidAsPossible::MapMeshVertices() {}

@@ -83,8 +83,11 @@ class DeformAsRigidAsPossible : public Warpixator {
   /// free vertices stay where they are.
   void Deform() override;
   /// Only mesh vertices are mapped: fatal "false" in mesh mode; the identity
-  /// in pixel mode, where nothing is deformed.
+  /// in pixel mode, where nothing is deformed. MapsPoints() says so, and no
+  /// caller reaches it.
   void MapPoint(double x, double y, double& outX, double& outY) override;
+  /// False: the solve moves the mesh vertices only.
+  bool MapsPoints() const override;
   /// Nothing: Deform sets the positions.
   void MapMeshVertices() override;
 

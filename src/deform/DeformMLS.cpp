@@ -58,9 +58,11 @@ void DeformMLS::Deform() {
 }
 
 void DeformMLS::MapPoint(double, double, double&, double&) {
-  // Only mesh vertices are mapped, by Deform; no caller reaches this.
+  // Only mesh vertices are mapped, by Deform; callers ask MapsPoints() first.
   WARPIX_ASSERT(false);
 }
+
+bool DeformMLS::MapsPoints() const { return false; }
 
 void DeformMLS::MapMeshVertices() {}
 

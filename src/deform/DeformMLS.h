@@ -34,8 +34,11 @@ class DeformMLS : public Warpixator {
   /// fitted map of the rest position. No point: the rest mesh; one point (or
   /// coincident ones): a translation. Does nothing outside mesh mode.
   void Deform() override;
-  /// Not available: this method maps mesh vertices only (fatal "false").
+  /// Not available: this method maps mesh vertices only (fatal "false";
+  /// MapsPoints() says so, and no caller reaches it).
   void MapPoint(double x, double y, double& outX, double& outY) override;
+  /// False: the fit is made at the mesh vertices only.
+  bool MapsPoints() const override;
   /// Nothing: Deform sets the current positions itself.
   void MapMeshVertices() override;
 

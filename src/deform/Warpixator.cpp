@@ -198,6 +198,8 @@ void Warpixator::MapPoint(double x, double y, double& outX, double& outY) {
   outY = y;
 }
 
+bool Warpixator::MapsPoints() const { return true; }
+
 void Warpixator::MapMeshVertices() {
   for (ImgVertex& vertex : m_Vertices) {
     MapPoint(vertex.m_fRestX, vertex.m_fRestY, vertex.m_fX, vertex.m_fY);
@@ -287,13 +289,13 @@ void Warpixator::DeformUsingHistory() {
                 << std::endl;
       ok = false;
     }
-    WARPIX_ASSERT(ok);
+    WARPIX_CONFIG_ASSERT(ok);
     if (!(i + 2*numPnts < historyCopy.count())) {
       std::cout << "[ERROR] History: the entry at token " << i << " announces " << 2 * numPnts
                 << " coordinates but only " << (historyCopy.count() - i - 1) << " follow"
                 << std::endl;
     }
-    WARPIX_ASSERT(i + 2*numPnts < historyCopy.count());
+    WARPIX_CONFIG_ASSERT(i + 2*numPnts < historyCopy.count());
 
     HistoryStep step;
     for (long long t = i + 1; t <= i + 2 * numPnts; ++t) {
@@ -303,7 +305,7 @@ void Warpixator::DeformUsingHistory() {
         std::cout << "[ERROR] History: token " << t << " (\"" << token
                   << "\") is not a finite number" << std::endl;
       }
-      WARPIX_ASSERT(ok);
+      WARPIX_CONFIG_ASSERT(ok);
       (t <= i + numPnts ? step.m_OrigPos : step.m_NewPos).push_back(value);
     }
     steps.push_back(step);

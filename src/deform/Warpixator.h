@@ -75,8 +75,13 @@ class Warpixator {
   /// Recomputes the map from the targets (base: nothing). Methods that honour
   /// m_bNeedsUpdate return at once when it is false and clear it when they run.
   virtual void Deform();
-  /// The map of one point (base: identity).
+  /// The map of one point (base: identity). Only for a deformator whose
+  /// MapsPoints() is true.
   virtual void MapPoint(double x, double y, double& outX, double& outY);
+  /// Whether MapPoint maps any point of the plane (base: true). A method
+  /// that fits its mesh vertices only says false, and nothing may then call
+  /// its MapPoint: a pixel-mode cell of it has no map to measure.
+  virtual bool MapsPoints() const;
   /// Maps every vertex's rest position into its current position.
   virtual void MapMeshVertices();
   /// m_Name as a null-terminated string.

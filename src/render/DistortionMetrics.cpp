@@ -134,6 +134,18 @@ void DistortionMetrics::CacheRest() {
 }
 
 CellDistortion DistortionMetrics::Measure(std::vector<FaceDistortion>* perFace) {
+  if (m_bOwnGrid && !m_Deformator.MapsPoints()) {
+    // No point map: the cell shows its picture undeformed, and there is no
+    // map to measure it by.
+    for (Warpixator::ImgVertex& v : m_GridVertices) {
+      v.m_fX = v.m_fRestX;
+      v.m_fY = v.m_fRestY;
+    }
+    if (perFace != nullptr) perFace->assign(m_Faces.size(), FaceDistortion());
+    CellDistortion cell;
+    cell.m_bMeasured = false;
+    return cell;
+  }
   if (m_bOwnGrid) {
     for (Warpixator::ImgVertex& v : m_GridVertices) {
       m_Deformator.MapPoint(v.m_fRestX, v.m_fRestY, v.m_fX, v.m_fY);
@@ -206,16 +218,23 @@ CellDistortion DistortionMetrics::Measure(std::vector<FaceDistortion>* perFace) 
   return cell;
 }
 
+const char* DistortionMetrics::NotMeasuredReason() {
+  return "pixel mode, and the method maps mesh vertices only";
+}
+
 std::string DistortionMetrics::ConsoleLine(const char* name, const CellDistortion& cell) {
+  const std::string head = std::string("Distortion ") + (name != nullptr ? name : "");
+  if (!cell.m_bMeasured) return head + ": not measured (" + NotMeasuredReason() + ")";
   char text[512];
   std::snprintf(text, sizeof(text),
                 ": K max %.4f, mean %.4f, area [%.4f, %.4f], flipped %d (%.1f%%), max shift %.2f px",
                 cell.m_fConformalMax, cell.m_fConformalMean, cell.m_fAreaMin, cell.m_fAreaMax,
                 cell.m_iFlipped, 100.0 * cell.m_fFlippedShare, cell.m_fMaxShift);
-  return std::string("Distortion ") + (name != nullptr ? name : "") + text;
+  return head + text;
 }
 
 std::string DistortionMetrics::NameLabel(const CellDistortion& cell) {
+  if (!cell.m_bMeasured) return "not measured";
   char text[160];
   std::snprintf(text, sizeof(text), "K max %.2f mean %.2f, flips %d", cell.m_fConformalMax,
                 cell.m_fConformalMean, cell.m_iFlipped);

@@ -38,6 +38,7 @@ struct CellDistortion {
   double m_fFlippedShare = 0.0;   // their share of the counted rest area, in [0, 1]
   double m_fMaxShift = 0.0;       // largest corner displacement, in pixels
   int m_iFaces = 0;               // faces counted
+  bool m_bMeasured = true;        // false: a pixel-mode cell of a method without a point map
 };
 
 class DistortionMetrics {
@@ -51,7 +52,10 @@ class DistortionMetrics {
 
   /// The cell as it is now (call after the deformation is up to date, as for
   /// drawing). perFace, when given, receives one entry per face of the mesh in
-  /// mesh order (wholly transparent and degenerate-rest faces included).
+  /// mesh order (wholly transparent and degenerate-rest faces included). A
+  /// pixel-mode cell of a method that maps mesh vertices only (MapsPoints()
+  /// false) is not measured: m_bMeasured false, the other numbers as for the
+  /// identity, every face K = 1 and the grid at rest.
   CellDistortion Measure(std::vector<FaceDistortion>* perFace = nullptr);
 
   /// Faces of the measured mesh, and whether face f is left out as wholly transparent.
@@ -69,10 +73,14 @@ class DistortionMetrics {
   static FaceDistortion OfMatrix(double a, double b, double c, double d);
 
   /// "Distortion <name>: K max a, mean b, area [c, d], flipped n (p%), max shift s px",
-  /// K and areas to 4 decimals, p to 1, s to 2; infinity as "inf".
+  /// K and areas to 4 decimals, p to 1, s to 2; infinity as "inf". A cell that
+  /// is not measured: "Distortion <name>: not measured (<NotMeasuredReason>)".
   static std::string ConsoleLine(const char* name, const CellDistortion& cell);
-  /// What a cell's name gains while the heat map shows: "K max a.aa mean b.bb, flips n".
+  /// What a cell's name gains while the heat map shows: "K max a.aa mean b.bb,
+  /// flips n", or "not measured".
   static std::string NameLabel(const CellDistortion& cell);
+  /// Why a cell is not measured, as the console line and the report say it.
+  static const char* NotMeasuredReason();
 
  private:
 

@@ -87,7 +87,7 @@ Warpixator* GetDeformator(ParamParser& parameters, const ZelString& name, R2Imag
 
   const ZelString type = parameters.GetStrValue(name, "Type", valid);
   if (!valid) std::cout << "[ERROR] " << name << ": the key Type is missing" << std::endl;
-  WARPIX_ASSERT(valid);
+  WARPIX_CONFIG_ASSERT(valid);
 
   const ZelString displayName = DeformatorDisplayName(parameters, name);
 
@@ -123,7 +123,7 @@ Warpixator* GetDeformator(ParamParser& parameters, const ZelString& name, R2Imag
         std::cout << "[ERROR] " << name
                   << ": MLSType must be MLS_FIT_SIMILARITY or MLS_RIGID" << std::endl;
       }
-      WARPIX_ASSERT((mlsType=="MLS_RIGID"));
+      WARPIX_CONFIG_ASSERT((mlsType=="MLS_RIGID"));
       deformator = std::make_unique<DeformMLS>(image, displayName, DeformMLS::MLS_RIGID);
     }
   } else if (type == "DeformAsRigidAsPossible") {
@@ -150,7 +150,7 @@ Warpixator* GetDeformator(ParamParser& parameters, const ZelString& name, R2Imag
       } else {
         std::cout << "[ERROR] Unknown Deformation type "
                   << "(valid=[DEFORM_PIXEL, DEFORM_REGULAR_MESH])" << std::endl;
-        WARPIX_ASSERT(false);
+        WARPIX_CONFIG_ASSERT(false);
       }
     }
   }
@@ -170,17 +170,17 @@ Warpixator* GetDeformator(ParamParser& parameters, const ZelString& name, R2Imag
       std::cout << "[ERROR] General InitCtrlPnts has an odd number of values ("
                 << origVals.size() << "); control points need whole (x, y) pairs" << std::endl;
     }
-    WARPIX_ASSERT(origVals.size() % 2 == 0);
+    WARPIX_CONFIG_ASSERT(origVals.size() % 2 == 0);
     if (newVals.size() % 2 != 0) {
       std::cout << "[ERROR] General DeformCtrlPnts has an odd number of values ("
                 << newVals.size() << "); control points need whole (x, y) pairs" << std::endl;
     }
-    WARPIX_ASSERT(newVals.size() % 2 == 0);
+    WARPIX_CONFIG_ASSERT(newVals.size() % 2 == 0);
     if (newVals.size() > origVals.size()) {
       std::cout << "[ERROR] General DeformCtrlPnts has more values (" << newVals.size()
                 << ") than InitCtrlPnts (" << origVals.size() << ")" << std::endl;
     }
-    WARPIX_ASSERT(newVals.size() <= origVals.size());
+    WARPIX_CONFIG_ASSERT(newVals.size() <= origVals.size());
     deformator->InitializeCtrlPntState(origVals, newVals);
   }
 

@@ -23,6 +23,7 @@
 #include "render/DistortionMetrics.h"
 #include "shell/Warpix.h"
 #include "support/ParamParser.h"
+#include "support/WarpixAssert.h"
 #include "support/ZelString.h"
 #include "support/ZelStringList.h"
 #include "window/AnimationScript.h"
@@ -231,6 +232,18 @@ nlohmann::json DistortionEntry(const Cell& cell, int index, int frame, const Cel
       {"mode", cell.deformator->m_DeformationType == Warpixator::DEFORM_REGULAR_MESH ? "mesh" : "pixel"},
   };
   if (frame >= 0) entry["frame"] = frame;
+  entry["measured"] = d.m_bMeasured;
+  if (!d.m_bMeasured) {
+    // Every number of the report is there, as null, so a table of the
+    // entries keeps its columns.
+    for (const char* key : {"k_max", "k_mean", "area_min", "area_max", "flipped", "flipped_share",
+                            "max_shift_px"}) {
+      entry[key] = nullptr;
+    }
+    entry["faces"] = 0;
+    entry["reason"] = DistortionMetrics::NotMeasuredReason();
+    return entry;
+  }
   entry["k_max"] = JsonNumber(d.m_fConformalMax);
   entry["k_mean"] = JsonNumber(d.m_fConformalMean);
   entry["area_min"] = JsonNumber(d.m_fAreaMin);
@@ -318,7 +331,10 @@ bool WriteFrame(std::vector<Cell>& cells, const Output& output, int frame,
                 << std::endl;
       report.push_back(DistortionEntry(cell, static_cast<int>(k), frame, distortion));
     }
-    if (output.heatmap) {
+    if (output.heatmap && !distortion.m_bMeasured) {
+      std::cout << "No heat map for " << cell.deformator->m_ModuleName << ": not measured ("
+                << DistortionMetrics::NotMeasuredReason() << ")" << std::endl;
+    } else if (output.heatmap) {
       const ZelString heatPath = CellFileName(output.prefix, static_cast<int>(k),
                                               cell.deformator->m_ModuleName + "_heat",
                                               output.extension.c_str(), frame);
@@ -445,6 +461,11 @@ bool ParseRenderBackground(const std::string& text, MeshRasterizer::Background& 
 }
 
 int WarpixRenderMain(int argc, char const** argv) {
+  // A configuration error found while the deformators are built (a missing
+  // Type, a malformed History, ...) ends the run with status 1 after its
+  // report, like the other inputs that cannot be read.
+  warpix::SetConfigurationStopStatus(1);
+
   // Arguments: options, the parameter file, override tokens.
   RenderOptions options;
   const int status = ParseCommandLine(argc, argv, options);

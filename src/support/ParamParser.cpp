@@ -35,7 +35,7 @@ ParamParser::ParamParser(const ZelString& fileName, char const** overrides,
     if (overrideCount <= 0) {
       std::cout << "[ERROR] Param File does not exist and no command line arguments provided: "
                 << fileName << std::endl;
-      WARPIX_ASSERT(false);
+      WARPIX_CONFIG_ASSERT(false);
     }
   } else {
     ZelString text(file);
@@ -69,7 +69,7 @@ ParamParser::ParamParser(const ZelString& fileName, char const** overrides,
     ++i;
     if (!(commands.count() > i)) {
       std::cout << "Failed to read file: " << fileName << std::endl;
-      WARPIX_ASSERT(commands.count()>i);
+      WARPIX_CONFIG_ASSERT(commands.count()>i);
     }
     const ZelString& value = commands[i];
     if (!value.startsWith("[") || value.endsWith("]")) {

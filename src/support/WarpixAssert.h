@@ -1,13 +1,28 @@
 #pragma once
 
-// The one fatal-report macro of the system. It stays active in every build
-// type (it does not depend on NDEBUG): when the condition is false it writes
-// the condition text, the function name, the source file name and the line to
-// standard error and aborts.
+// The fatal-report macros of the system. Both stay active in every build type
+// (they do not depend on NDEBUG) and write the same report: the condition
+// text, the function name, the source file name and the line, to standard
+// error.
+//
+// WARPIX_ASSERT guards an internal invariant that no input can break (a shape
+// the caller built, an index it checked): a failure is a programming error and
+// aborts.
+//
+// WARPIX_CONFIG_ASSERT guards a configuration error that stops the program at
+// start (a required key missing, an invalid setting, a malformed history or
+// animation script), after the program has printed what is wrong. By default
+// it aborts too; a program that prefers an exit status (warpix-render) sets
+// one with SetConfigurationStopStatus.
 #define WARPIX_ASSERT(condition)                                               \
   ((condition) ? static_cast<void>(0)                                          \
                : ::warpix::AssertFailed(#condition, __func__, __FILE__,        \
                                         __LINE__))
+
+#define WARPIX_CONFIG_ASSERT(condition)                                        \
+  ((condition) ? static_cast<void>(0)                                          \
+               : ::warpix::ConfigurationStop(#condition, __func__, __FILE__,   \
+                                             __LINE__))
 
 namespace warpix {
 
@@ -15,18 +30,30 @@ namespace warpix {
 /// <file name>, line <line>." to standard error, flushes the standard streams
 /// and aborts. Never returns.
 ///
-/// Only where AssertFailed is compiled with WARPIX_ASSERT_UNWINDS (the fuzz
-/// targets and their replay, never the program) does it write the same line
-/// and then throw AssertUnwind instead of aborting, so that a fuzz target can
-/// tell a documented fatal stop from a crash and go on with the next input.
+/// Only where this file's implementation is compiled with WARPIX_ASSERT_UNWINDS
+/// (the fuzz targets and their replay, never the programs) do both failures
+/// write the same line and then throw AssertUnwind instead, so that a fuzz
+/// target can tell a documented fatal stop from a crash and go on with the
+/// next input.
 [[noreturn]] void AssertFailed(const char* condition, const char* function,
                                const char* file, int line);
 
-/// What an unwinding AssertFailed throws: the failed condition and where it is.
+/// The same report as AssertFailed; then the process ends with the status set
+/// by SetConfigurationStopStatus, or aborts when none is set.
+[[noreturn]] void ConfigurationStop(const char* condition, const char* function,
+                                    const char* file, int line);
+
+/// The exit status of a configuration stop (1 to 255); 0 (the default)
+/// aborts instead.
+void SetConfigurationStopStatus(int status);
+
+/// What an unwinding failure throws: the failed condition, where it is, and
+/// whether it was a configuration stop (WARPIX_CONFIG_ASSERT).
 struct AssertUnwind {
   const char* condition;
   const char* function;
   int line;
+  bool configuration;
 };
 
 }  // namespace warpix

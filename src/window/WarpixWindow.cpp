@@ -252,7 +252,8 @@ CellDistortion WarpixWindow::MeasureCell(int k, std::vector<FaceDistortion>* per
 bool WarpixWindow::DrawHeatMap() {
   const int k = m_iDrawingCell;
   if (k < 0 || k >= static_cast<int>(m_Deformators.size())) return false;
-  MeasureCell(k, &m_FaceDistortion);
+  // A cell that is not measured shows its picture.
+  if (!MeasureCell(k, &m_FaceDistortion).m_bMeasured) return false;
   const DistortionMetrics& metrics = *m_Metrics[k];
   const std::vector<Warpixator::ImgVertex>& vertices = metrics.Vertices();
   glDisable(GL_DEPTH_TEST);
@@ -676,7 +677,7 @@ void WarpixWindow::Animation(char const* scriptFile, char const* outputPrefix,
   if (!inTextStream.is_open()) {
     std::cout << "[ERROR] Cannot open animation script " << scriptFile << std::endl;
   }
-  WARPIX_ASSERT(inTextStream.is_open());
+  WARPIX_CONFIG_ASSERT(inTextStream.is_open());
 
   ZelStringList oldPoints;
   ZelStringList newPoints;
@@ -685,10 +686,10 @@ void WarpixWindow::Animation(char const* scriptFile, char const* outputPrefix,
   std::vector<double> targets;
   const AnimationScript::StartCheck check =
       AnimationScript::ParseStart(oldPoints, newPoints, scriptFile, originals, targets);
-  WARPIX_ASSERT(oldPoints.count()==newPoints.count());
-  WARPIX_ASSERT(oldPoints.count()%2==0);
+  WARPIX_CONFIG_ASSERT(oldPoints.count()==newPoints.count());
+  WARPIX_CONFIG_ASSERT(oldPoints.count()%2==0);
   const bool ok = check == AnimationScript::StartCheck::kOk;
-  WARPIX_ASSERT(ok);
+  WARPIX_CONFIG_ASSERT(ok);
   m_iAnimationValuesPerLine = static_cast<int>(originals.size());
   AnimationScript::Start(m_Deformators, originals, targets);
   m_bAnimationFrameDueAtEnd = false;

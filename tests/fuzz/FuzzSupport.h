@@ -77,10 +77,12 @@ inline R2Image MakePicture(int components) {
   return image;
 }
 
-/// True when the unwound assertion is one of the documented fatal stops of
-/// the named functions; anything else is a fault, and the caller aborts.
+/// True when the unwound assertion is one of the documented configuration
+/// stops of the named functions; anything else (an internal invariant, or a
+/// stop elsewhere) is a fault, and the caller aborts.
 inline bool IsDocumentedStop(const warpix::AssertUnwind& stop,
                              std::initializer_list<const char*> functions) {
+  if (!stop.configuration) return false;
   for (const char* function : functions) {
     if (std::strcmp(stop.function, function) == 0) return true;
   }
@@ -89,8 +91,8 @@ inline bool IsDocumentedStop(const warpix::AssertUnwind& stop,
 
 /// The fault of an unwound assertion that no documented stop explains.
 [[noreturn]] inline void UndocumentedStop(const warpix::AssertUnwind& stop) {
-  fprintf(stderr, "Undocumented fatal stop: (%s) in %s, line %d\n", stop.condition, stop.function,
-          stop.line);
+  fprintf(stderr, "Undocumented fatal stop: (%s) in %s, line %d%s\n", stop.condition,
+          stop.function, stop.line, stop.configuration ? "" : " (an internal invariant)");
   abort();
 }
 

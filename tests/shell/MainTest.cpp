@@ -31,12 +31,13 @@ TEST(Main, RequiredGeneralKeysAndImage) {
   const std::string image = "Image x.jpg\n", names = "Deformators [ A ]\n";
   // Each case: the file, and an [ERROR] text expected before the fatal "valid".
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {grid + image + names, ""},
-      {"WindowDims [ 400 x ]\n" + grid + image + names, ""},
-      {"WindowDims 400\n" + grid + image + names, "[ERROR] General WindowDims"},
-      {dims + "ColsRows [ 0 1 ]\n" + image + names, "[ERROR] General ColsRows"},
-      {dims + grid + names, ""},
-      {dims + grid + image, ""}};
+      {grid + image + names, "[ERROR] General: the key WindowDims is missing\n"},
+      {"WindowDims [ 400 x ]\n" + grid + image + names, "[ERROR] General WindowDims needs two values"},
+      {"WindowDims 400\n" + grid + image + names, "[ERROR] General WindowDims needs two values"},
+      {dims + "ColsRows [ 0 1 ]\n" + image + names, "[ERROR] General ColsRows needs two values"},
+      {dims + image + names, "[ERROR] General: the key ColsRows is missing\n"},
+      {dims + grid + names, "[ERROR] General: the key Image is missing\n"},
+      {dims + grid + image, "[ERROR] General: the key Deformators is missing\n"}};
   for (const auto& [text, error] : cases) {
     file.write(text);
     ExpectRun(file.path(), {error, "(valid), function main"}, 128 + SIGABRT);

@@ -181,12 +181,17 @@ TEST_F(WarpixRender, BadCommandLinesAndInputsGiveTheirStatus) {
       {{Write("noimage.params", "Deformators [ A ]\n")}, "[ERROR] General: the key Image is missing\n"},
       {{Write("nocells.params", "Image x.png\n")}, "[ERROR] General: the key Deformators is missing\n"},
       {{"--anim", m_Dir + "none.anim", p}, "[ERROR] Cannot open animation script " + m_Dir + "none.anim\n"},
-      {{"--anim", Write("odd.anim", "0.5 0.5 0.5\n0.5 0.5 0.5\n"), p}, "values do not make whole (x, y) pairs"}};
+      {{"--anim", Write("odd.anim", "0.5 0.5 0.5\n0.5 0.5 0.5\n"), p}, "values do not make whole (x, y) pairs"},
+      // Configuration errors found while the cells are built: their report, status 1.
+      {{p, "-General", "Deformators", "[", "A", "B", "]", "-B", "Name", "x"}, "[ERROR] B: the key Type is missing\n"},
+      {{p, "-General", "History", "[", "4", "0.1", "]"}, "[ERROR] History: the entry at token 0 announces 8"}};
   for (const auto& [args, message] : inputs) {
     const RenderRun run = Render(args);
     EXPECT_EQ(run.status, 1) << message;
     EXPECT_NE(run.out.find(message), std::string::npos) << run.out;
   }
+  const RenderRun stop = Render({p, "-General", "Deformators", "[", "A", "B", "]", "-B", "Name", "x"});
+  EXPECT_NE(stop.err.find("Assertion failed: (valid), function GetDeformator"), std::string::npos) << stop.err;
 }
 
 TEST_F(WarpixRender, UnwritableFilesAreReportedAndTheOthersStillWritten) {
@@ -269,6 +274,41 @@ TEST_F(WarpixRender, MetricsReportAgreesWithTheConsoleAndFollowsTheFrames) {
   EXPECT_EQ(blocked.status, 1);
   EXPECT_NE(blocked.out.find("[ERROR] Cannot write " + m_Dir + "out/00_Mls.png/m.json"), std::string::npos);
   EXPECT_TRUE(fs::exists(m_Dir + "again/00_Mls.png"));
+}
+
+TEST_F(WarpixRender, PixelCellsWithoutAPointMapAreReportedAsNotMeasured) {
+  // Every method in pixel mode, the points moved: the methods that map mesh
+  // vertices only have nothing to measure; the others are measured as ever.
+  const std::string params = Params("p.params", 32, 24, "DeformSetting Pixel\n"
+      "Deformators [ Mls Arap Qc4 Qc5 Qc2 Mvc ]\n-Mls Type DeformMLS MLSType MLS_RIGID\n"
+      "-Arap Type DeformAsRigidAsPossible Rescale true\n-Qc4 Type DeformQuasiConf InterOp MovingLeastSquares\n"
+      "-Qc5 Type DeformQuasiConf InterOp FixedLinesTPS\n-Qc2 Type DeformQuasiConf InterOp MeanValCoords\n"
+      "-Mvc Type DeformMeanValueCoords\n-Pixel DeformType DEFORM_PIXEL\n");
+  const std::string points = " -General InitCtrlPnts [ 0.3 0.3 0.7 0.3 0.7 0.7 0.3 0.7 ] DeformCtrlPnts [ 0.3 0.3 0.7 0.3 0.8 0.8 ]";
+  const RenderRun run = Render(Split("-o " + m_Dir + "out --heatmap --metrics " + m_Dir + "p.json " + params + points));
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  std::ifstream in(m_Dir + "p.json");
+  const nlohmann::json report = nlohmann::json::parse(in, nullptr, false);
+  ASSERT_TRUE(report.is_array() && report.size() == 6u) << report;
+  const std::string reason = "pixel mode, and the method maps mesh vertices only";
+  for (const nlohmann::json& entry : report) {
+    const std::string module = entry["module"];
+    const bool measured = module == "Qc2" || module == "Mvc";
+    EXPECT_EQ(entry["measured"], measured) << entry;
+    EXPECT_EQ(entry["mode"], "pixel");
+    EXPECT_EQ(fs::exists(m_Dir + "out/0" + std::to_string(entry["cell"].get<int>()) + "_" + module + "_heat.png"), measured);
+    if (measured) {
+      EXPECT_GT(entry["k_max"].get<double>(), 1.001) << entry;
+      EXPECT_EQ(entry["faces"], 2 * 64 * 64);
+      continue;
+    }
+    // The numbers are there as null, so that a table of the entries keeps its columns.
+    for (const char* key : {"k_max", "k_mean", "area_min", "area_max", "flipped", "flipped_share", "max_shift_px"})
+      EXPECT_TRUE(entry[key].is_null()) << key << entry;
+    EXPECT_TRUE(entry["faces"] == 0 && entry["reason"] == reason) << entry;
+    EXPECT_NE(run.out.find("Distortion " + module + ": not measured (" + reason + ")\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("No heat map for " + module + ": not measured"), std::string::npos) << run.out;
+  }
 }
 
 TEST(WarpixRenderBinary, LinksNoGlLibrary) {

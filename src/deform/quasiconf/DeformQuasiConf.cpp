@@ -490,6 +490,18 @@ void DeformQuasiConf::MapPoint(double x, double y, double& outX, double& outY) {
   m_Profiler.finishedProcess("DeformQuad", false);
 }
 
+bool DeformQuasiConf::MapsPoints() const {
+  switch (m_IntermediateOp) {
+    case OP_MOVING_LEAST_SQUARES:
+      return false;
+    case OP_FIXED_LINES_TPS:
+    case OP_FIXED_LINES_TPS_NO_QC:
+      return m_DeformationType == DEFORM_REGULAR_MESH;
+    default:
+      return true;
+  }
+}
+
 void DeformQuasiConf::MapMeshVertices() {
   m_Profiler.startedProcess("MapVerts");
   const size_t count = m_Vertices.size();

@@ -67,9 +67,13 @@ class DeformQuasiConf : public Warpixator {
   void PrepareDeformator() override;
   /// The target-side work of the running operator (honours m_bNeedsUpdate).
   void Deform() override;
-  /// z -> Mnew^-1(op(Morig(z))) for operators 0 to 3 (0 as 3); fatal "false"
-  /// for the others, which map mesh vertices only.
+  /// z -> Mnew^-1(op(Morig(z))) for operators 0 to 3 (0 as 3); the line set
+  /// for operators 5 and 6; fatal "false" for operator 4, which fits mesh
+  /// vertices only (MapsPoints() says so, and no caller reaches it).
   void MapPoint(double x, double y, double& outX, double& outY) override;
+  /// Operators 0 to 3 map any point. The line modes build their sections
+  /// from the mesh, so they map points in mesh mode only; operator 4 never.
+  bool MapsPoints() const override;
   /// Operators 0 to 3: every rest position through the maps (no vertex is ever
   /// left non-finite); 4: nothing (Deform moved them); 5, 6: the line set.
   void MapMeshVertices() override;
