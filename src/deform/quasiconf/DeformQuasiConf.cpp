@@ -140,6 +140,14 @@ void DeformQuasiConf::TweakParameter(double step) {
   } else if (d >= 1.0) {
     d = 1.0;
   }
+  // A line set on show is replaced only by one that takes the originals and
+  // the current targets; otherwise the set, the deltas and the mesh stay.
+  if (!LinesAccept(d, m_bLineOnSide)) {
+    std::cout << "[WARNING] " << m_Name << ": delta " << d
+              << " makes the line constraints singular (offset lines that meet); delta stays "
+              << m_fDelta1 << std::endl;
+    return;
+  }
   m_fDelta1 = m_fDelta2 = d;
   std::cout << "New Delta=[" << d << ", " << d << "] " << std::endl;
   Rerun();
@@ -158,7 +166,17 @@ void DeformQuasiConf::ChangeMode(int key) {
     }
   } else if (key == 7 || key == 8 || key == 9 || key == 0) {
     const int side = key == 0 ? 3 : key - 7;
-    m_bLineOnSide[side] = !m_bLineOnSide[side];
+    bool sides[4] = {m_bLineOnSide[0], m_bLineOnSide[1], m_bLineOnSide[2], m_bLineOnSide[3]};
+    sides[side] = !sides[side];
+    // As for the delta: the set on show stays unless the new one takes the
+    // points.
+    if (!LinesAccept(std::fmax(m_fDelta1, m_fDelta2), sides)) {
+      std::cout << "[WARNING] " << m_Name << ": switching the line on side " << side
+                << " makes the line constraints singular (offset lines that meet); the lines stay"
+                << std::endl;
+      return;
+    }
+    m_bLineOnSide[side] = sides[side];
     std::cout << "Line constraints: " << m_bLineOnSide[3] << " " << m_bLineOnSide[2] << " "
               << m_bLineOnSide[1] << " " << m_bLineOnSide[0] << std::endl;
   } else {
@@ -278,7 +296,9 @@ void DeformQuasiConf::PrepareDeformator() {
   }
 }
 
-bool DeformQuasiConf::PrepareLines() {
+std::unique_ptr<QuasiConfLines> DeformQuasiConf::NewLineSet(double delta, const bool* sides,
+                                                            LinAlgMatrixComplex& mobiusOrig,
+                                                            bool report, const char*& problem) {
   std::vector<LinAlgComplex> corners(4), normals(4);
   LinAlgComplex c;
   for (int i = 0; i < 4; ++i) {
@@ -293,29 +313,68 @@ bool DeformQuasiConf::PrepareLines() {
     const LinAlgComplex e = corners[(i + 1) % 4] - corners[i];
     // A side of no length has no normal (and a constrained one no line).
     if (!(e.Power() > kMinRelativeEntry * extent)) {
-      WarnSingular("two corners of the line quadrilateral coincide");
-      return false;
+      problem = "two corners of the line quadrilateral coincide";
+      return nullptr;
     }
     LinAlgComplex normal = LinAlgComplex(-e.m_fIm, e.m_fRe) / e.Power();
     const LinAlgComplex out = corners[i] - c;
     if (out.m_fRe * normal.m_fRe + out.m_fIm * normal.m_fIm < 0.0) normal = -normal;
     normals[i] = normal;
   }
-  SetIdentity(m_MobiusOrig);
+  SetIdentity(mobiusOrig);
   if (m_IntermediateOp == OP_FIXED_LINES_TPS &&
-      !MapQuadrupletToParallelogram(m_ControlPointsOrigPos, m_MobiusOrig)) {
-    SetIdentity(m_MobiusOrig);
-    WarnSingular("the first four control points span no parallelogram (coincident, collinear or "
-                 "concyclic in crossed order)");
+      !MapQuadrupletToParallelogram(m_ControlPointsOrigPos, mobiusOrig)) {
+    SetIdentity(mobiusOrig);
+    problem = "the first four control points span no parallelogram (coincident, collinear or "
+              "concyclic in crossed order)";
+    return nullptr;
+  }
+  bool switches[4] = {sides[0], sides[1], sides[2], sides[3]};
+  auto set = std::make_unique<QuasiConfLines>(corners, normals, 10, delta, mobiusOrig, switches,
+                                              report);
+  set->SetNewDelta(delta, delta);
+  return set;
+}
+
+bool DeformQuasiConf::UpdateLineSet(QuasiConfLines& set, LinAlgMatrixComplex& mobiusNew) {
+  SetIdentity(mobiusNew);
+  if (m_IntermediateOp == OP_FIXED_LINES_TPS &&
+      !MapQuadrupletToParallelogram(m_ControlPointsNewPos, mobiusNew)) {
     return false;
   }
-  auto set = std::make_unique<QuasiConfLines>(corners, normals, 10, std::fmax(m_fDelta1, m_fDelta2),
-                                              m_MobiusOrig, m_bLineOnSide);
+  std::vector<LinAlgComplex> corners(4);
+  for (int i = 0; i < 4; ++i) {
+    corners[i] = LinAlgComplex(m_ControlPointsNewPos[2 * i], m_ControlPointsNewPos[2 * i + 1]);
+  }
+  return set.Update(corners, mobiusNew);
+}
+
+bool DeformQuasiConf::PrepareLines() {
+  const char* problem = nullptr;
+  std::unique_ptr<QuasiConfLines> set =
+      NewLineSet(std::fmax(m_fDelta1, m_fDelta2), m_bLineOnSide, m_MobiusOrig, true, problem);
+  if (!set) {
+    WarnSingular(problem);
+    return false;
+  }
   set->FillVertexToSectionMap(m_Image, this, m_Faces, m_Vertices);
   set->SetNewDelta(m_fDelta1, m_fDelta2);
   set->m_bDrawSections = m_bDrawMesh;
   m_LineConstraints.push_back(std::move(set));
   return true;
+}
+
+bool DeformQuasiConf::LinesAccept(double delta, const bool* sides) {
+  const bool lines = m_IntermediateOp == OP_FIXED_LINES_TPS || m_IntermediateOp == OP_FIXED_LINES_TPS_NO_QC;
+  // Only a line set on show has a state to lose.
+  if (!lines || m_LineConstraints.empty() || NumControlPoints() != 4 ||
+      m_DeformationType != DEFORM_REGULAR_MESH) {
+    return true;
+  }
+  LinAlgMatrixComplex mobiusOrig(2, 2), mobiusNew(2, 2);
+  const char* problem = nullptr;
+  std::unique_ptr<QuasiConfLines> trial = NewLineSet(delta, sides, mobiusOrig, false, problem);
+  return trial != nullptr && UpdateLineSet(*trial, mobiusNew);
 }
 
 bool DeformQuasiConf::DeformGlobal() {
@@ -405,15 +464,10 @@ void DeformQuasiConf::Deform() {
       }
       LinAlgMatrixComplex mobiusNew(2, 2);
       SetIdentity(mobiusNew);
-      bool good = m_IntermediateOp == OP_FIXED_LINES_TPS_NO_QC ||
-                  MapQuadrupletToParallelogram(m_ControlPointsNewPos, mobiusNew);
-      if (good && !m_LineConstraints.empty()) {
-        std::vector<LinAlgComplex> corners(4);
-        for (int i = 0; i < 4; ++i) {
-          corners[i] = LinAlgComplex(m_ControlPointsNewPos[2 * i], m_ControlPointsNewPos[2 * i + 1]);
-        }
-        good = m_LineConstraints[0]->Update(corners, mobiusNew);
-      }
+      const bool good = !m_LineConstraints.empty()
+                            ? UpdateLineSet(*m_LineConstraints[0], mobiusNew)
+                            : m_IntermediateOp == OP_FIXED_LINES_TPS_NO_QC ||
+                                  MapQuadrupletToParallelogram(m_ControlPointsNewPos, mobiusNew);
       if (good) {
         m_MobiusNew = mobiusNew;
         m_bSingular = false;

@@ -52,9 +52,14 @@ class DeformQuasiConf : public Warpixator {
   // === Virtual interface
   /// Delta of the line constraints: +-0.1 steps change it by 0.001, +-0.01
   /// steps by 0.001 too; kept in [1e-9, 1]. Prints "delta=" and "New Delta=[".
+  /// While a line set is on show, a delta that makes the constraints
+  /// singular for the originals or the current targets is refused with one
+  /// warning, and the set, the deltas and the mesh stay.
   void TweakParameter(double step) override;
   /// 1..6 select the operator ("New Mode = k"), 7, 8, 9, 0 toggle the line
-  /// constraint on side 0..3 ("Line constraints: a b c d"); then re-runs.
+  /// constraint on side 0..3 ("Line constraints: a b c d"); then re-runs. A
+  /// toggle that would make a line set on show singular is refused like a
+  /// delta.
   void ChangeMode(int key) override;
   /// Deforms, saves and clears like the base; after a save the maps are the
   /// identity, since the deformation now lives in the rest mesh.
@@ -203,6 +208,21 @@ class DeformQuasiConf : public Warpixator {
   /// Operators 5 and 6 with exactly four points: builds the constraint
   /// quadrilateral and its line set; false (no set) when it is singular.
   bool PrepareLines();
+  /// A line set over the four originals with the given offset factor and
+  /// side switches, and the originals' normalisation into mobiusOrig (the
+  /// identity for operator 6); nullptr, with the reason in problem, when a
+  /// side has no length or no parallelogram fits. report: print the set's
+  /// "delta=" and "Created Line pair" lines.
+  std::unique_ptr<QuasiConfLines> NewLineSet(double delta, const bool* sides,
+                                             LinAlgMatrixComplex& mobiusOrig, bool report,
+                                             const char*& problem);
+  /// Deform's step of a line set: the targets' normalisation into mobiusNew
+  /// and the set updated to the targets; false when refused.
+  bool UpdateLineSet(QuasiConfLines& set, LinAlgMatrixComplex& mobiusNew);
+  /// Whether a line mode may take this delta and these side switches: true
+  /// unless a line set is on show and a trial set built with them refuses
+  /// the originals or the current targets. Changes nothing.
+  bool LinesAccept(double delta, const bool* sides);
   // What the preparation leaves for the fast operator-4 route, per vertex k
   // of the n points: the normalised weights (k n + j), the vertex in its local
   // frame, and the 3 x n matrix (k 3n + r + 3j) that turns the normalised

@@ -25,7 +25,7 @@ double Dot(LinAlgComplex a, LinAlgComplex b) { return a.m_fRe * b.m_fRe + a.m_fI
 
 QuasiConfLines::QuasiConfLines(std::vector<LinAlgComplex>& oldLines,
                                std::vector<LinAlgComplex>& oldNorms, int N, double delta,
-                               LinAlgMatrixComplex& map, bool* lineOnSide)
+                               LinAlgMatrixComplex& map, bool* lineOnSide, bool report)
     : m_pVertices(nullptr),
       m_bDrawSections(true),
       m_PntsOld(4),
@@ -52,12 +52,12 @@ QuasiConfLines::QuasiConfLines(std::vector<LinAlgComplex>& oldLines,
     m_aLines.push_back(std::make_unique<QuasiConfDiscretizedLine>(
         oldLines[i], oldLines[(i + 1) % 4], oldNorms[i], N, (d1 + d2) / 2, m_SourceMobius));
   }
-  std::cout << "delta=" << delta << std::endl;
+  if (report) std::cout << "delta=" << delta << std::endl;
   const int L = static_cast<int>(m_aLines.size());
   const int sizeCoeffs = delta != 0.0 ? 4 + 3 + L * (2 * N - 2) : 4 + 3 + L * (N - 2);
   WARPIX_ASSERT(sizeCoeffs>0);
   m_pTPSCoeffs = std::make_unique<LinAlgVectorComplex>(sizeCoeffs);
-  std::cout << "Created Line pair: " << sizeCoeffs << std::endl;
+  if (report) std::cout << "Created Line pair: " << sizeCoeffs << std::endl;
 }
 
 void QuasiConfLines::SetNewDelta(double d1, double d2) {

@@ -28,10 +28,11 @@ class QuasiConfLines {
   /// oldLines: the 4 corners; oldNorms: each side's outward unit normal; N
   /// samples per segment; delta: the offset factor; map: the corners' Mobius
   /// map; lineOnSide: the 4 side switches (copied). Prints "delta=" and
-  /// "Created Line pair: <coefficient count>". The corners of every
-  /// constrained side must differ (the deformator refuses such sides first).
+  /// "Created Line pair: <coefficient count>" unless report is false (a trial
+  /// set). The corners of every constrained side must differ (the deformator
+  /// refuses such sides first).
   QuasiConfLines(std::vector<LinAlgComplex>& oldLines, std::vector<LinAlgComplex>& oldNorms, int N,
-                 double delta, LinAlgMatrixComplex& map, bool* lineOnSide);
+                 double delta, LinAlgMatrixComplex& map, bool* lineOnSide, bool report = true);
 
   /// The relative offset factors of the two ends of every line.
   void SetNewDelta(double d1, double d2);

@@ -487,3 +487,94 @@ TEST_F(DeformQuasiConfTest, MeshVerticesAreMapPointsOnEveryTarget) {
 }
 
 }  // namespace
+
+namespace {
+
+// The largest distance between two meshes given as x, y pairs.
+double MaxDistance(const Points& a, const Points& b) {
+  double largest = 0.0;
+  for (size_t k = 0; k + 1 < a.size(); k += 2) {
+    largest = std::fmax(largest, std::hypot(a[k] - b[k], a[k + 1] - b[k + 1]));
+  }
+  return largest;
+}
+
+// Holding '+' (steps of 0.001) on a line mode with sides 0 and 2 constrained
+// reaches a delta at which the offset copies meet. Every press is checked: an
+// accepted one changes the delta by the step and shows the deformation with
+// it; a refused one prints one warning and keeps the delta and the mesh to the
+// bit. Holding '-' then brings back the very meshes of the way up.
+TEST_F(DeformQuasiConfTest, RefusedDeltaKeepsTheDeltasAndTheShownMesh) {
+  const Points quad = {0.22, 0.26, 0.76, 0.20, 0.70, 0.74, 0.28, 0.68};
+  const Points moved = {0.25, 0.30, 0.80, 0.22, 0.66, 0.77, 0.30, 0.65};
+  for (Op op : {DeformQuasiConf::OP_FIXED_LINES_TPS, DeformQuasiConf::OP_FIXED_LINES_TPS_NO_QC}) {
+    SCOPED_TRACE(op);
+    auto d = Make(op, 50);
+    Load(*d, quad, moved);
+    const Points rest = Positions(*d);
+    std::vector<std::pair<double, Points>> upward = {{d->m_fDelta1, Shown(*d)}};
+    ASSERT_GT(MaxDistance(upward.back().second, rest), 0.02);
+    int refused = 0;
+    while (refused < 3 && d->m_fDelta1 < 1.0) {
+      const double before = d->m_fDelta1;
+      CoutCapture out;
+      d->TweakParameter(0.1);
+      const Points shown = Shown(*d);
+      if (out.str().find("New Delta=") != std::string::npos) {
+        ASSERT_EQ(refused, 0) << "accepted after a refusal at " << d->m_fDelta1;
+        ASSERT_NEAR(d->m_fDelta1, before + 0.001, 1e-12);
+        ASSERT_GT(MaxDistance(shown, rest), 0.02) << "at rest after delta " << d->m_fDelta1;
+        upward.emplace_back(d->m_fDelta1, shown);
+        continue;
+      }
+      ++refused;
+      ASSERT_EQ(out.str(), "delta=0.1\n[WARNING] qc: delta " + std::to_string(before + 0.001).substr(0, 5) +
+                               " makes the line constraints singular (offset lines that meet); delta stays " +
+                               std::to_string(before).substr(0, 5) + "\n");
+      ASSERT_TRUE(d->m_fDelta1 == before && d->m_fDelta2 == before);
+      ASSERT_EQ(shown, upward.back().second) << "the shown mesh changed at a refused press";
+    }
+    ASSERT_EQ(refused, 3) << "no delta up to 1 made the offsets meet";
+    // Back down: every press accepted, each mesh the one shown on the way up.
+    for (size_t k = upward.size() - 1; k-- > 0;) {
+      CoutCapture out;
+      d->TweakParameter(-0.1);
+      ASSERT_NE(out.str().find("New Delta="), std::string::npos) << out.str();
+      ASSERT_NEAR(d->m_fDelta1, upward[k].first, 1e-12);
+      warpix_test::expectNear(Shown(*d), upward[k].second, 1e-9, "the way down");
+    }
+  }
+}
+
+// A side switch that the points cannot take is refused the same way; one
+// they can take is made. Side 0 alone takes a delta of 0.6, at which the
+// offset copies of sides 0 and 2 meet.
+TEST_F(DeformQuasiConfTest, RefusedSideSwitchKeepsTheLinesAndTheShownMesh) {
+  const Points quad = {0.22, 0.26, 0.76, 0.20, 0.70, 0.74, 0.28, 0.68};
+  const Points moved = {0.25, 0.30, 0.80, 0.22, 0.66, 0.77, 0.30, 0.65};
+  auto d = Make(DeformQuasiConf::OP_FIXED_LINES_TPS, 50);
+  Load(*d, quad, moved);
+  {
+    CoutCapture quiet;
+    d->ChangeMode(9);  // side 2 off: side 0 alone
+    for (int k = 0; k < 590; ++k) d->TweakParameter(0.1);
+  }
+  ASSERT_NEAR(d->m_fDelta1, 0.6, 1e-9);
+  const Points shown = Shown(*d);
+  {
+    CoutCapture out;
+    d->ChangeMode(9);
+    EXPECT_EQ(out.str(), "[WARNING] qc: switching the line on side 2 makes the line constraints singular "
+                         "(offset lines that meet); the lines stay\n");
+  }
+  EXPECT_TRUE(d->m_bLineOnSide[0] && !d->m_bLineOnSide[1] && !d->m_bLineOnSide[2] && !d->m_bLineOnSide[3]);
+  EXPECT_EQ(Shown(*d), shown);
+  // At a small delta the pair is fine again.
+  CoutCapture out;
+  for (int k = 0; k < 550; ++k) d->TweakParameter(-0.1);
+  d->ChangeMode(9);
+  EXPECT_NE(out.str().find("Line constraints: 0 1 0 1\n"), std::string::npos);
+  EXPECT_GT(MaxDistance(Shown(*d), Positions(*d)), 0.02);
+}
+
+}  // namespace
