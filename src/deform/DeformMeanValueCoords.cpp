@@ -3,6 +3,7 @@
 #include "deform/DeformMVCKernel.h"
 
 #include <cmath>
+#include <iostream>
 
 #include "support/WarpixAssert.h"
 
@@ -127,8 +128,52 @@ DeformMeanValueCoords::DeformMeanValueCoords(R2Image& image, const ZelString& na
 
 DeformMeanValueCoords::~DeformMeanValueCoords() = default;
 
+void DeformMeanValueCoords::PrepareDeformator() { AcceptControlPoints(); }
+
+void DeformMeanValueCoords::Deform() { AcceptControlPoints(); }
+
+void DeformMeanValueCoords::AcceptControlPoints() {
+  if (m_ControlPointsOrigPos.size() >= 6 && IsFlatPolygon(m_ControlPointsOrigPos)) {
+    if (!m_bRefused) {
+      m_bRefused = true;
+      std::cout << "[WARNING] " << m_Name
+                << ": the control points lie on one line, their polygon has no mean value "
+                   "coordinates; the last good deformation is kept"
+                << std::endl;
+    }
+    return;
+  }
+  m_bRefused = false;
+  m_MapOrig = m_ControlPointsOrigPos;
+  m_MapTarget = m_ControlPointsNewPos;
+}
+
+bool DeformMeanValueCoords::IsFlatPolygon(const std::vector<double>& ctrlPnts) {
+  const int n = static_cast<int>(ctrlPnts.size() / 2);
+  double cx = 0.0, cy = 0.0;
+  for (int k = 0; k < n; ++k) {
+    if (!std::isfinite(ctrlPnts[2 * k]) || !std::isfinite(ctrlPnts[2 * k + 1])) return true;
+    cx += ctrlPnts[2 * k];
+    cy += ctrlPnts[2 * k + 1];
+  }
+  cx /= n;
+  cy /= n;
+  double sxx = 0.0, sxy = 0.0, syy = 0.0;
+  for (int k = 0; k < n; ++k) {
+    const double dx = ctrlPnts[2 * k] - cx, dy = ctrlPnts[2 * k + 1] - cy;
+    sxx += dx * dx;
+    sxy += dx * dy;
+    syy += dy * dy;
+  }
+  // The eigenvalues of the covariance are the squared extents along its two
+  // axes; their product over the squared sum bounds (width / length)^2.
+  const double trace = sxx + syy, det = sxx * syy - sxy * sxy;
+  constexpr double kMinAspect = 1e-6;
+  return !(trace > 0.0) || !std::isfinite(trace) || det <= kMinAspect * kMinAspect * trace * trace;
+}
+
 void DeformMeanValueCoords::MapPoint(double x, double y, double& outX, double& outY) {
-  MapPolygonPoint(m_ControlPointsOrigPos, m_ControlPointsNewPos, x, y, outX, outY);
+  MapPolygonPoint(m_MapOrig, m_MapTarget, x, y, outX, outY);
 }
 
 void DeformMeanValueCoords::MapPolygonPoint(const std::vector<double>& orig,
@@ -197,8 +242,8 @@ void DeformMeanValueCoords::MapMeshVertices() {
     x[k] = m_Vertices[k].m_fRestX;
     y[k] = m_Vertices[k].m_fRestY;
   }
-  MapPolygonPoints(m_ControlPointsOrigPos, m_ControlPointsNewPos, static_cast<int>(count), x, y,
-                   x + 2 * count, x + 3 * count);
+  MapPolygonPoints(m_MapOrig, m_MapTarget, static_cast<int>(count), x, y, x + 2 * count,
+                   x + 3 * count);
   for (size_t k = 0; k < count; ++k) {
     m_Vertices[k].m_fX = x[2 * count + k];
     m_Vertices[k].m_fY = x[3 * count + k];

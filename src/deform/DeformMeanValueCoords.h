@@ -8,8 +8,11 @@
 /// of the original control points (in the order they were added, closed from
 /// the last back to the first) are carried over to the polygon of the targets.
 /// The coordinate kernels are static so that other methods can reuse them.
-/// Mesh mode maps every vertex through MapPoint in the draw (Deform and
-/// PrepareDeformator do nothing); pixel mode shows the undeformed image.
+/// Mesh mode maps every vertex through MapPoint in the draw; pixel mode shows
+/// the undeformed image. A polygon of originals with no area (three or more
+/// points on one line) gives the coordinates no meaning: such points are
+/// refused with one warning, and the map stays the one of the last points
+/// and targets that were accepted.
 class DeformMeanValueCoords : public Warpixator {
  public:
   // === Constructor
@@ -17,10 +20,16 @@ class DeformMeanValueCoords : public Warpixator {
   ~DeformMeanValueCoords() override;
 
   // === Methods
-  /// The point carried by its mean value coordinates to the target polygon.
-  /// With fewer than three control points (or a degenerate polygon whose
-  /// coordinates are not finite there) the point moves by the mean
-  /// displacement of the control points; with none it stays. Never NaN.
+  /// Accepts the control points for the map, or refuses a polygon of no
+  /// area (see the class comment).
+  void PrepareDeformator() override;
+  /// Accepts the targets for the map while the polygon is accepted.
+  void Deform() override;
+  /// The point carried by its mean value coordinates from the accepted
+  /// polygon of originals to its targets. With fewer than three control
+  /// points (or where the coordinates are not finite) the point moves by the
+  /// mean displacement of the control points; with none it stays. Never NaN
+  /// for finite points.
   void MapPoint(double x, double y, double& outX, double& outY) override;
   /// Every vertex's rest position through MapPoint into its current position;
   /// vertices are evaluated a vector at a time with MapPoint's arithmetic, so the
@@ -54,11 +63,21 @@ class DeformMeanValueCoords : public Warpixator {
   /// points gets linear interpolation along that edge. Reuses MVC's storage.
   static bool CalcMVCFast(const std::vector<double>& ctrlPnts, double x, double y,
                           std::vector<double>& MVC);
+  /// True when the polygon of the flat list (three or more points) has no
+  /// area to speak of: its points lie on one line up to a relative width of
+  /// 1e-6 (the covariance of the points is that flat), or one is not finite.
+  static bool IsFlatPolygon(const std::vector<double>& ctrlPnts);
   /// outX = sum_k MVC[k] * ctrlPnts[2k], outY = sum_k MVC[k] * ctrlPnts[2k+1].
   /// Fatal "MVC.size()==ctrlPnts.size()/2", then "ctrlPnts.size()%2==0".
   static void Interpolate(const std::vector<double>& ctrlPnts, const std::vector<double>& MVC,
                           double& outX, double& outY);
 
  private:
+  /// Takes the current points into the map unless their polygon is flat.
+  void AcceptControlPoints();
+
   std::vector<double> m_Scratch;  // rest and mapped positions of MapMeshVertices
+  std::vector<double> m_MapOrig;    // the accepted originals (flat x, y)
+  std::vector<double> m_MapTarget;  // their targets
+  bool m_bRefused = false;          // the current points are refused (warned once)
 };

@@ -101,12 +101,16 @@ long long ScanFaces(const std::vector<Warpixator::ImgVertex>& vertices,
     }
     const double minX = std::min({p[0].x, p[1].x, p[2].x}), maxX = std::max({p[0].x, p[1].x, p[2].x});
     const double minY = std::min({p[0].y, p[1].y, p[2].y}), maxY = std::max({p[0].y, p[1].y, p[2].y});
-    // Pixel centres i + 0.5 inside the box.
-    const int i0 = static_cast<int>(std::max(0.0, std::ceil(minX - 0.5)));
-    const int i1 = static_cast<int>(std::min(width - 1.0, std::floor(maxX - 0.5)));
-    const int j0 = static_cast<int>(std::max(0.0, std::ceil(minY - 0.5)));
-    const int j1 = static_cast<int>(std::min(height - 1.0, std::floor(maxY - 0.5)));
-    if (i0 > i1 || j0 > j1) continue;
+    // Pixel centres i + 0.5 inside the box, clipped to the output while still
+    // doubles: a corner far outside (1e200) must neither overflow the
+    // conversion to int nor widen the span beyond the output.
+    const double left = std::max(0.0, std::ceil(minX - 0.5));
+    const double right = std::min(width - 1.0, std::floor(maxX - 0.5));
+    const double bottom = std::max(0.0, std::ceil(minY - 0.5));
+    const double top = std::min(height - 1.0, std::floor(maxY - 0.5));
+    if (!(left <= right) || !(bottom <= top)) continue;
+    const int i0 = static_cast<int>(left), i1 = static_cast<int>(right);
+    const int j0 = static_cast<int>(bottom), j1 = static_cast<int>(top);
     // Edge k is opposite corner k.
     const Point from[3] = {p[1], p[2], p[0]}, to[3] = {p[2], p[0], p[1]};
     const Edge edge[3] = {Edge(from[0], to[0]), Edge(from[1], to[1]), Edge(from[2], to[2])};

@@ -32,6 +32,7 @@ class DeformMeanValueCoordsMap : public ::testing::Test {
   Points Map(const Points& orig, const Points& target, double x, double y) {
     m_Mvc.m_ControlPointsOrigPos = orig;
     m_Mvc.m_ControlPointsNewPos = target;
+    m_Mvc.Deform();  // the points are taken into the map
     Points out = {NAN, NAN};
     m_Mvc.MapPoint(x, y, out[0], out[1]);
     return out;
@@ -106,12 +107,34 @@ TEST_F(DeformMeanValueCoordsMap, FewerThanThreePointsMoveByTheMeanDisplacement) 
   // One and two points, mean displacement (0.05, -0.1).
   expectNear(Map({0.2, 0.2}, {0.25, 0.1}, 0.3, 0.4), {0.35, 0.3}, 1e-15, "one point");
   expectNear(Map({0.2, 0.2, 0.8, 0.8}, {0.3, 0.2, 0.8, 0.6}, 0.3, 0.4), {0.35, 0.3}, 1e-15, "two points");
-  // Three collinear points make a degenerate polygon: still finite everywhere.
-  const Points line = {0.2, 0.5, 0.5, 0.5, 0.8, 0.5}, bent = {0.2, 0.5, 0.5, 0.6, 0.8, 0.5};
-  for (int i = 0; i <= 400; ++i) {
-    const Points p = Map(line, bent, i % 20 / 19.0, i / 400.0);
-    ASSERT_TRUE(std::isfinite(p[0]) && std::isfinite(p[1])) << i;
+}
+
+TEST_F(DeformMeanValueCoordsMap, PolygonsOfNoAreaAreRefusedAndTheLastGoodMapKept) {
+  // Collinear originals (exactly, within a relative width of 1e-7, and in a
+  // zigzag along the line), coincident ones, and one far away but still on
+  // the line: the two-point map of the last accepted points stays, with one
+  // warning until a polygon with area is accepted again.
+  const Points two = {0.2, 0.2, 0.8, 0.8}, moved = {0.3, 0.2, 0.8, 0.6};
+  const std::vector<Points> flat = {{0.25, 0.25, 0.4375, 0.4375, 0.625, 0.625, 0.8125, 0.8125},
+                                    {0.2, 0.5, 0.5, 0.5 + 3e-8, 0.8, 0.5},
+                                    {0.2, 0.2, 0.8, 0.8, 0.5, 0.5, 0.9, 0.9, 0.1, 0.1},
+                                    {0.4, 0.4, 0.4, 0.4, 0.4, 0.4},
+                                    {0.1, 0.1, 0.2, 0.2, 1e6, 1e6}};
+  for (const Points& orig : flat) {
+    warpix_test::CoutCapture out;
+    expectNear(Map(two, moved, 0.3, 0.4), {0.35, 0.3}, 1e-15, "accepted");
+    Points target = orig;
+    for (double& v : target) v += 0.05;
+    for (int i = 0; i <= 400; ++i) {
+      expectNear(Map(orig, target, i % 20 / 19.0, i / 400.0), {i % 20 / 19.0 + 0.05, i / 400.0 - 0.1}, 1e-15, "kept");
+    }
+    EXPECT_TRUE(DeformMeanValueCoords::IsFlatPolygon(orig));
+    EXPECT_EQ(out.str(), "[WARNING] mvc: the control points lie on one line, their polygon has no mean value "
+                         "coordinates; the last good deformation is kept\n");
   }
+  // Thin but not flat (a relative width of 1e-5) is a polygon.
+  EXPECT_FALSE(DeformMeanValueCoords::IsFlatPolygon({0.2, 0.5, 0.5, 0.5 + 3e-6, 0.8, 0.5}));
+  EXPECT_FALSE(DeformMeanValueCoords::IsFlatPolygon(kLShape));
 }
 
 TEST_F(DeformMeanValueCoordsMap, BatchedMeshMappingEqualsMapPointAtEveryVertex) {

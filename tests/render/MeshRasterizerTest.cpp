@@ -157,3 +157,35 @@ TEST(MeshRasterizer, LaterFacesWinAndTransparencyGivesAlpha) {
   EXPECT_EQ(At(out, 7, 1)[1], 255);
   EXPECT_EQ(At(out, 0, 0)[1], 0);
 }
+
+TEST(MeshRasterizer, WorkIsBoundedByTheOutputWhateverTheCornersHold) {
+  // Faces wholly beyond each side of the output at 1e200, faces with an
+  // infinite or not-a-number corner, one far larger than the output and one
+  // whose corners are too far apart for their area to be finite: each is
+  // clipped to the output or left out, and nothing outside is written.
+  R2Image picture = Random(4, 4, 5);
+  Warpixator d(picture, "d");
+  MeshRasterizer rasterizer(d);
+  const double far = 1e200, inf = INFINITY, nan = NAN;
+  const double corners[][6] = {{far, 0.1, 2 * far, 0.1, far, 0.9},      // right
+                               {-2 * far, 0.1, -far, 0.1, -far, 0.9},   // left
+                               {0.1, far, 0.9, far, 0.1, 2 * far},      // above
+                               {0.1, -2 * far, 0.9, -far, 0.1, -far},   // below
+                               {inf, 0.1, 0.9, 0.1, 0.1, 0.9},          // infinite
+                               {nan, 0.1, 0.9, 0.1, 0.1, 0.9},          // not a number
+                               {-1e300, -1e300, 1e300, -1e300, 0, 1e300},  // area overflows
+                               {-1e9, -1e9, 1e9, -1e9, 0, 1e9}};        // covers everything
+  const int W = 37, H = 23;
+  const long long expected[] = {0, 0, 0, 0, 0, 0, 0, W * H};
+  for (size_t f = 0; f < sizeof(corners) / sizeof(corners[0]); ++f) {
+    std::vector<Warpixator::ImgVertex> v(3);
+    for (int k = 0; k < 3; ++k) {
+      v[k].m_fX = corners[f][2 * k];
+      v[k].m_fY = corners[f][2 * k + 1];
+      v[k].m_fTexU = v[k].m_fTexV = 0.5;
+    }
+    std::vector<unsigned char> rgba(4 * W * H + 64, 7);  // 64 guard bytes past the end
+    EXPECT_EQ(rasterizer.RasterizeFaces(v, {{0, 1, 2}}, W, H, rgba.data()), expected[f]) << f;
+    for (size_t k = 4 * W * H; k < rgba.size(); ++k) ASSERT_EQ(rgba[k], 7) << f;
+  }
+}

@@ -311,6 +311,56 @@ TEST_F(WarpixRender, PixelCellsWithoutAPointMapAreReportedAsNotMeasured) {
   }
 }
 
+TEST_F(WarpixRender, DegeneratePointsRenderEveryMethodInBoundedTime) {
+  // Every method and operator, in mesh and in pixel mode, with points that
+  // some methods have no meaning for: on one line, on one spot, two of four
+  // on one spot, far outside the picture. Each run must end (a hang is cut
+  // by timeout, status 124) with every file written and no fatal report.
+  std::string modules, names;
+  const std::vector<std::string> types = {
+      "Type NullDeformator", "Type DeformMeanValueCoords", "Type DeformMLS MLSType MLS_FIT_SIMILARITY",
+      "Type DeformMLS MLSType MLS_RIGID", "Type DeformAsRigidAsPossible",
+      "Type DeformAsRigidAsPossible Rescale true", "Type DeformAsRigidAsPossible QuasiConf true Rescale true"};
+  std::vector<std::string> all = types;
+  for (const char* op : {"AffineQuad", "MeanValCoords", "ThinPlateSplines", "MovingLeastSquares", "FixedLinesTPS",
+                         "FixedLinesTPSNoQuasiConf", "Other"}) {
+    all.push_back(std::string("Type DeformQuasiConf InterOp ") + op);
+  }
+  for (size_t k = 0; k < all.size(); ++k) {
+    for (const char* mode : {"Mesh", "Pixel"}) {
+      const std::string name = "M" + std::to_string(k) + mode;
+      names += name + " ";
+      modules += "-" + name + " " + all[k] + " DeformSetting " + mode + "\n";
+    }
+  }
+  const std::string params = Params("d.params", 32, 24, "Deformators [ " + names + "]\n" + modules +
+      "-Mesh DeformType DEFORM_REGULAR_MESH MeshResolution [ 16 16 ] DefaultRect [ 0 1 0 1 ] DrawMesh false "
+      "WhiteToTransparent false\n-Pixel DeformType DEFORM_PIXEL\n");
+  const std::vector<std::pair<std::string, std::string>> points = {
+      {"0.25 0.25 0.4375 0.4375 0.625 0.625 0.8125 0.8125", "0.25 0.3 0.4375 0.5 0.625 0.7 0.8125 0.85"},
+      {"0.5 0.5 0.5 0.5 0.5 0.5 0.5 0.5", "0.4 0.4 0.6 0.4 0.6 0.6 0.4 0.6"},
+      {"0.2 0.2 0.8 0.2 0.8 0.2 0.5 0.8", "0.2 0.25 0.8 0.2 0.85 0.25 0.5 0.8"},
+      {"-1e6 -1e6 1e6 -1e6 1e6 1e6 -1e6 1e6", "-1e6 -1e6 1e6 -1e6 2e6 2e6 -1e6 1e6"},
+      {"0.2 0.2 1e300 0.2 0.8 0.8", "0.25 0.2 1e300 0.3 0.8 0.75"}};
+  const int cells = static_cast<int>(2 * all.size());
+  for (const auto& [orig, target] : points) {
+    fs::remove_all(m_Dir + "out");
+    const std::string args = "-o " + m_Dir + "out --size 64x48 --heatmap --metrics " + m_Dir + "d.json " + params +
+                             " -General InitCtrlPnts [ " + orig + " ] DeformCtrlPnts [ " + target + " ]";
+    std::string command = "env -u DISPLAY timeout 120 " WARPIX_RENDER_BINARY " " + args + " >" + m_Dir + "stdout 2>&1";
+    const int status = std::system(command.c_str());
+    std::ifstream in(m_Dir + "stdout");
+    const std::string out((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << orig << "\n" << out.substr(out.size() > 3000 ? out.size() - 3000 : 0);
+    EXPECT_EQ(out.find("Assertion failed"), std::string::npos) << orig;
+    // Every cell's picture, and a heat map for every measured one.
+    EXPECT_GE(Files("out"), cells + 10) << orig;
+    for (const auto& entry : fs::directory_iterator(m_Dir + "out")) {
+      EXPECT_TRUE(R2Image(entry.path().c_str()).IsValid()) << entry.path();
+    }
+  }
+}
+
 TEST(WarpixRenderBinary, LinksNoGlLibrary) {
   if (std::system("command -v readelf >/dev/null 2>&1") != 0) GTEST_SKIP() << "readelf (binutils) not found";
   FILE* pipe = popen("readelf -d " WARPIX_RENDER_BINARY, "r");
