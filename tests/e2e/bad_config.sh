@@ -19,12 +19,12 @@ expect_fatal() {
   grep -qF "Assertion failed: ($1), function $2" "$ERR" || fail "no fatal report ($1) in $2"
 }
 
-run_to_end 10 run.params -General Image "$WORK/missing.jpg"
+run_to_end run.params -General Image "$WORK/missing.jpg"
 [ "$STATUS" -eq 1 ] || fail "missing image: status $STATUS"
 expect_line "[ERROR] Cannot read image $WORK/missing.jpg"
 pass "missing image"
 
-run_to_end 10 run.params -General Deformators [ Good NoType ]
+run_to_end run.params -General Deformators [ Good NoType ]
 expect_fatal valid GetDeformator
 pass "missing Type"
 
@@ -44,7 +44,7 @@ printf '0.1 0.2\n0.1 0.2\n0.3 abc\n0.3 0.2\n' >"$WORK/later.anim"
 for c in "missing.anim|inTextStream.is_open()" "short.anim|oldPoints.count()==newPoints.count()" \
   "word.anim|ok"; do
   script=${c%%|*}
-  run_to_end 10 run.params -General AnimationFile "$script" -General AnimationOutput frames/
+  run_to_end run.params -General AnimationFile "$script" -General AnimationOutput frames/
   expect_fatal "${c#*|}" Animation
   [ "$(count_lines "[ERROR] ")" -eq 1 ] || fail "$script: one [ERROR] line expected"
 done
@@ -55,7 +55,7 @@ quit
 pass "malformed animation scripts"
 
 # No display: the window system's message and a failure status, no hang.
-(cd "$WORK" && env -u DISPLAY timeout 10 "$WARPIX" run.params >"$OUT" 2>"$ERR")
+(cd "$WORK" && env -u DISPLAY timeout "$WAIT" "$WARPIX" run.params >"$OUT" 2>"$ERR")
 STATUS=$?
 [ "$STATUS" -ne 0 ] && [ "$STATUS" -ne 124 ] || fail "no display: status $STATUS"
 grep -qF "failed to open display" "$ERR" || fail "no display: message missing"

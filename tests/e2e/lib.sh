@@ -4,10 +4,15 @@
 # events from xdotool, and checks its standard output, exit status and frames.
 # Every wait is on the event itself (a window, an output line, a frame file, the
 # program's end) with a timeout, never a fixed sleep; on failure the program's
-# process group is killed. X events reach the program in the order they are
+# process group is killed. A wait returns as soon as its event happens, so the
+# timeouts are generous: a machine busy with other work (a build, other tests)
+# can take many seconds for a redraw in software OpenGL. WARPIX_E2E_WAIT sets
+# them (default: 60 s). X events reach the program in the order they are
 # sent, so nothing needs pacing between them.
 
 set -u
+
+WAIT=${WARPIX_E2E_WAIT:-60}
 
 WARPIX=$1
 PIXEL=$2
@@ -98,13 +103,13 @@ start_warpix() {
   PID=$!
 }
 
-# wait_window: waits (10 s) for the program's window, focuses it and puts the
+# wait_window: waits for the program's window, focuses it and puts the
 # pointer over it (key presses go to the window under the pointer).
 wait_window() {
-  local deadline=$((SECONDS + 10))
+  local deadline=$((SECONDS + WAIT))
   while [ -z "$WID" ]; do
     kill -0 "$PID" 2>/dev/null || fail "program ended before its window appeared"
-    [ $SECONDS -lt $deadline ] || fail "window did not appear within 10 s"
+    [ $SECONDS -lt $deadline ] || fail "window did not appear within $WAIT s"
     WID=$(xdotool search --onlyvisible --name '^Warpix \(GLUT\)$' 2>/dev/null | head -1)
     [ -n "$WID" ] || sleep 0.05
   done
@@ -119,7 +124,7 @@ count_lines() { grep -cF -- "$1" "$OUT"; }
 # wait_line <fixed text> [count] [seconds]: waits until at least count output
 # lines contain the text.
 wait_line() {
-  local text=$1 count=${2:-1} limit=${3:-10}
+  local text=$1 count=${2:-1} limit=${3:-$WAIT}
   local deadline=$((SECONDS + limit))
   while [ "$(count_lines "$text")" -lt "$count" ]; do
     if ! kill -0 "$PID" 2>/dev/null; then
@@ -138,7 +143,7 @@ expect_line() {
 
 # wait_exit [seconds]: waits for the program to end; its status in $STATUS.
 wait_exit() {
-  local limit=${1:-10}
+  local limit=${1:-$WAIT}
   local deadline=$((SECONDS + limit))
   while kill -0 "$PID" 2>/dev/null; do
     [ $SECONDS -lt $deadline ] || fail "program did not end within $limit s"
@@ -149,12 +154,10 @@ wait_exit() {
   PID=""
 }
 
-# run_to_end <seconds> <args...>: runs the program to its end (no window expected).
+# run_to_end <args...>: runs the program to its end (no window expected).
 run_to_end() {
-  local limit=$1
-  shift
   start_warpix "$@"
-  wait_exit "$limit"
+  wait_exit
 }
 
 # play <args...>: starts the program, waits for its window and for the end of
@@ -178,7 +181,7 @@ start_live() {
 # quit: Escape ends the program with status 0.
 quit() {
   key Escape
-  wait_exit 10
+  wait_exit
   [ "$STATUS" -eq 0 ] || fail "Escape ended with status $STATUS"
 }
 
@@ -198,12 +201,12 @@ sync_input() {
 # once the server reports the pointer there (the server keeps the pointer where
 # the previous program left it, so waiting for a change could wait forever).
 mouse_to() {
-  local want="$((WIN_X + $1)) $((WIN_Y + $2))" at="" deadline=$((SECONDS + 5))
+  local want="$((WIN_X + $1)) $((WIN_Y + $2))" at="" deadline=$((SECONDS + WAIT))
   xdotool mousemove --window "$WID" "$1" "$2" || fail "cannot move the pointer to $1 $2"
   while :; do
     at=$(xdotool getmouselocation 2>/dev/null | sed -n 's/^x:\([0-9-]*\) y:\([0-9-]*\) .*/\1 \2/p')
     [ "$at" = "$want" ] && return 0
-    [ $SECONDS -lt $deadline ] || fail "pointer at ($at), not at window pixel ($1, $2) within 5 s"
+    [ $SECONDS -lt $deadline ] || fail "pointer at ($at), not at window pixel ($1, $2) within $WAIT s"
     sleep 0.01
   done
 }
@@ -240,11 +243,11 @@ frame_number() {
 # been handled, frame F+1 is the first one drawn after it; it is complete once
 # frame F+2 exists. Older frames are removed as they are no longer needed.
 capture() {
-  local snapshot=$1 last="" first next deadline=$((SECONDS + 10))
+  local snapshot=$1 last="" first next deadline=$((SECONDS + WAIT))
   sync_input
   while [ -z "$last" ]; do
     kill -0 "$PID" 2>/dev/null || fail "program ended while capturing"
-    [ $SECONDS -lt $deadline ] || fail "no frame within 10 s"
+    [ $SECONDS -lt $deadline ] || fail "no frame within $WAIT s"
     last=$(ls "$FRAMES" | tail -1)
     [ -n "$last" ] || sleep 0.02
   done
@@ -252,7 +255,7 @@ capture() {
   next=$(printf '%s/Anim%06d.jpg' "$FRAMES" $((first + 1)))
   while [ ! -e "$next" ]; do
     kill -0 "$PID" 2>/dev/null || fail "program ended while capturing"
-    [ $SECONDS -lt $deadline ] || fail "no new frame within 10 s"
+    [ $SECONDS -lt $deadline ] || fail "no new frame within $WAIT s"
     sleep 0.02
   done
   cp "$(printf '%s/Anim%06d.jpg' "$FRAMES" "$first")" "$snapshot"

@@ -89,5 +89,5 @@ done
 pass "both line cells draw their constrained sides as straight segments between the new corners"
 
 key Escape
-wait_exit 10
+wait_exit
 [ "$STATUS" -eq 0 ] || fail "Escape ended with status $STATUS"

@@ -93,5 +93,5 @@ done
 pass "the null cell is unchanged"
 
 key Escape
-wait_exit 10
+wait_exit
 [ "$STATUS" -eq 0 ] || fail "Escape ended with status $STATUS"

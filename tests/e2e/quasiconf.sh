@@ -132,5 +132,5 @@ grep -q "WARNING" "$OUT" && fail "a key printed a warning"
 pass "plus and 7 print the delta and line-switch lines"
 
 key Escape
-wait_exit 10
+wait_exit
 [ "$STATUS" -eq 0 ] || fail "Escape ended with status $STATUS"
