@@ -399,7 +399,18 @@ bool QuasiConfLines::Intersection(LinAlgComplex p1, LinAlgComplex p2, LinAlgComp
                                   LinAlgComplex q2) {
   if (p1 == q1 || p1 == q2 || p2 == q1 || p2 == q2) return true;
   const double dp = (p2 - p1).Power(), dq = (q2 - q1).Power();
-  WARPIX_ASSERT(dp>0 && dq>0);
+  if (!(dp > 0.0) || !(dq > 0.0)) {
+    // A segment of no length (two target corners dragged onto one spot, or
+    // ends too close for their distance to be represented) is a point: it
+    // meets the other segment where it lies on it. Not a number meets nothing.
+    if (!(dp > 0.0) && !(dq > 0.0)) return false;  // two points: equal ones returned above
+    const LinAlgComplex point = dp > 0.0 ? q1 : p1;
+    const LinAlgComplex from = dp > 0.0 ? p1 : q1, along = dp > 0.0 ? p2 - p1 : q2 - q1;
+    const LinAlgComplex w = point - from;
+    if (Cross(along, w) != 0.0) return false;
+    const double t = Dot(along, w);
+    return t >= 0.0 && t <= Dot(along, along);
+  }
   const LinAlgComplex u = (p2 - p1) / dp, v = (q1 - q2) / dq;
   const double det = u.m_fRe * v.m_fIm - v.m_fRe * u.m_fIm;
   const LinAlgComplex w = q1 - p1;

@@ -65,7 +65,8 @@ class QuasiConfLines {
   /// Source normalisation, spline, inverse target normalisation.
   LinAlgComplex TransformByFPITPS(LinAlgComplex z);
   /// True when segment p1p2 meets segment q1q2 (ends included). Parallel
-  /// segments meet only when they lie on one line and overlap.
+  /// segments meet only when they lie on one line and overlap; a segment of
+  /// no length meets the other where it lies on it.
   static bool Intersection(LinAlgComplex p1, LinAlgComplex p2, LinAlgComplex q1, LinAlgComplex q2);
   /// The lines (the selected control point's end dimmed) and, with
   /// m_bDrawSections, the free faces coloured by section.

@@ -578,3 +578,28 @@ TEST_F(DeformQuasiConfTest, RefusedSideSwitchKeepsTheLinesAndTheShownMesh) {
 }
 
 }  // namespace
+
+namespace {
+
+// With side 0 alone, the opposite side is not constrained: its two target
+// corners dragged onto one spot make a segment of no length, which the
+// offset test meets as a point (it used to stop the program).
+TEST_F(DeformQuasiConfTest, UnconstrainedSideDraggedToAPointIsNoFault) {
+  const Points quad = {0.22, 0.26, 0.76, 0.20, 0.70, 0.74, 0.28, 0.68};
+  for (Op op : {DeformQuasiConf::OP_FIXED_LINES_TPS, DeformQuasiConf::OP_FIXED_LINES_TPS_NO_QC}) {
+    auto d = Make(op, 20);
+    Load(*d, quad, {});
+    {
+      CoutCapture quiet;
+      d->ChangeMode(9);  // side 2 off
+    }
+    for (const Points& spot : {Points{0.70, 0.74}, {0.28, 0.68}, {0.5, 0.7}}) {
+      d->m_ControlPointsNewPos[4] = d->m_ControlPointsNewPos[6] = spot[0];
+      d->m_ControlPointsNewPos[5] = d->m_ControlPointsNewPos[7] = spot[1];
+      CoutCapture out;
+      for (const Points::value_type& c : Shown(*d)) ASSERT_TRUE(std::isfinite(c)) << out.str();
+    }
+  }
+}
+
+}  // namespace

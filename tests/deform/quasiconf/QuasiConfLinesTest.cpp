@@ -88,6 +88,15 @@ TEST(QuasiConfLines, IntersectionIncludingParallelSegments) {
   EXPECT_FALSE(Q::Intersection({0, 0}, {1, 0}, {0, 0.5}, {1, 0.5}));     // parallel apart
   EXPECT_TRUE(Q::Intersection({0, 0}, {1, 0}, {0.5, 0}, {2, 0}));        // collinear overlap
   EXPECT_FALSE(Q::Intersection({0, 0}, {1, 0}, {1.5, 0}, {2, 0}));       // collinear apart
+  // Segments of no length are points: on the other segment or not, either
+  // way round; ends closer than the smallest representable distance too.
+  EXPECT_TRUE(Q::Intersection({0, 0}, {1, 0}, {0.5, 0}, {0.5, 0}));
+  EXPECT_FALSE(Q::Intersection({0, 0}, {1, 0}, {0.5, 0.1}, {0.5, 0.1}));
+  EXPECT_TRUE(Q::Intersection({0.25, 0}, {0.25, 0}, {0, 0}, {1, 0}));
+  EXPECT_FALSE(Q::Intersection({2, 0}, {2, 0}, {0, 0}, {1, 0}));
+  EXPECT_FALSE(Q::Intersection({0.5, 0.5}, {0.5, 0.5}, {0.25, 0.25}, {0.25, 0.25}));
+  EXPECT_FALSE(Q::Intersection({0, 0}, {1, 0}, {0.5, 1e-300}, {0.5, 1e-300 + 1e-320}));
+  EXPECT_FALSE(Q::Intersection({0, 0}, {1, 0}, {NAN, 0}, {0.5, 1}));
 }
 
 TEST(QuasiConfLines, RestAndSimilarityTargetsAreReproduced) {
