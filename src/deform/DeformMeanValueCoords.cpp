@@ -1,5 +1,6 @@
 #include "deform/DeformMeanValueCoords.h"
 
+#include "deform/FlatPointSet.h"
 #include "deform/DeformMVCKernel.h"
 
 #include <cmath>
@@ -149,27 +150,10 @@ void DeformMeanValueCoords::AcceptControlPoints() {
 }
 
 bool DeformMeanValueCoords::IsFlatPolygon(const std::vector<double>& ctrlPnts) {
-  const int n = static_cast<int>(ctrlPnts.size() / 2);
-  double cx = 0.0, cy = 0.0;
-  for (int k = 0; k < n; ++k) {
-    if (!std::isfinite(ctrlPnts[2 * k]) || !std::isfinite(ctrlPnts[2 * k + 1])) return true;
-    cx += ctrlPnts[2 * k];
-    cy += ctrlPnts[2 * k + 1];
-  }
-  cx /= n;
-  cy /= n;
-  double sxx = 0.0, sxy = 0.0, syy = 0.0;
-  for (int k = 0; k < n; ++k) {
-    const double dx = ctrlPnts[2 * k] - cx, dy = ctrlPnts[2 * k + 1] - cy;
-    sxx += dx * dx;
-    sxy += dx * dy;
-    syy += dy * dy;
-  }
-  // The eigenvalues of the covariance are the squared extents along its two
-  // axes; their product over the squared sum bounds (width / length)^2.
-  const double trace = sxx + syy, det = sxx * syy - sxy * sxy;
-  constexpr double kMinAspect = 1e-6;
-  return !(trace > 0.0) || !std::isfinite(trace) || det <= kMinAspect * kMinAspect * trace * trace;
+  const double* p = ctrlPnts.data();
+  return warpix::IsFlatPointSet(
+      static_cast<int>(ctrlPnts.size() / 2), [p](int k) { return p[2 * k]; },
+      [p](int k) { return p[2 * k + 1]; }, 1e-6);
 }
 
 void DeformMeanValueCoords::MapPoint(double x, double y, double& outX, double& outY) {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <utility>
 
+#include "deform/FlatPointSet.h"
 #include "deform/quasiconf/DeformQuasiConf.h"
 #include "deform/quasiconf/QuasiConfDetail.h"
 #include "support/WarpixAssert.h"
@@ -58,26 +59,9 @@ bool IsRegularMobius(const LinAlgComplex* zm) {
 }
 
 bool IsFlat(const LinAlgComplex* points, int n) {
-  if (n < 3) return true;
-  double cx = 0.0, cy = 0.0;
-  for (int j = 0; j < n; ++j) {
-    if (!std::isfinite(points[j].m_fRe) || !std::isfinite(points[j].m_fIm)) return true;
-    cx += points[j].m_fRe;
-    cy += points[j].m_fIm;
-  }
-  cx /= n;
-  cy /= n;
-  double sxx = 0.0, sxy = 0.0, syy = 0.0;
-  for (int j = 0; j < n; ++j) {
-    const double dx = points[j].m_fRe - cx, dy = points[j].m_fIm - cy;
-    sxx += dx * dx;
-    sxy += dx * dy;
-    syy += dy * dy;
-  }
-  // The ratio of the covariance's eigenvalues is (aspect ratio)^2.
-  const double trace = sxx + syy;
-  const double det = sxx * syy - sxy * sxy;
-  return !(trace > 0.0) || det <= kMinAspect * kMinAspect * trace * trace;
+  return n < 3 || warpix::IsFlatPointSet(
+                      n, [points](int k) { return points[k].m_fRe; },
+                      [points](int k) { return points[k].m_fIm; }, kMinAspect);
 }
 
 void NgonRow(LinAlgComplex z, LinAlgComplex g, double weight, LinAlgComplex* row, int stride) {
