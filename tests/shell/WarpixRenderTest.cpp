@@ -360,14 +360,3 @@ TEST_F(WarpixRender, DegeneratePointsRenderEveryMethodInBoundedTime) {
     }
   }
 }
-
-TEST(WarpixRenderBinary, LinksNoGlLibrary) {
-  if (std::system("command -v readelf >/dev/null 2>&1") != 0) GTEST_SKIP() << "readelf (binutils) not found";
-  FILE* pipe = popen("readelf -d " WARPIX_RENDER_BINARY, "r");
-  ASSERT_NE(pipe, nullptr);
-  const std::string dynamic = Slurp(pipe);
-  EXPECT_EQ(pclose(pipe), 0);
-  EXPECT_NE(dynamic.find("(NEEDED)"), std::string::npos);
-  for (const char* library : {"[libGL.", "[libGLU.", "[libglut.", "[libGLX.", "[libOpenGL."})
-    EXPECT_EQ(dynamic.find(library), std::string::npos) << library << "\n" << dynamic;
-}

@@ -1,8 +1,8 @@
 #include "image/R2Image.h"
 
-// The pixel transfers to and from the current OpenGL context, apart from the
-// rest of the image code so that a program that never opens a display links
-// the image without the graphics libraries.
+// The image's pixel transfers to and from the current OpenGL context. They live
+// in the window library, the one library that links GL, so that everything
+// that never opens a display links the image without the graphics libraries.
 #include <GL/gl.h>
 #include <GL/glu.h>
 
