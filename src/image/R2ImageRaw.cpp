@@ -20,6 +20,13 @@ namespace {
 
 constexpr int kRawMagic = 54321;
 
+// A row of width samples, or null after the message.
+std::unique_ptr<float[]> RowBuffer(int width, const char* filename) {
+  std::unique_ptr<float[]> row(new (std::nothrow) float[width]);
+  if (row == nullptr) fprintf(stderr, "Unable to allocate buffer for raw image file %s", filename);
+  return row;
+}
+
 }  // namespace
 
 int R2Image::WriteRAW(const char* filename) const {
@@ -31,11 +38,8 @@ int R2Image::WriteRAW(const char* filename) const {
     fprintf(stderr, "Unable to write header to raw image file %s", filename);
     return 0;
   }
-  std::unique_ptr<float[]> row(new (std::nothrow) float[width]);
-  if (row == nullptr) {
-    fprintf(stderr, "Unable to allocate buffer for raw image file %s", filename);
-    return 0;
-  }
+  const std::unique_ptr<float[]> row = RowBuffer(width, filename);
+  if (row == nullptr) return 0;
   bool ok = true;
   for (int c = 0; ok && c < ncomponents; ++c) {
     for (int y = 0; ok && y < height; ++y) {
@@ -70,11 +74,8 @@ int R2Image::ReadRAW(const char* filename) {
     fprintf(stderr, "Unable to read data from raw image file %s", filename);
     return 0;
   }
-  std::unique_ptr<float[]> row(new (std::nothrow) float[w]);
-  if (row == nullptr) {
-    fprintf(stderr, "Unable to allocate buffer for raw image file %s", filename);
-    return 0;
-  }
+  const std::unique_ptr<float[]> row = RowBuffer(w, filename);
+  if (row == nullptr) return 0;
   if (!Allocate(w, h, nc)) {
     fprintf(stderr, "Unable to allocate memory for RAW file");
     return 0;
