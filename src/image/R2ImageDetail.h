@@ -1,12 +1,15 @@
 #pragma once
 
-// Internal to the image readers and writers: opening files with a report,
-// conversion of float samples to bytes, and the grey-level normalisation
-// shared by the PFM (single precision) and grid (double precision) readers.
-// Kept out of R2Image.h; the tests include it to check the statistics directly.
+// Internal to the image readers and writers, one file per format: opening
+// and closing files with a report, the size checks, conversion of float
+// samples to bytes, and the grey-level normalisation shared by the PFM
+// (single precision) and grid (double precision) readers. Kept out of
+// R2Image.h; the tests include it to check the statistics directly.
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 
 namespace r2image_detail {
 
@@ -14,6 +17,40 @@ namespace r2image_detail {
 /// when the file cannot be opened (default: the BMP, PPM and JPEG wording).
 FILE* OpenFile(const char* filename, const char* mode,
                const char* format = "Unable to open image file: %s");
+
+/// An open file, closed when it goes out of scope.
+struct FileCloser {
+  void operator()(FILE* fp) const { fclose(fp); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+/// Closes a file that was written; false when buffered data could not go out.
+inline bool CloseWritten(File file) { return fclose(file.release()) == 0; }
+
+/// Bytes per row: width x ncomponents rounded up to a multiple of 4.
+inline long long PaddedRow(long long width, long long ncomponents) {
+  return (width * ncomponents + 3) / 4 * 4;
+}
+
+/// True when a width x height image of ncomponents bytes (sizes not negative)
+/// fits R2Image::ByteLimit(), so that every size product of it also fits int;
+/// otherwise says why on stderr (filename null: "memory"). Compared by
+/// division: the product itself may not even fit 64 bits.
+bool FitsLimit(long long width, long long height, long long ncomponents, const char* filename);
+
+/// Bytes left in the file from the current position, or -1 when the stream
+/// cannot tell (not a regular file).
+long long RemainingBytes(FILE* fp);
+
+/// True when the file cannot hold `needed` more bytes.
+bool TooShort(FILE* fp, long long needed);
+
+/// A count as the int result of a reader or writer: at least 1 (success),
+/// at most INT_MAX.
+inline int CountResult(long long count) {
+  if (count < 1) return 1;
+  return count > INT_MAX ? INT_MAX : static_cast<int>(count);
+}
 
 /// v truncated toward zero and clamped to [0, 255]; NaN gives 0. Every
 /// float-to-byte conversion of the readers goes through here, so that no
@@ -77,6 +114,29 @@ GreyRange<T> ComputeGreyRange(const T* samples, long long count) {
 template <typename T>
 unsigned char GreyLevel(T sample, const GreyRange<T>& r) {
   return ClampToByte(static_cast<double>((sample - r.lo) * T(255) * r.scale));
+}
+
+/// Grey levels of width x height samples (sample i is pixel (i mod width,
+/// i div width)) into a 3-component buffer, normalised in the samples'
+/// precision. With markNoData, no-data cells are painted red 64, green 32,
+/// blue 0; otherwise they are converted like data cells.
+template <typename T>
+void FillGrey(unsigned char* pixels, int rowsize, int width, int height, const T* samples,
+              bool markNoData) {
+  const auto range = ComputeGreyRange(samples, static_cast<long long>(width) * height);
+  const T noData = static_cast<T>(kNoDataValue);
+  for (int y = 0; y < height; ++y) {
+    unsigned char* p = pixels + static_cast<size_t>(y) * rowsize;
+    for (int x = 0; x < width; ++x, ++samples, p += 3) {
+      if (markNoData && *samples == noData) {
+        p[0] = 64;
+        p[1] = 32;
+        p[2] = 0;
+      } else {
+        p[0] = p[1] = p[2] = GreyLevel(*samples, range);
+      }
+    }
+  }
 }
 
 }  // namespace r2image_detail

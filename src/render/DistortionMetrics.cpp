@@ -10,6 +10,9 @@
 namespace {
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
+// A K that is not below it (or not a number) belongs to a collapsed face, as
+// in DistortionMetrics::Distortion.
+constexpr double kLargest = std::numeric_limits<double>::max();
 
 // Whether every pixel of the picture whose centre lies in the triangle (in
 // pixel units) is transparent; a triangle that holds no pixel centre is
@@ -40,6 +43,71 @@ bool WhollyTransparent(Warpixator& deformator, const double x[3], const double y
   const int cx = std::min(width - 1, std::max(0, static_cast<int>((x[0] + x[1] + x[2]) / 3.0)));
   const int cy = std::min(height - 1, std::max(0, static_cast<int>((y[0] + y[1] + y[2]) / 3.0)));
   return deformator.IsTextureTransparent(cx, cy);
+}
+
+// Current positions of the vertices in pixels into x and y, and the largest
+// displacement of a vertex of a counted face from its rest position (a
+// vertex that is not a number has moved beyond measure: infinity).
+double PackPositions(const std::vector<Warpixator::ImgVertex>& vertices, double w, double h,
+                     const std::vector<char>& vertexCounted, std::vector<double>& packedX,
+                     std::vector<double>& packedY) {
+  const size_t numVertices = vertices.size();
+  packedX.resize(numVertices);
+  packedY.resize(numVertices);
+  double maxShift2 = 0.0;
+  bool shiftNaN = false;
+  for (size_t v = 0; v < numVertices; ++v) {
+    const double x = vertices[v].m_fX * w, y = vertices[v].m_fY * h;
+    packedX[v] = x;
+    packedY[v] = y;
+    if (!vertexCounted[v]) continue;
+    const double dx = x - vertices[v].m_fTexU * w, dy = y - vertices[v].m_fTexV * h;
+    const double shift2 = dx * dx + dy * dy;
+    maxShift2 = shift2 > maxShift2 ? shift2 : maxShift2;
+    shiftNaN = shiftNaN || shift2 != shift2;
+  }
+  return shiftNaN ? kInfinity : std::sqrt(maxShift2);
+}
+
+// The numbers of the cell (all but the shift) from K and det J of every
+// counted face; each face's own into perFace (at the face's mesh index) when given.
+CellDistortion Summarise(const std::vector<DistortionRestFace>& counted,
+                         const std::vector<int>& countedIndex, const std::vector<double>& k,
+                         const std::vector<double>& dets, std::vector<FaceDistortion>* perFace) {
+  double areaMin = kInfinity, areaMax = -kInfinity, conformalMax = 1.0;
+  double weightedK = 0.0, keptArea = 0.0, countedArea = 0.0, flippedArea = 0.0;
+  int flipped = 0;
+  for (size_t c = 0; c < counted.size(); ++c) {
+    const double det = dets[c], restArea = counted[c].m_fRestArea;
+    const double conformal = k[c] < kLargest ? (k[c] > 1.0 ? k[c] : 1.0) : kInfinity;
+    const double area = det == det ? det : 0.0;
+    if (perFace != nullptr) {
+      FaceDistortion& face = (*perFace)[countedIndex[c]];
+      face.m_fConformal = conformal;
+      face.m_fArea = area;
+      face.m_bFlipped = det < 0.0;
+    }
+    countedArea += restArea;
+    areaMin = area < areaMin ? area : areaMin;
+    areaMax = area > areaMax ? area : areaMax;
+    if (det < 0.0) {
+      ++flipped;
+      flippedArea += restArea;
+      continue;
+    }
+    conformalMax = conformal > conformalMax ? conformal : conformalMax;
+    weightedK += restArea * conformal;
+    keptArea += restArea;
+  }
+  CellDistortion cell;
+  cell.m_iFaces = static_cast<int>(counted.size());
+  cell.m_iFlipped = flipped;
+  cell.m_fConformalMax = conformalMax;
+  cell.m_fAreaMin = cell.m_iFaces > 0 ? areaMin : 1.0;
+  cell.m_fAreaMax = cell.m_iFaces > 0 ? areaMax : 1.0;
+  cell.m_fConformalMean = keptArea > 0.0 ? weightedK / keptArea : 1.0;
+  cell.m_fFlippedShare = countedArea > 0.0 ? flippedArea / countedArea : 0.0;
+  return cell;
 }
 
 }  // namespace
@@ -134,6 +202,7 @@ void DistortionMetrics::CacheRest() {
 }
 
 CellDistortion DistortionMetrics::Measure(std::vector<FaceDistortion>* perFace) {
+  if (perFace != nullptr) perFace->assign(m_Faces.size(), FaceDistortion());
   if (m_bOwnGrid && !m_Deformator.MapsPoints()) {
     // No point map: the cell shows its picture undeformed, and there is no
     // map to measure it by.
@@ -141,7 +210,6 @@ CellDistortion DistortionMetrics::Measure(std::vector<FaceDistortion>* perFace) 
       v.m_fX = v.m_fRestX;
       v.m_fY = v.m_fRestY;
     }
-    if (perFace != nullptr) perFace->assign(m_Faces.size(), FaceDistortion());
     CellDistortion cell;
     cell.m_bMeasured = false;
     return cell;
@@ -151,26 +219,8 @@ CellDistortion DistortionMetrics::Measure(std::vector<FaceDistortion>* perFace) 
       m_Deformator.MapPoint(v.m_fRestX, v.m_fRestY, v.m_fX, v.m_fY);
     }
   }
-  const std::vector<Warpixator::ImgVertex>& vertices = Vertices();
-  if (perFace != nullptr) perFace->assign(m_Faces.size(), FaceDistortion());
-
-  // Current positions in pixels, packed, and the largest squared corner shift.
-  const double w = m_fWidth, h = m_fHeight;
-  const size_t numVertices = vertices.size();
-  m_PackedX.resize(numVertices);
-  m_PackedY.resize(numVertices);
-  double maxShift2 = 0.0;
-  bool shiftNaN = false;
-  for (size_t v = 0; v < numVertices; ++v) {
-    const double x = vertices[v].m_fX * w, y = vertices[v].m_fY * h;
-    m_PackedX[v] = x;
-    m_PackedY[v] = y;
-    if (!m_VertexCounted[v]) continue;
-    const double dx = x - vertices[v].m_fTexU * w, dy = y - vertices[v].m_fTexV * h;
-    const double shift2 = dx * dx + dy * dy;
-    maxShift2 = shift2 > maxShift2 ? shift2 : maxShift2;
-    shiftNaN = shiftNaN || shift2 != shift2;
-  }
+  const double maxShift =
+      PackPositions(Vertices(), m_fWidth, m_fHeight, m_VertexCounted, m_PackedX, m_PackedY);
 
   // K and det J of every counted face, a vector of faces at a time (the same
   // operations as Distortion, lane by lane).
@@ -180,41 +230,8 @@ CellDistortion DistortionMetrics::Measure(std::vector<FaceDistortion>* perFace) 
   warpix::DistortionOfFaces(m_Counted.data(), counted, m_PackedX.data(), m_PackedY.data(),
                             m_K.data(), m_Det.data());
 
-  CellDistortion cell;
-  double areaMin = kInfinity, areaMax = -kInfinity, conformalMax = 1.0;
-  double weightedK = 0.0, keptArea = 0.0, countedArea = 0.0, flippedArea = 0.0;
-  int flipped = 0;
-  for (size_t c = 0; c < counted; ++c) {
-    const double det = m_Det[c], restArea = m_Counted[c].m_fRestArea;
-    const double conformal = m_K[c] < kInfinityBound ? (m_K[c] > 1.0 ? m_K[c] : 1.0) : kInfinity;
-    const double area = det == det ? det : 0.0;
-    if (perFace != nullptr) {
-      FaceDistortion& face = (*perFace)[m_CountedIndex[c]];
-      face.m_fConformal = conformal;
-      face.m_fArea = area;
-      face.m_bFlipped = det < 0.0;
-    }
-    countedArea += restArea;
-    areaMin = area < areaMin ? area : areaMin;
-    areaMax = area > areaMax ? area : areaMax;
-    if (det < 0.0) {
-      ++flipped;
-      flippedArea += restArea;
-      continue;
-    }
-    conformalMax = conformal > conformalMax ? conformal : conformalMax;
-    weightedK += restArea * conformal;
-    keptArea += restArea;
-  }
-  cell.m_iFaces = static_cast<int>(counted);
-  cell.m_iFlipped = flipped;
-  cell.m_fConformalMax = conformalMax;
-  cell.m_fAreaMin = cell.m_iFaces > 0 ? areaMin : 1.0;
-  cell.m_fAreaMax = cell.m_iFaces > 0 ? areaMax : 1.0;
-  cell.m_fConformalMean = keptArea > 0.0 ? weightedK / keptArea : 1.0;
-  cell.m_fFlippedShare = countedArea > 0.0 ? flippedArea / countedArea : 0.0;
-  // A vertex that is not a number has moved beyond measure.
-  cell.m_fMaxShift = shiftNaN ? kInfinity : std::sqrt(maxShift2);
+  CellDistortion cell = Summarise(m_Counted, m_CountedIndex, m_K, m_Det, perFace);
+  cell.m_fMaxShift = maxShift;
   return cell;
 }
 

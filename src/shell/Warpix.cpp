@@ -70,6 +70,85 @@ void SwitchToMesh(const ParamParser& parameters, const ZelString& settings,
                                          rect[0], rect[1], rect[2], rect[3]);
 }
 
+// InterOp names the operator between the two normalisations; any other word
+// (or none) gives operator 0, which maps like ThinPlateSplines (with a warning).
+DeformQuasiConf::IntermediateOperator ReadInterOp(const ParamParser& parameters,
+                                                  const ZelString& name) {
+  bool valid = false;
+  const ZelString word = parameters.GetStrValue(name, "InterOp", valid);
+  const DeformQuasiConf::IntermediateOperator op =
+      DeformQuasiConf::StrToIntermediateOp(valid ? word.c_str() : "");
+  if (op == DeformQuasiConf::OP_NONE) {
+    std::cout << "[WARNING] " << name << ": InterOp '" << (valid ? word : ZelString(""))
+              << "' is not an operator (AffineQuad, MeanValCoords, ThinPlateSplines, "
+                 "MovingLeastSquares, FixedLinesTPS, FixedLinesTPSNoQuasiConf); operator 0 "
+                 "maps like ThinPlateSplines"
+              << std::endl;
+  }
+  return op;
+}
+
+// MLSType, which is required: MLS_FIT_SIMILARITY or MLS_RIGID; any other
+// word (or none) is returned after the error line.
+ZelString ReadMLSType(const ParamParser& parameters, const ZelString& name) {
+  bool valid = false;
+  const ZelString mlsType = parameters.GetStrValue(name, "MLSType", valid);
+  if (mlsType != "MLS_FIT_SIMILARITY" && mlsType != "MLS_RIGID") {
+    std::cout << "[ERROR] " << name << ": MLSType must be MLS_FIT_SIMILARITY or MLS_RIGID"
+              << std::endl;
+  }
+  return mlsType;
+}
+
+// Applies the settings module (the deformator's own DeformSetting, else
+// General's, else none): its DeformType picks pixel or mesh mode. False,
+// after the error line, when DeformType names neither.
+bool ApplyDeformSetting(const ParamParser& parameters, const ZelString& name,
+                        Warpixator* deformator) {
+  bool valid = false;
+  ZelString settings = parameters.GetStrValue(name, "DeformSetting", valid);
+  if (!valid) settings = parameters.GetStrValue("General", "DeformSetting", valid);
+  if (!valid) return true;
+  const ZelString deformType = parameters.GetStrValue(settings, "DeformType", valid);
+  if (!valid) return true;
+  if (deformType == "DEFORM_PIXEL") {
+    deformator->SwitchPixelBasedDeformation();
+  } else if (deformType == "DEFORM_REGULAR_MESH") {
+    SwitchToMesh(parameters, settings, deformator);
+  } else {
+    std::cout << "[ERROR] Unknown Deformation type "
+              << "(valid=[DEFORM_PIXEL, DEFORM_REGULAR_MESH])" << std::endl;
+    return false;
+  }
+  return true;
+}
+
+// These methods move mesh vertices only; without a mesh the image is shown
+// undeformed, which is said once.
+void WarnWhenUndeformed(const ZelString& type, const ZelString& displayName,
+                        const Warpixator& deformator) {
+  if ((type == "DeformMLS" || type == "DeformQuasiConf" || type == "DeformAsRigidAsPossible") &&
+      deformator.m_DeformationType != Warpixator::DEFORM_REGULAR_MESH) {
+    std::cout << "[WARNING] " << displayName << ": " << type
+              << " needs DeformType DEFORM_REGULAR_MESH; the image is shown undeformed"
+              << std::endl;
+  }
+}
+
+// The error line of a General control-point list that has an odd number of values.
+void ReportOddCount(const char* key, const std::vector<double>& values) {
+  if (values.size() % 2 == 0) return;
+  std::cout << "[ERROR] General " << key << " has an odd number of values (" << values.size()
+            << "); control points need whole (x, y) pairs" << std::endl;
+}
+
+// The error line of more targets than control points.
+void ReportMoreTargets(const std::vector<double>& origVals, const std::vector<double>& newVals) {
+  if (newVals.size() <= origVals.size()) return;
+  std::cout << "[ERROR] General DeformCtrlPnts has more values (" << newVals.size()
+            << ") than InitCtrlPnts (" << origVals.size() << ")" << std::endl;
+}
+
 }  // namespace
 
 ZelString DeformatorDisplayName(const ParamParser& parameters, const ZelString& module) {
@@ -91,45 +170,28 @@ Warpixator* GetDeformator(ParamParser& parameters, const ZelString& name, R2Imag
 
   const ZelString displayName = DeformatorDisplayName(parameters, name);
 
-  // One row per deformator class. Owned here until it is returned, so that a
-  // fatal stop that unwinds (the fuzz builds) leaves nothing behind.
+  // One row per deformator class; the stops of a configuration error stay in
+  // this function, which the fatal report names. Owned here until it is
+  // returned, so that a fatal stop that unwinds (the fuzz builds) leaves
+  // nothing behind.
   std::unique_ptr<Warpixator> deformator;
   if (type == "NullDeformator") {
     // The identity deformator is always shown under its module name.
     deformator = std::make_unique<Warpixator>(image, name);
   } else if (type == "DeformQuasiConf") {
-    // InterOp names the operator between the two normalisations; any other
-    // word (or none) gives operator 0, which maps like ThinPlateSplines.
-    const ZelString word = parameters.GetStrValue(name, "InterOp", valid);
-    const DeformQuasiConf::IntermediateOperator op =
-        DeformQuasiConf::StrToIntermediateOp(valid ? word.c_str() : "");
-    if (op == DeformQuasiConf::OP_NONE) {
-      std::cout << "[WARNING] " << name << ": InterOp '" << (valid ? word : ZelString(""))
-                << "' is not an operator (AffineQuad, MeanValCoords, ThinPlateSplines, "
-                   "MovingLeastSquares, FixedLinesTPS, FixedLinesTPSNoQuasiConf); operator 0 "
-                   "maps like ThinPlateSplines"
-                << std::endl;
-    }
-    deformator = std::make_unique<DeformQuasiConf>(image, displayName, op);
+    deformator = std::make_unique<DeformQuasiConf>(image, displayName, ReadInterOp(parameters, name));
   } else if (type == "DeformMeanValueCoords") {
     deformator = std::make_unique<DeformMeanValueCoords>(image, displayName);
   } else if (type == "DeformMLS") {
-    // MLSType is required: a similarity or a rigid fit per mesh vertex.
-    const ZelString mlsType = parameters.GetStrValue(name, "MLSType", valid);
-    if (mlsType == "MLS_FIT_SIMILARITY") {
-      deformator = std::make_unique<DeformMLS>(image, displayName, DeformMLS::MLS_FIT_SIMILARITY);
-    } else {
-      if (mlsType != "MLS_RIGID") {
-        std::cout << "[ERROR] " << name
-                  << ": MLSType must be MLS_FIT_SIMILARITY or MLS_RIGID" << std::endl;
-      }
-      WARPIX_CONFIG_ASSERT((mlsType=="MLS_RIGID"));
-      deformator = std::make_unique<DeformMLS>(image, displayName, DeformMLS::MLS_RIGID);
-    }
+    // A similarity or a rigid fit per mesh vertex.
+    const ZelString mlsType = ReadMLSType(parameters, name);
+    const bool similarity = mlsType == "MLS_FIT_SIMILARITY";
+    if (!similarity) WARPIX_CONFIG_ASSERT((mlsType=="MLS_RIGID"));
+    deformator = std::make_unique<DeformMLS>(
+        image, displayName, similarity ? DeformMLS::MLS_FIT_SIMILARITY : DeformMLS::MLS_RIGID);
   } else if (type == "DeformAsRigidAsPossible") {
-    // Both switches are true only when present and exactly "true".
-    const bool rescale = parameters.GetStrValue(name, "Rescale", valid) == "true" && valid;
-    const bool quasiConf = parameters.GetStrValue(name, "QuasiConf", valid) == "true" && valid;
+    const bool rescale = ReadFlag(parameters, name, "Rescale", false);
+    const bool quasiConf = ReadFlag(parameters, name, "QuasiConf", false);
     deformator = std::make_unique<DeformAsRigidAsPossible>(quasiConf, rescale, image, displayName);
   } else {
     std::cout << "[WARNING] Unknown Deformation type - " << type << std::endl;
@@ -137,49 +199,16 @@ Warpixator* GetDeformator(ParamParser& parameters, const ZelString& name, R2Imag
   }
   deformator->m_ModuleName = name;
 
-  // Settings module: the deformator's own choice, else General's, else none.
-  ZelString settings = parameters.GetStrValue(name, "DeformSetting", valid);
-  if (!valid) settings = parameters.GetStrValue("General", "DeformSetting", valid);
-  if (valid) {
-    const ZelString deformType = parameters.GetStrValue(settings, "DeformType", valid);
-    if (valid) {
-      if (deformType == "DEFORM_PIXEL") {
-        deformator->SwitchPixelBasedDeformation();
-      } else if (deformType == "DEFORM_REGULAR_MESH") {
-        SwitchToMesh(parameters, settings, deformator.get());
-      } else {
-        std::cout << "[ERROR] Unknown Deformation type "
-                  << "(valid=[DEFORM_PIXEL, DEFORM_REGULAR_MESH])" << std::endl;
-        WARPIX_CONFIG_ASSERT(false);
-      }
-    }
-  }
-
-  // These methods move mesh vertices only; without a mesh the image is shown
-  // undeformed.
-  if ((type == "DeformMLS" || type == "DeformQuasiConf" || type == "DeformAsRigidAsPossible") &&
-      deformator->m_DeformationType != Warpixator::DEFORM_REGULAR_MESH) {
-    std::cout << "[WARNING] " << displayName << ": " << type
-              << " needs DeformType DEFORM_REGULAR_MESH; the image is shown undeformed"
-              << std::endl;
-  }
+  if (!ApplyDeformSetting(parameters, name, deformator.get())) WARPIX_CONFIG_ASSERT(false);
+  WarnWhenUndeformed(type, displayName, *deformator);
 
   // Starting control points: whole (x, y) pairs, no more targets than points.
   if (!origVals.empty()) {
-    if (origVals.size() % 2 != 0) {
-      std::cout << "[ERROR] General InitCtrlPnts has an odd number of values ("
-                << origVals.size() << "); control points need whole (x, y) pairs" << std::endl;
-    }
+    ReportOddCount("InitCtrlPnts", origVals);
     WARPIX_CONFIG_ASSERT(origVals.size() % 2 == 0);
-    if (newVals.size() % 2 != 0) {
-      std::cout << "[ERROR] General DeformCtrlPnts has an odd number of values ("
-                << newVals.size() << "); control points need whole (x, y) pairs" << std::endl;
-    }
+    ReportOddCount("DeformCtrlPnts", newVals);
     WARPIX_CONFIG_ASSERT(newVals.size() % 2 == 0);
-    if (newVals.size() > origVals.size()) {
-      std::cout << "[ERROR] General DeformCtrlPnts has more values (" << newVals.size()
-                << ") than InitCtrlPnts (" << origVals.size() << ")" << std::endl;
-    }
+    ReportMoreTargets(origVals, newVals);
     WARPIX_CONFIG_ASSERT(newVals.size() <= origVals.size());
     deformator->InitializeCtrlPntState(origVals, newVals);
   }

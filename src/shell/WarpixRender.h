@@ -4,21 +4,6 @@
 // writes what every cell shows to a picture file, without a window (and
 // without a display). With --anim it plays an animation script and writes
 // every frame of every cell.
-#include <string>
-
-#include "render/MeshRasterizer.h"
-
-/// Largest width or height warpix-render accepts for --size.
-inline constexpr int kMaxRenderSide = 16384;
-
-/// Reads "WxH": two decimal numbers of digits only, joined by one 'x', each in
-/// 1..kMaxRenderSide. False (width and height untouched) for anything else.
-bool ParseRenderSize(const std::string& text, int& width, int& height);
-
-/// Reads "R,G,B" (three decimal numbers of digits only, each 0..255) as an
-/// opaque colour, or the word "transparent". False (background untouched)
-/// for anything else.
-bool ParseRenderBackground(const std::string& text, MeshRasterizer::Background& background);
 
 /// The whole program. Usage:
 ///   warpix-render [options] <parameter file> [-Module Key Value ...]

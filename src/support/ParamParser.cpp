@@ -25,6 +25,38 @@ auto ConvertAll(const ZelStringList& values, bool& valid, Convert convert) {
   return result;
 }
 
+// The tokens of a parameter file: its text split at blanks, tabs and newlines.
+ZelStringList ReadTokens(std::ifstream& file) {
+  ZelString text(file);
+  text.replace("\n", " ");
+  text.replace("\t", " ");
+  return text.split(" ");
+}
+
+// Reads the value of key from commands[i] on into values: one token, or a
+// bracketed list, whose elements run until a token that is "]" or ends with
+// "]" (a list without its end keeps what it read, with a warning). Returns
+// the index of the token after the value.
+int ReadValues(const ZelStringList& commands, int i, const ZelString& module,
+               const ZelString& key, ZelStringList& values) {
+  const ZelString& value = commands[i];
+  if (!value.startsWith("[") || value.endsWith("]")) {
+    values.push_back(StripBrackets(value));
+    return i + 1;
+  }
+  int element = (value == "[") ? i + 1 : i;
+  for (; element < commands.count(); ++element) {
+    const ZelString& item = commands[element];
+    if (item == "]") return element + 1;
+    values.push_back(StripBrackets(item));
+    if (item.endsWith("]")) return element + 1;
+  }
+  std::cout << "[WARNING] List of key '" << key << "' in module '" << module
+            << "' has no closing ']'; keeping the " << values.count() << " values read"
+            << std::endl;
+  return element + 1;
+}
+
 }  // namespace
 
 ParamParser::ParamParser(const ZelString& fileName, char const** overrides,
@@ -38,10 +70,7 @@ ParamParser::ParamParser(const ZelString& fileName, char const** overrides,
       WARPIX_CONFIG_ASSERT(false);
     }
   } else {
-    ZelString text(file);
-    text.replace("\n", " ");
-    text.replace("\t", " ");
-    tokens = text.split(" ");
+    tokens = ReadTokens(file);
   }
   for (int i = 0; i < overrideCount; ++i) tokens.push_back(ZelString(overrides[i]));
 
@@ -71,33 +100,7 @@ ParamParser::ParamParser(const ZelString& fileName, char const** overrides,
       std::cout << "Failed to read file: " << fileName << std::endl;
       WARPIX_CONFIG_ASSERT(commands.count()>i);
     }
-    const ZelString& value = commands[i];
-    if (!value.startsWith("[") || value.endsWith("]")) {
-      values.push_back(StripBrackets(value));
-      ++i;
-    } else {
-      // A bracketed list: elements until a token that is "]" or ends with "]".
-      int element = (value == "[") ? i + 1 : i;
-      bool closed = false;
-      for (; element < commands.count(); ++element) {
-        const ZelString& item = commands[element];
-        if (item == "]") {
-          closed = true;
-          break;
-        }
-        values.push_back(StripBrackets(item));
-        if (item.endsWith("]")) {
-          closed = true;
-          break;
-        }
-      }
-      if (!closed) {
-        std::cout << "[WARNING] List of key '" << token << "' in module '" << module
-                  << "' has no closing ']'; keeping the " << values.count()
-                  << " values read" << std::endl;
-      }
-      i = element + 1;
-    }
+    i = ReadValues(commands, i, module, token, values);
   }
 }
 

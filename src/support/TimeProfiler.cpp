@@ -3,13 +3,16 @@
 #include <cstdio>
 #include <ctime>
 #include <iostream>
+#include <string>
+
+#include "support/ProgressBar.h"
 
 namespace {
 
 int64_t ProcessorClock() { return static_cast<int64_t>(std::clock()); }
 
 constexpr int64_t kTicksPerSecond = 1000000;
-constexpr int kBarWidth = 40;
+constexpr ProgressBar::Style kBarStyle{40, '+', ' '};
 
 }  // namespace
 
@@ -72,17 +75,13 @@ ZelString TimeProfiler::profile() {
 void TimeProfiler::WriteProgress(const ZelString& name, int done, int total) {
   if (total <= 0) return;
   finishedProcess(name, false);
-  std::cout << "\r[";
-  for (int i = 0; i < kBarWidth; ++i) {
-    std::cout << (i < static_cast<int64_t>(done) * kBarWidth / total ? "+" : " ");
-    std::cout.flush();
-  }
   const int elapsed = getTotalProcessLengthInSecondsInt(name);
   const long long remaining =
       done == 0 ? -1 : static_cast<long long>(elapsed) * (total - done) / done;
-  std::cout << "] N=" << (total - done) << " T={" << elapsed << "s | " << remaining
-            << "s}    ";
-  std::cout.flush();
+  const std::string text = "N=" + std::to_string(total - done) + " T={" +
+                           std::to_string(elapsed) + "s | " + std::to_string(remaining) +
+                           "s}    ";
+  ProgressBar::Draw(std::cout, kBarStyle, done, total, text);
   startedProcess(name);
 }
 

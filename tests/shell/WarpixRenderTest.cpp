@@ -1,6 +1,7 @@
 // The parsers of warpix-render's options, and the real program run without a
 // display: its files, messages and exit statuses.
 #include "shell/WarpixRender.h"
+#include "shell/RenderCommandLine.h"
 
 #include <cstdio>
 #include <filesystem>
