@@ -4,7 +4,7 @@
 // row padded to a multiple of 4 bytes, 1 to 4 bytes per pixel (grey, grey and
 // alpha, RGB, RGBA). Reads BMP, PPM, raw, PFM, grid, JPEG and PNG files,
 // writes all of them but PFM and grid, and draws or captures itself with
-// OpenGL pixel transfers.
+// OpenGL pixel transfers (defined by the window library, the one that links GL).
 //
 // Readers never abort and never throw: a file they cannot use gives a message
 // on standard error and result 0, and leaves the image empty (all sizes 0, no
@@ -55,7 +55,7 @@ class R2Image {
   /// Every byte becomes own - other's + 128, clamped to [0, 255]. Same shape rule.
   void Subtract(const R2Image& image);
 
-  // === OpenGL
+  // === OpenGL (defined in src/window/R2ImageGL.cpp: only the window links GL)
   /// Draws the pixels with their lower-left corner at raster position (x, y).
   void Draw(int x, int y) const;
   /// Fills the existing buffer from the lower-left Width() x Height() pixels of

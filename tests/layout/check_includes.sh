@@ -2,7 +2,7 @@
 # check_includes.sh <src dir>: fails when an include between the folders of
 # src/ points up. The floors, lowest first:
 #   support <- image, linalg <- deform <- render <- window <- shell
-# Only window/ and image/R2ImageGL.cpp include GL or GLUT headers, so a
+# Only window/ includes GL or GLUT headers, so a
 # program that never opens a display can use the rest. Deformators draw on the canvas interface of deform/, which the
 # window implements: nothing in deform includes the window.
 # Includes climbing out of a folder with "../" are refused as well.
@@ -47,9 +47,9 @@ while IFS= read -r file; do
     fi
   done < <(grep -n '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" |
     sed 's/^\([0-9]*\):[^"]*"\([^"]*\)".*/\1:\2/')
-  # GL and GLUT belong to the window and to the image's pixel transfers only.
+  # GL and GLUT belong to the window only (the image's pixel transfers included).
   case "$rel" in
-    window/* | image/R2ImageGL.cpp) ;;
+    window/*) ;;
     *)
       if grep -qE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<(GL/|GLUT/|OpenGL/)' "$file"; then
         echo "$rel: $from includes a GL or GLUT header"

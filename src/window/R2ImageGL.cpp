@@ -1,8 +1,8 @@
 #include "image/R2Image.h"
 
-// The pixel transfers to and from the current OpenGL context, apart from the
-// rest of the image code so that a program that never opens a display links
-// the image without the graphics libraries.
+// The pixel transfers to and from the current OpenGL context. They belong to
+// the window, the one library that links the graphics libraries, so that the
+// image code links into a program that never opens a display.
 #include <GL/gl.h>
 #include <GL/glu.h>
 
