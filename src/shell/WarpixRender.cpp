@@ -26,7 +26,7 @@
 #include "support/WarpixAssert.h"
 #include "support/ZelString.h"
 #include "support/ZelStringList.h"
-#include "window/AnimationScript.h"
+#include "render/AnimationScript.h"
 
 #ifndef WARPIX_VERSION
 #define WARPIX_VERSION "unknown"

@@ -18,7 +18,7 @@
 #include "render/DistortionHeatMap.h"
 #include "support/ZelStringList.h"
 #include "support/WarpixAssert.h"
-#include "window/AnimationScript.h"
+#include "render/AnimationScript.h"
 
 WarpixWindow* WarpixWindow::s_MainGLUTWindow = nullptr;
 

@@ -24,7 +24,7 @@
 #include "shell/Warpix.h"
 #include "support/ParamParser.h"
 #include "support/WarpixAssert.h"
-#include "window/AnimationScript.h"
+#include "render/AnimationScript.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "window/AnimationScript.h"
+#include "render/AnimationScript.h"
 
 #include <sstream>
 #include <string>
