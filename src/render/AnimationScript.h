@@ -9,7 +9,7 @@ class Warpixator;
 
 /// Reading an animation script and applying it to deformators, apart from the
 /// window's redraw loop so that a program without a window plays scripts the
-/// same way. Line 1 holds the original control points (x y pairs), line 2
+/// same way (AnimationPlayer plays them for both). Line 1 holds the original control points (x y pairs), line 2
 /// their starting targets, every later line one frame's targets; lines are
 /// split at blanks.
 class AnimationScript {

@@ -12,7 +12,7 @@
 
 #include "deform/Warpixator.h"
 #include "image/R2Image.h"
-#include "render/AnimationScript.h"
+#include "render/AnimationPlayer.h"
 #include "render/CellExport.h"
 #include "render/DistortionHeatMap.h"
 #include "render/DistortionMetrics.h"
@@ -128,42 +128,25 @@ int CountLines(const std::string& path) {
 // treats as fatal).
 int PlayAnimation(std::vector<Cell>& cells, const Output& output, const std::string& scriptPath,
                   nlohmann::json& report) {
-  std::error_code error;
-  std::ifstream script;
-  if (!std::filesystem::is_directory(scriptPath, error)) script.open(scriptPath);
-  if (!script.is_open()) {
-    std::cout << "[ERROR] Cannot open animation script " << scriptPath << std::endl;
-    return 1;
-  }
   std::vector<Warpixator*> deformators;
   for (Cell& cell : cells) deformators.push_back(cell.deformator.get());
-
   // Steps: frame 0, then one per later line (a skipped line is a step too).
   ProgressBar progress(CountLines(scriptPath) - 1);
-  ZelStringList oldPoints, newPoints;
-  AnimationScript::ReadStartLines(script, oldPoints, newPoints);
-  std::vector<double> originals, targets;
-  if (AnimationScript::ParseStart(oldPoints, newPoints, scriptPath.c_str(), originals, targets) !=
-      AnimationScript::StartCheck::kOk) {
+  AnimationPlayer player;
+  if (!player.Open(scriptPath, deformators, AnimationPlayer::Folder::kRefuse).Plays()) {
     return 1;  // the problem is printed
   }
-  AnimationScript::Start(deformators, originals, targets);
-  const int valuesPerLine = static_cast<int>(originals.size());
-  int frame = 0, step = 1;
-  bool allWritten = WriteFrame(cells, output, frame, report);
+  int step = 1;
+  bool allWritten = WriteFrame(cells, output, player.Frame(), report);
   progress.Update(step);
 
-  std::vector<double> values;
-  while (!AnimationScript::Exhausted(script)) {
+  while (!player.Exhausted()) {
     progress.Clear();  // a skipped line prints its warning
-    const AnimationScript::FrameLine line =
-        AnimationScript::ReadFrame(script, valuesPerLine, values);
+    const AnimationScript::FrameLine line = player.Advance();
     if (line == AnimationScript::FrameLine::kEnd) break;
     ++step;
     if (line == AnimationScript::FrameLine::kFrame) {
-      AnimationScript::Apply(deformators, values);
-      ++frame;
-      allWritten = WriteFrame(cells, output, frame, report) && allWritten;
+      allWritten = WriteFrame(cells, output, player.Frame(), report) && allWritten;
     }
     progress.Update(step);
   }

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <fstream>
 #include <memory>
 #include <vector>
 
 #include "deform/WarpixatorCanvas.h"
+#include "render/AnimationPlayer.h"
 #include "render/DistortionMetrics.h"
 #include "support/ZelString.h"
 
@@ -14,6 +14,12 @@ class Warpixator;
 /// reaches all deformators at the same relative position in their cells.
 /// Deformators are kept (never deleted) for the whole run. The window is the
 /// canvas they draw their cells on.
+///
+/// The definition is split by subject: WarpixWindow.cpp (the cells and the
+/// commands over every deformator: distortion, export, animation),
+/// WarpixWindowCanvas.cpp (OpenGL drawing and capture), WarpixWindowKeys.cpp
+/// (the key table: dispatch and help), WarpixWindowMouse.cpp (pointer and
+/// cell coordinates) and WarpixWindowGlut.cpp (GLUT set-up and callbacks).
 class WarpixWindow : public WarpixatorCanvas {
  public:
   // === Construction and set-up (no window-system call until EnterGlutLoop)
@@ -120,7 +126,7 @@ class WarpixWindow : public WarpixatorCanvas {
   double Zoom() const { return m_fZoom; }
   double TranslateX() const { return m_fTranslateX; }
   double TranslateY() const { return m_fTranslateY; }
-  int AnimationFrame() const { return m_iAnimationFrame; }
+  int AnimationFrame() const { return m_Animation.Frame(); }
 
   static WarpixWindow* s_MainGLUTWindow;
 
@@ -129,6 +135,9 @@ class WarpixWindow : public WarpixatorCanvas {
   virtual int ReadModifiers();
 
  private:
+  friend struct WarpixWindowKeys;  // the commands of the key table (WarpixWindowKeys.cpp)
+
+  /// Prints the key table's help text.
   void PrintHelp() const;
   /// The distortion of cell k, measured now (its metrics made or remade when
   /// its mesh changed); perFace receives the faces when given.
@@ -149,12 +158,8 @@ class WarpixWindow : public WarpixatorCanvas {
   int m_iLastMouseX = 0;
   int m_iLastMouseY = 0;
   int m_iModifiers = 0;
-  std::ifstream* m_pAnimationStream = nullptr;
+  AnimationPlayer m_Animation;
   ZelString m_AnimationFramePrefix;
-  int m_iAnimationFrame = -1;
-  int m_iAnimationValuesPerLine = 0;
-  // The last script line ended the file without a newline; its frame is still due.
-  bool m_bAnimationFrameDueAtEnd = false;
   ZelString m_ExportPrefix;
   bool m_bShowDistortion = false;
   int m_iDrawingCell = -1;  // the cell whose Draw runs, -1 between cells
