@@ -17,19 +17,6 @@ class TimeProfilerTest : public ::testing::Test {
   TimeProfiler profiler{FakeClock};
 };
 
-TEST_F(TimeProfilerTest, TotalsCountEachIntervalOnceMinusOneTick) {
-  profiler.startedProcess("a");
-  g_Now = 101;
-  profiler.startedProcess("a");  // restarting finishes silently: +100
-  g_Now = 1050202;
-  profiler.finishedProcess("a", false);  // +1050100
-  EXPECT_EQ(profiler.getTotalProcessLengthInCycles("a"), 1050200);
-  EXPECT_EQ(profiler.getTotalProcessLengthInSeconds("a"), "1.050s");
-  EXPECT_EQ(profiler.getTotalProcessLengthInSecondsInt("a"), 1);
-  profiler.finishedProcess("a", false);  // not running: one tick off
-  EXPECT_EQ(profiler.getTotalProcessLengthInCycles("a"), 1050199);
-}
-
 TEST_F(TimeProfilerTest, FinishedLineAndProfileText) {
   EXPECT_EQ(profiler.profile(), "Empty Time Profile");
   profiler.startedProcess("solve step");
