@@ -100,25 +100,6 @@ TEST(MeshRasterizer, WholePixelShiftsAndScalesGiveHandComputedPixels) {
   }
 }
 
-TEST(MeshRasterizer, ThinAndJitteredFacesCoverEveryPixelOnce) {
-  R2Image picture = Random(16, 16, 7);
-  std::mt19937 gen(9);
-  for (int cells : {37, 150}) {
-    Warpixator d(picture, "d");
-    deform_test::Mesh(d, cells, 3);  // long thin faces
-    // Interior vertices jittered by up to a third of a cell, so no face folds;
-    // the border stays, so the mesh still covers the unit square.
-    std::uniform_real_distribution<double> jitter(-0.3 / cells, 0.3 / cells);
-    for (auto& v : d.m_Vertices)
-      if (v.m_fX > 0 && v.m_fX < 1) v.m_fX += jitter(gen);
-    MeshRasterizer rasterizer(d);
-    const int W = 101, H = 67;
-    std::vector<unsigned char> rgba(W * H * 4, 0);
-    EXPECT_EQ(rasterizer.RasterizeFaces(d.m_Vertices, d.m_Faces, W, H, rgba.data()), W * H) << cells;
-    for (int k = 0; k < W * H; ++k) ASSERT_EQ(rgba[4 * k + 3], 255) << "pixel " << k << " not drawn";
-  }
-}
-
 TEST(MeshRasterizer, LaterFacesWinAndTransparencyGivesAlpha) {
   R2Image picture(2, 1, 3);
   picture.SetPixelRGB(0, 0, RNRgb(1, 0, 0));

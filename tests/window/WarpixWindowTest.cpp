@@ -212,32 +212,6 @@ TEST_F(WindowTest, AnimationWritesOneFramePerAcceptedLineOverTheCurrentPoints) {
     EXPECT_EQ(std::make_tuple(window.m_Written, out.str(), d.Log(), window.AnimationFrame()),
               std::make_tuple(frames, c.out, "clear 0;add 0.1 0.2;" + c.calls, -1)) << c.script;
   }
-  // Points changed by hand during a run keep their targets.
-  file.write("0.1 0.2\n0.1 0.2\n0.3 0.4\n0.35 0.45\n0.5 0.5\n");
-  CoutCapture quiet;
-  window.Animation(file.c_str(), "", "Anim");
-  d.m_Log.str("");
-  window.AnimationUpdate();
-  window.GLUTKeyboardCallback(' ', 80, 20);  // a second point, at (0.7 / 0.8, 0.7 / 0.8)
-  window.AnimationUpdate();
-  window.GLUTKeyboardCallback('c', 0, 0);  // no points at all
-  window.AnimationUpdate();
-  EXPECT_EQ(d.Log(), "frame 0.3 0.4;add 0.875 0.875;frame 0.35 0.45 0.875 0.875;clear 0;frame;");
-}
-
-TEST_F(WindowTest, AnimationFromAMalformedScriptIsFatalAtStart) {
-  TestWindow window(100, 100, 1, 1);
-  warpix_test::TempFile file("anim_bad.anim");
-  EXPECT_DEATH(window.Animation("/no/such.anim", "", "Anim"), "inTextStream.is_open\\(\\)");
-  const std::pair<const char*, const char*> cases[] = {
-      {"0.1 0.2\n0.1\n", "oldPoints.count\\(\\)==newPoints.count\\(\\)"},
-      {"0.1 0.2\n0.1 y\n", "\\(ok\\), function Animation"},
-      {"0.1 0.2 0.3\n0.1 0.2 0.3\n", "%2==0"},
-  };
-  for (const auto& c : cases) {
-    file.write(c.first);
-    EXPECT_DEATH(window.Animation(file.c_str(), "", "Anim"), c.second) << c.first;
-  }
 }
 
 TEST_F(WindowTest, DistortionKeySaysWhichPixelModeCellsHaveNoMapToMeasure) {
