@@ -8,7 +8,6 @@
 
 #include "../DeformTesting.h"
 #include "QuasiConfTesting.h"
-#include "hwy/targets.h"
 
 namespace {
 
@@ -365,18 +364,16 @@ TEST_F(DeformQuasiConfTest, MeshVerticesAreMapPointsOnEveryTarget) {
                 DeformQuasiConf::OP_MEAN_VAL_COORDS, DeformQuasiConf::OP_THIN_PLATE_SPLINES}) {
     auto d = Make(op, 13);
     Load(*d, kFive, qc_test::Jitter(gen, kFive, 0.05));
-    for (int64_t t : hwy::SupportedAndGeneratedTargets()) {
-      hwy::SetSupportedTargetsForTest(t);
+    warpix_test::ForEveryTarget([&](const char* name) {
       const Points shown = Shown(*d);
       for (size_t k = 0; k < d->m_Vertices.size(); ++k) {
         double x = 0.0, y = 0.0;
         d->MapPoint(d->m_Vertices[k].m_fRestX, d->m_Vertices[k].m_fRestY, x, y);
         const double tolerance = op == DeformQuasiConf::OP_MEAN_VAL_COORDS ? 1e-14 : 0.0;
         ASSERT_TRUE(std::fabs(shown[2 * k] - x) <= tolerance && std::fabs(shown[2 * k + 1] - y) <= tolerance)
-            << hwy::TargetName(t) << " operator " << op << " vertex " << k;
+            << name << " operator " << op << " vertex " << k;
       }
-    }
-    hwy::SetSupportedTargetsForTest(0);
+    });
   }
 }
 

@@ -10,7 +10,6 @@
 #include "deform/quasiconf/DeformQuasiConf.h"
 #include "QuasiConfTesting.h"
 #include "TestCommon.h"
-#include "hwy/targets.h"
 
 namespace {
 
@@ -254,15 +253,13 @@ TEST(QuasiConfLines, PackedSplineRouteFollowsTheDocumentedCompositionAndBatchesM
     std::vector<LinAlgComplex> expected;
     for (size_t k = 0; k < grid.size(); ++k)
       expected.push_back(set.Transform({grid[k].m_fRestX, grid[k].m_fRestY}, static_cast<int>(k)));
-    for (int64_t t : hwy::SupportedAndGeneratedTargets()) {
-      hwy::SetSupportedTargetsForTest(t);
+    warpix_test::ForEveryTarget([&](const char* name) {
       set.TransformVertices(grid);
       for (size_t k = 0; k < grid.size(); ++k) {
         ASSERT_TRUE(grid[k].m_fX == expected[k].m_fRe && grid[k].m_fY == expected[k].m_fIm)
-            << hwy::TargetName(t) << " vertex " << k << " section map " << sectionMap;
+            << name << " vertex " << k << " section map " << sectionMap;
       }
-    }
-    hwy::SetSupportedTargetsForTest(0);
+    });
   }
 }
 
