@@ -60,25 +60,6 @@ TEST_F(TableLimitTest, DefaultLimitRefusesWhatWouldNotFitInAGigabyte) {
             "kept\n");
 }
 
-TEST_F(TableLimitTest, RefusalWarnsOnceUntilAPreparationFits) {
-  DeformAsRigidAsPossible arap(false, true, m_Image, "A");
-  Mesh(arap, 20, 20);
-  Warpixator::SetTableByteLimit(1LL << 20);
-  std::string printed;
-  {
-    CoutCapture out;
-    Points none;
-    Points square = kSquare;
-    arap.InitializeCtrlPntState(square, none);  // prepared at the fourth point and once more
-    printed = out.str();
-  }
-  EXPECT_EQ(printed.find("[WARNING] A: the as-rigid-as-possible preparation with 441"),
-            printed.rfind("[WARNING]"))
-      << printed;
-  EXPECT_NE(printed.find("(more than 1 MB); not prepared"), std::string::npos) << printed;
-  EXPECT_FALSE(arap.Prepared());
-}
-
 TEST_F(TableLimitTest, RefusedMovingLeastSquaresKeepsTheLastGoodMesh) {
   DeformQuasiConf qc(m_Image, "Q", DeformQuasiConf::OP_MOVING_LEAST_SQUARES);
   Mesh(qc, 40, 40);

@@ -98,19 +98,4 @@ TEST(ParamParser, UnclosedListKeepsElementsAndWarns) {
   EXPECT_NE(capture.str().find("List"), std::string::npos);
 }
 
-TEST(ParamParser, PrintedAndWrittenTables) {
-  TempFile file("print.params");
-  TempFile out("write_out.params");
-  ParamParser p = Parse(file, "-B\nk [ 1 2 ]\n-A\nz 1\ny []\n");
-  CoutCapture capture;
-  p.PrintParams();
-  EXPECT_EQ(capture.str(), "Module = A\n\t'y' = []\n\t'z' = [1]\nModule = B\n\t'k' = [1, 2]\n");
-  p.WriteParams(out.c_str());
-  EXPECT_EQ(out.read(), "A:\n\ty\t[]\n\tz\t[1]\nB:\n\tk\t[1, 2]\n");
-  ParamParser back(out.c_str(), nullptr, 0);
-  EXPECT_EQ(Values(back, "A", "z"), Strings{"1"});
-  EXPECT_EQ(Values(back, "B", "k"), (Strings{"1,", "2"}));  // the joining comma stays
-  EXPECT_DEATH(p.WriteParams("/nonexistent/dir/out.params"), "textStream.is_open\\(\\)");
-}
-
 }  // namespace

@@ -7,11 +7,7 @@
 #include <tuple>
 
 #include "TestCommon.h"
-#include "deform/DeformAsRigidAsPossible.h"
-#include "deform/DeformMLS.h"
-#include "deform/DeformMeanValueCoords.h"
 #include "deform/Warpixator.h"
-#include "deform/quasiconf/DeformQuasiConf.h"
 #include "image/R2Image.h"
 #include "window/WarpixWindow.h"
 
@@ -211,46 +207,6 @@ TEST_F(WindowTest, AnimationWritesOneFramePerAcceptedLineOverTheCurrentPoints) {
     for (int n : c.frames) frames.push_back("f/Anim00000" + std::to_string(n) + ".jpg");
     EXPECT_EQ(std::make_tuple(window.m_Written, out.str(), d.Log(), window.AnimationFrame()),
               std::make_tuple(frames, c.out, "clear 0;add 0.1 0.2;" + c.calls, -1)) << c.script;
-  }
-}
-
-TEST_F(WindowTest, DistortionKeySaysWhichPixelModeCellsHaveNoMapToMeasure) {
-  // Pixel-mode cells of every kind, with points placed and one dragged; the
-  // quasi-conformal cell is switched through every operator before each 'd'.
-  R2Image picture(16, 16, 3);
-  DeformMLS mls(picture, "MLS", DeformMLS::MLS_RIGID);
-  DeformAsRigidAsPossible arap(false, true, picture, "ARAP");
-  DeformQuasiConf qc(picture, "QC", DeformQuasiConf::OP_AFFINE_QUAD);
-  DeformMeanValueCoords mvc(picture, "MVC");
-  Warpixator null(picture, "Null");
-  TestWindow window(500, 100, 5, 1);
-  for (Warpixator* d : std::initializer_list<Warpixator*>{&mls, &arap, &qc, &mvc, &null}) {
-    window.AddDeformator(d);
-  }
-  CoutCapture out;
-  // Four points in the first cell (x in 0..100), the third one dragged up.
-  for (const auto& at : {std::pair{30, 70}, {70, 70}, {70, 30}, {30, 30}}) {
-    window.GLUTKeyboardCallback(' ', at.first, at.second);
-  }
-  window.Drag(0, 70, 30, 75, 20);
-  const std::string notMeasured = ": not measured (pixel mode, and the method maps mesh vertices only)\n";
-  for (char mode : std::string("1234560")) {
-    window.GLUTKeyboardCallback(mode, 0, 0);
-    const size_t before = out.str().size();
-    window.GLUTKeyboardCallback('d', 0, 0);
-    const std::string lines = out.str().substr(before);
-    SCOPED_TRACE(std::string("operator key ") + mode);
-    EXPECT_NE(lines.find("Distortion MLS" + notMeasured), std::string::npos) << lines;
-    EXPECT_NE(lines.find("Distortion ARAP" + notMeasured), std::string::npos) << lines;
-    // Operators 1 to 3 map any point; 4 fits mesh vertices only, and the
-    // line modes build their sections from a mesh.
-    const bool qcMaps = mode >= '1' && mode <= '3';
-    EXPECT_EQ(lines.find("Distortion QC" + notMeasured) == std::string::npos, qcMaps) << lines;
-    // Mean value coordinates map the moved point: measured, not the identity.
-    const size_t mean = lines.find("Distortion MVC: K max ");
-    ASSERT_NE(mean, std::string::npos) << lines;
-    EXPECT_GT(std::stod(lines.substr(mean + 22)), 1.001) << lines;
-    EXPECT_NE(lines.find("Distortion Null: K max 1.0000, mean 1.0000"), std::string::npos) << lines;
   }
 }
 

@@ -416,8 +416,7 @@ TEST_F(DeformQuasiConfTest, RefusedDeltaKeepsTheDeltasAndTheShownMesh) {
   }
 }
 
-// A side switch that the points cannot take is refused the same way; one
-// they can take is made. Side 0 alone takes a delta of 0.6, at which the
+// A side switch that the points cannot take is refused the same way. Side 0 alone takes a delta of 0.6, at which the
 // offset copies of sides 0 and 2 meet.
 TEST_F(DeformQuasiConfTest, RefusedSideSwitchKeepsTheLinesAndTheShownMesh) {
   const Points quad = {0.22, 0.26, 0.76, 0.20, 0.70, 0.74, 0.28, 0.68};
@@ -439,12 +438,6 @@ TEST_F(DeformQuasiConfTest, RefusedSideSwitchKeepsTheLinesAndTheShownMesh) {
   }
   EXPECT_TRUE(d->m_bLineOnSide[0] && !d->m_bLineOnSide[1] && !d->m_bLineOnSide[2] && !d->m_bLineOnSide[3]);
   EXPECT_EQ(Shown(*d), shown);
-  // At a small delta the pair is fine again.
-  CoutCapture out;
-  for (int k = 0; k < 550; ++k) d->TweakParameter(-0.1);
-  d->ChangeMode(9);
-  EXPECT_NE(out.str().find("Line constraints: 0 1 0 1\n"), std::string::npos);
-  EXPECT_GT(MaxDistance(Shown(*d), Positions(*d)), 0.02);
 }
 
 // With side 0 alone, the opposite side is not constrained: its two target
