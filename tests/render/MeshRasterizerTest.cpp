@@ -5,21 +5,13 @@
 #include <vector>
 
 #include "../deform/DeformTesting.h"
+#include "../image/ImageTestFiles.h"
 #include "TestCommon.h"
 
 namespace {
 
 // A picture of random colours.
-R2Image Random(int width, int height, unsigned seed) {
-  R2Image image(width, height, 3);
-  std::mt19937 gen(seed);
-  std::uniform_int_distribution<int> byte(0, 255);
-  for (int y = 0; y < height; ++y) {
-    unsigned char* row = image.Pixels() + static_cast<size_t>(y) * image.RowSize();
-    for (int x = 0; x < 3 * width; ++x) row[x] = static_cast<unsigned char>(byte(gen));
-  }
-  return image;
-}
+R2Image Random(int width, int height, unsigned seed) { return image_test::RandomImage(width, height, 3, seed); }
 
 // Pixel (x, y) of an RGBA render, row 0 first.
 const unsigned char* At(const R2Image& out, int x, int y) {

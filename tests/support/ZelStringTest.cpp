@@ -64,22 +64,4 @@ TEST(ZelString, NumbersUseSixSignificantDigits) {
   EXPECT_DEATH(ZelString(1.5, 2), "decimals==-1");
 }
 
-TEST(ZelString, ConversionsReportThroughOkFlag) {
-  const std::vector<std::tuple<const char*, int, bool>> ints = {
-      {"12abc", 12, true}, {"2.5", 2, true}, {" -3", -3, true},
-      {"abc", 0, false},   {"", 0, false},   {"99999999999", 0, false}};
-  for (const auto& [text, value, good] : ints) {
-    bool ok = !good;
-    EXPECT_EQ(ZelString(text).toInt(&ok), value) << text;
-    EXPECT_EQ(ok, good) << text;
-  }
-  const std::vector<std::tuple<const char*, double, bool>> doubles = {
-      {"1e3", 1000.0, true}, {"-0.25x", -0.25, true}, {"x1", 0.0, false}};
-  for (const auto& [text, value, good] : doubles) {
-    bool ok = !good;
-    EXPECT_EQ(ZelString(text).toDouble(&ok), value) << text;
-    EXPECT_EQ(ok, good) << text;
-  }
-}
-
 }  // namespace
