@@ -114,21 +114,10 @@ TEST_F(DeformQuasiConfTest, DeltaStaysBetweenItsLimits) {
   EXPECT_EQ(d->m_fDelta1, 1.0);
 }
 
-TEST_F(DeformQuasiConfTest, ModeSwitchFitsTheNewOperatorFromTheRestMesh) {
-  // Switching operators with points deforms afresh by the new operator: the
-  // same as a cell built with it.
-  auto switched = Make(DeformQuasiConf::OP_AFFINE_QUAD);
-  Load(*switched, kFive, {0.22, 0.18, 0.85, 0.32});
-  Shown(*switched);
-  for (Op op : kFittingOps) {
-    if (op == DeformQuasiConf::OP_NONE) continue;
-    CoutCapture quiet;
-    switched->ChangeMode(op);
-    auto fresh = Make(op);
-    Load(*fresh, kFive, {0.22, 0.18, 0.85, 0.32});
-    warpix_test::expectNear(Shown(*switched), Shown(*fresh), 1e-12, "switched");
-  }
-  // Below the new operator's minimum the maps are the identity: the rest mesh.
+TEST_F(DeformQuasiConfTest, ModeSwitchBelowTheOperatorsMinimumShowsTheRestMesh) {
+  // (A switch with points deforms as a cell built with the new operator: the
+  // e2e quasiconf test compares the frames.) Below the new operator's minimum
+  // the maps are the identity: the rest mesh.
   auto two = Make(DeformQuasiConf::OP_MEAN_VAL_COORDS);
   Load(*two, kFive, {0.22, 0.18, 0.85, 0.32});
   Load(*two, {}, {});
