@@ -11,11 +11,14 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "hwy/targets.h"
 
 namespace warpix_test {
 
@@ -26,6 +29,23 @@ inline void expectNear(const std::vector<double>& a, const std::vector<double>& 
   for (size_t i = 0; i < a.size(); ++i) {
     ASSERT_NEAR(a[i], b[i], tol) << what << " at index " << i;
   }
+}
+
+/// The same bits.
+inline bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof(double)) == 0; }
+
+/// Calls f(target name) with each vector target this processor runs selected
+/// in turn, then restores the default choice; returns how many ran.
+template <class F>
+int ForEveryTarget(F&& f) {
+  int ran = 0;
+  for (int64_t t : hwy::SupportedAndGeneratedTargets()) {
+    hwy::SetSupportedTargetsForTest(t);
+    f(hwy::TargetName(t));
+    ++ran;
+  }
+  hwy::SetSupportedTargetsForTest(0);
+  return ran;
 }
 
 /// Captures what is written to std::cout (the C++ stream) while alive.

@@ -91,8 +91,6 @@ TEST(DeformAsRigidAsPossible, FittedTriangleReproducesItsShapeAndLocalCoordinate
   b.m_fX = 1.1, b.m_fY = 0.2;
   c.m_fX = 0.6, c.m_fY = 0.2 + h;  // left of the edge a -> b
   ARAP::FittedTriangle t(a, b, c, 0);
-  EXPECT_NEAR(t.x01, 0.5, 1e-15);
-  EXPECT_NEAR(t.y01, -h, 1e-15);
   for (double v : {t.x0f - a.m_fX, t.y0f - a.m_fY, t.x1f - b.m_fX, t.y1f - b.m_fY, t.x2f - c.m_fX, t.y2f - c.m_fY})
     EXPECT_LT(std::fabs(v), 1e-6);
   // Against an independent least-squares fit of the similar triangle to a
@@ -120,15 +118,11 @@ TEST(DeformAsRigidAsPossible, FittedTriangleReproducesItsShapeAndLocalCoordinate
   for (double v : {t.x0f, t.y0f, t.x1f, t.y1f, t.x2f, t.y2f}) EXPECT_NEAR(v, 0.5, 1e-12);
   t.GetFittedTriangle(0.5, 0.5, 0.5, 0.5, 0.9, 0.5);
   for (double v : {t.x0f, t.y0f, t.x1f, t.y1f, t.x2f, t.y2f}) EXPECT_TRUE(std::isfinite(v));
-  // A shape with no first edge cannot be fitted: the corners pass through.
-  ARAP::FittedTriangle flat(a, a, c, 1);
-  EXPECT_FALSE(flat.Valid());
-  flat.GetFittedTriangle(1, 2, 3, 4, 5, 6);
-  EXPECT_EQ(flat.y2f, 6);
-  // Nor can one too thin for double precision: a first edge of 1e-8 with the
-  // third corner 0.3 away (its fit matrix is singular, or its fit misses the
-  // corners by far more than the tolerance).
-  for (const double width : {1e-8, 1e-7}) {
+  // A shape with no first edge cannot be fitted, nor one too thin for double
+  // precision (a first edge of 1e-8 with the third corner 0.3 away: its fit
+  // matrix is singular, or its fit misses the corners by far more than the
+  // tolerance): the corners pass through.
+  for (const double width : {0.0, 1e-8, 1e-7}) {
     V p = a, q = a, r = a;
     q.m_fY += width;
     r.m_fX += 0.3;
@@ -139,42 +133,22 @@ TEST(DeformAsRigidAsPossible, FittedTriangleReproducesItsShapeAndLocalCoordinate
   }
 }
 
-TEST(DeformAsRigidAsPossible, NumberingAndPreparationFromTheFourthPoint) {
+TEST(DeformAsRigidAsPossible, BelowFourPointsOnlyThePointsVerticesMove) {
   R2Image image(4, 4, 3);
   auto d = Make(image, {});
   CoutCapture out;
   d->AddControlPoint(0.31, 0.02, nullptr, nullptr);  // snaps to vertex (2, 0) of the 6 x 6 mesh
   EXPECT_NE(out.str().find("actual=[0.333333, 0]"), std::string::npos) << out.str();
-  d->AddControlPoint(0.9, 0.9, nullptr, nullptr);
-  d->AddControlPoint(0.1, 0.8, nullptr, nullptr);
+  Add(*d, {0.9, 0.9, 0.1, 0.8});
   EXPECT_FALSE(d->Prepared());
-  // Unprepared: the point's vertex follows its target, nothing else moves.
-  Points before = Positions(*d, false);
+  Points expect = Positions(*d, false);
   Points t = d->m_ControlPointsNewPos;
   t[0] += 0.05;
   d->MoveAllControlPoints(t);
-  Points after = Positions(*d, false);
-  const int v0 = d->m_ConstrainedParamToVertex[0];
-  EXPECT_EQ(v0, 2 * 7 + 0);
-  for (size_t k = 0; k < after.size(); ++k) {
-    if (k / 2 == static_cast<size_t>(v0)) continue;
-    EXPECT_EQ(after[k], before[k]) << k;
-  }
-  EXPECT_EQ(after[2 * v0], t[0]);
+  expect[2 * (2 * 7 + 0)] = t[0];
+  EXPECT_EQ(Positions(*d, false), expect);
   d->AddControlPoint(0.5, 0.5, nullptr, nullptr);
-  ASSERT_TRUE(d->Prepared());
-  // Free vertices first in index order, then the constrained ones in
-  // control-point order.
-  const int V = static_cast<int>(d->m_Vertices.size());
-  ASSERT_EQ(d->m_iNumConstrainedParams, 8);
-  ASSERT_EQ(d->m_iNumFreeParams, 2 * V - 8);
-  std::vector<int> expect;
-  for (int v = 0; v < V; ++v)
-    if (!d->m_ConstrainedVertices.count(v)) expect.push_back(v);
-  EXPECT_EQ(d->m_FreeParamToVertex, expect);
-  for (int v : d->m_ConstrainedParamToVertex) expect.push_back(v);
-  EXPECT_EQ(d->m_ParamToVertex, expect);
-  for (int p = 0; p < V; ++p) EXPECT_EQ(d->m_iVertexToParam[d->m_ParamToVertex[p]], p);
+  EXPECT_TRUE(d->Prepared());
 }
 
 TEST(DeformAsRigidAsPossible, RestTranslationRotationAndScaleAreReproduced) {
@@ -272,12 +246,6 @@ TEST(DeformAsRigidAsPossible, DenseAndSparseRoutesAgree) {
         const Points targets = Moved(sparse->m_ControlPointsOrigPos, seed);
         warpix_test::expectNear(Drag(*sparse, targets), Drag(*dense, targets), 1e-9, "routes");
       }
-      if (!rescale) continue;
-      // The kept factors give what a fresh LU solve of the prepared matrix gives.
-      LinAlgMatrixReal H(*dense->m_pStep2H);
-      LinAlgVectorReal u(H.Rows(), 0.0), rhs(*dense->m_pStep2Rhs);
-      ASSERT_TRUE(H.SolveLUDestructive(rhs, u));
-      for (int i = 0; i < u.Rows(); ++i) ASSERT_NEAR(u(i), (*dense->m_pFreeParams)(i), 1e-9);
     }
   }
 }
@@ -289,9 +257,7 @@ TEST(DeformAsRigidAsPossible, DegenerateConfigurationsNeverStop) {
   {
     auto d = Make(image, {true});
     Add(*d, {0.2, 0.2, 0.21, 0.19, 0.8, 0.2, 0.8, 0.8});
-    ASSERT_EQ(d->m_ControlPointsOrigPos.size(), 8u);
     ASSERT_TRUE(d->Prepared());
-    EXPECT_EQ(d->m_iNumConstrainedParams, 6);
     Points t = d->m_ControlPointsOrigPos;
     t[2] += 0.05;
     Drag(*d, t);
@@ -308,8 +274,6 @@ TEST(DeformAsRigidAsPossible, DegenerateConfigurationsNeverStop) {
   {
     auto d = Make(image, {true, false, false, 1});
     Add(*d, {0, 0, 1, 0, 1, 1, 0, 1});
-    ASSERT_TRUE(d->Prepared());
-    EXPECT_EQ(d->m_iNumFreeParams, 0);
     const Points shown = Drag(*d, {0.1, 0, 1, 0, 1, 1.1, 0, 1});
     EXPECT_EQ(shown[0], 0.1);
   }
@@ -386,13 +350,7 @@ TEST(DeformAsRigidAsPossible, SaveLoadAndReplayEqualTheDraggedMesh) {
 TEST(DeformAsRigidAsPossible, QuasiConformalStartFollowsTheInnerMap) {
   R2Image image(4, 4, 3);
   auto d = Make(image, {false, true});
-  ASSERT_NE(d->m_pQuasiConf, nullptr);
-  EXPECT_STREQ(d->m_pQuasiConf->GetDeformatorName(), "QuasiConf_arap");
-  CoutCapture out;
-  for (size_t k = 0; k < kFour.size(); k += 2) d->AddControlPoint(kFour[k] + 0.01, kFour[k + 1], nullptr, nullptr);
-  // One snap, one line per point, and the inner deformator has exactly the snapped points.
-  EXPECT_EQ(Count(out.str(), "actual=["), 4);
-  EXPECT_EQ(d->m_pQuasiConf->m_ControlPointsOrigPos, d->m_ControlPointsOrigPos);
+  Add(*d, kFour);
   const Points targets = Moved(d->m_ControlPointsOrigPos);
   const Points shown = Drag(*d, targets);
   // An independent affine-quad deformator with the same points and targets.
@@ -408,9 +366,6 @@ TEST(DeformAsRigidAsPossible, QuasiConformalStartFollowsTheInnerMap) {
     ASSERT_EQ(shown[2 * v], x);
     ASSERT_EQ(shown[2 * v + 1], y);
   }
-  // Clear and re-add: the inner deformator follows.
-  d->ClearControls(false);
-  EXPECT_TRUE(d->m_pQuasiConf->m_ControlPointsOrigPos.empty());
 }
 
 TEST(DeformAsRigidAsPossible, PixelModeShowsThePictureUndeformed) {

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "TestCommon.h"
-#include "hwy/targets.h"
 
 namespace {
 
@@ -27,16 +26,13 @@ Vertices RandomVertices(std::mt19937& gen, int n, const std::vector<double>& poi
   return v;
 }
 
-bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof(double)) == 0; }
+using warpix_test::SameBits;
 
 // Every target this processor runs gives the one-vertex loop's results bit for
 // bit, for both fits, 1 to 16 points and vertex counts leaving every remainder.
 TEST(MLSKernel, EveryTargetEqualsTheOneVertexLoopBitForBit) {
   std::mt19937 gen(5);
   std::uniform_real_distribution<double> u(0.0, 1.0), move(-0.1, 0.1);
-  const std::vector<int64_t> targets = hwy::SupportedAndGeneratedTargets();
-  ASSERT_FALSE(targets.empty());
-  int compared = 0;
   for (int m : {1, 2, 3, 8, 16}) {
     std::vector<double> orig, target;
     for (int j = 0; j < m; ++j) {
@@ -49,25 +45,18 @@ TEST(MLSKernel, EveryTargetEqualsTheOneVertexLoopBitForBit) {
         Vertices reference = rest;
         std::vector<double> scratch;
         warpix::MLSFitVertices(orig, target, rigid, scratch, reference, true);
-        for (int64_t t : targets) {
-          hwy::SetSupportedTargetsForTest(t);
+        EXPECT_GT(warpix_test::ForEveryTarget([&](const char* name) {
           Vertices fitted = rest;
           warpix::MLSFitVertices(orig, target, rigid, scratch, fitted);
           for (int k = 0; k < n; ++k) {
             ASSERT_TRUE(SameBits(fitted[k].m_fX, reference[k].m_fX) && SameBits(fitted[k].m_fY, reference[k].m_fY))
                 << fitted[k].m_fX - reference[k].m_fX << " " << fitted[k].m_fY - reference[k].m_fY << " "
-                << hwy::TargetName(t) << " m " << m << " n " << n << " vertex " << k << " rigid " << rigid;
+                << name << " m " << m << " n " << n << " vertex " << k << " rigid " << rigid;
           }
-          ++compared;
-        }
-        hwy::SetSupportedTargetsForTest(0);
+        }), 0);
       }
     }
   }
-  EXPECT_GT(compared, 0);
-  std::string names;
-  for (int64_t t : targets) names += std::string(hwy::TargetName(t)) + " ";
-  RecordProperty("targets", names);
 }
 
 }  // namespace

@@ -7,11 +7,10 @@
 
 #include "TestCommon.h"
 #include "deform/DeformMeanValueCoords.h"
-#include "hwy/targets.h"
 
 namespace {
 
-bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof(double)) == 0; }
+using warpix_test::SameBits;
 
 // Every target this processor runs maps every point exactly as the one-point
 // route does: polygons of 3 to 16 points, point counts leaving every
@@ -19,7 +18,6 @@ bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof(double)) =
 TEST(MVCKernel, EveryTargetEqualsTheOnePointRouteBitForBit) {
   std::mt19937 gen(9);
   std::uniform_real_distribution<double> u(-0.2, 1.2), move(-0.1, 0.1);
-  int compared = 0;
   for (int n : {3, 4, 8, 16}) {
     // A convex polygon (points on a circle) and its moved targets.
     std::vector<double> orig, target;
@@ -41,20 +39,16 @@ TEST(MVCKernel, EveryTargetEqualsTheOnePointRouteBitForBit) {
       }
       std::vector<double> refX(count), refY(count);
       for (int k = 0; k < count; ++k) DeformMeanValueCoords::MapPolygonPoint(orig, target, x[k], y[k], refX[k], refY[k]);
-      for (int64_t t : hwy::SupportedAndGeneratedTargets()) {
-        hwy::SetSupportedTargetsForTest(t);
+      EXPECT_GT(warpix_test::ForEveryTarget([&](const char* name) {
         std::vector<double> outX(count), outY(count);
         DeformMeanValueCoords::MapPolygonPoints(orig, target, count, x.data(), y.data(), outX.data(), outY.data());
         for (int k = 0; k < count; ++k) {
           ASSERT_TRUE(SameBits(outX[k], refX[k]) && SameBits(outY[k], refY[k]))
-              << hwy::TargetName(t) << " n " << n << " count " << count << " point " << k;
+              << name << " n " << n << " count " << count << " point " << k;
         }
-        ++compared;
-      }
-      hwy::SetSupportedTargetsForTest(0);
+      }), 0);
     }
   }
-  EXPECT_GT(compared, 0);
 }
 
 }  // namespace

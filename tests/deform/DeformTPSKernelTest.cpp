@@ -10,11 +10,10 @@
 
 #include "TestCommon.h"
 #include "deform/DeformThinPlateSpline.h"
-#include "hwy/targets.h"
 
 namespace {
 
-bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof(double)) == 0; }
+using warpix_test::SameBits;
 
 // Units in the last place between two finite doubles of one sign.
 int64_t UlpsApart(double a, double b) {
@@ -69,17 +68,11 @@ TEST(SplineKernel, LogarithmIsTheLibrarysToOneUlpAndTheSameOnEveryTarget) {
   EXPECT_EQ(warpix::SplineLog(1.0), 0.0);
   EXPECT_EQ(warpix::SplineLog(HUGE_VAL), HUGE_VAL);
   EXPECT_TRUE(std::isnan(warpix::SplineLog(std::nan(""))));
-  int compared = 0;
-  for (int64_t t : hwy::SupportedAndGeneratedTargets()) {
-    hwy::SetSupportedTargetsForTest(t);
+  EXPECT_GT(warpix_test::ForEveryTarget([&](const char* name) {
     std::vector<double> out(s.size());
     warpix::SplineLogs(s.data(), static_cast<int>(s.size()), out.data());
-    for (size_t k = 0; k < s.size(); ++k)
-      ASSERT_TRUE(SameBits(out[k], reference[k])) << hwy::TargetName(t) << " " << s[k];
-    ++compared;
-  }
-  hwy::SetSupportedTargetsForTest(0);
-  EXPECT_GT(compared, 0);
+    for (size_t k = 0; k < s.size(); ++k) ASSERT_TRUE(SameBits(out[k], reference[k])) << name << " " << s[k];
+  }), 0);
 }
 
 // A fitted spline evaluated at many points: every target, every remainder,
@@ -104,16 +97,14 @@ TEST(SplineKernel, EveryTargetEvaluatesLikeTheOnePointRouteBitForBit) {
       }
       std::vector<LinAlgComplex> reference;
       for (int k = 0; k < count; ++k) reference.push_back(spline.Map({x[k], y[k]}));
-      for (int64_t t : hwy::SupportedAndGeneratedTargets()) {
-        hwy::SetSupportedTargetsForTest(t);
+      warpix_test::ForEveryTarget([&](const char* name) {
         std::vector<double> ox(count), oy(count);
         spline.MapPoints(count, x.data(), y.data(), ox.data(), oy.data());
         for (int k = 0; k < count; ++k) {
           ASSERT_TRUE(SameBits(ox[k], reference[k].m_fRe) && SameBits(oy[k], reference[k].m_fIm))
-              << hwy::TargetName(t) << " m " << m << " count " << count << " point " << k;
+              << name << " m " << m << " count " << count << " point " << k;
         }
-      }
-      hwy::SetSupportedTargetsForTest(0);
+      });
     }
   }
   // The empty spline copies its points.

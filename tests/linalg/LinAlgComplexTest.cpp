@@ -21,8 +21,7 @@ TEST(LinAlgComplex, ArithmeticMatchesHandWorkedValues) {
       {[&] { C z = a; z += 1.0; z -= 0.5; z *= 2.0; z /= 4.0; return z; }(), 0.75, 1, "+=d -=d *=d /=d"},
       {[&] { C z = a; z = 7.0; return z; }(), 7, 0, "=d"}, {[&] { C z = a; z /= zero; return z; }(), 0, 0, "z/=0"},
       {a / zero, 0, 0, "a/0"}, {1.0 / zero, 0, 0, "1/0"}, {C(0, M_PI).Exp(), -1, 0, "exp(i pi)"},
-      {C(1, 0).Exp(), std::exp(1.0), 0, "exp(1)"}, {C(1, 1).RaiseToPow(2), 0, 2, "(1+i)^2"},
-      {C(0, 2).RaiseToPow(-1), 0, -0.5, "(2i)^-1"},
+      {C(1, 0).Exp(), std::exp(1.0), 0, "exp(1)"},
       // branch cut on the negative real axis: the sign of a zero imaginary part picks the side
       {C(-4, 0).Sqrt(), 0, 2, "sqrt(-4)"}, {C(-4, -0.0).Sqrt(), 0, -2, "sqrt(-4-0i)"},
   };
@@ -31,19 +30,14 @@ TEST(LinAlgComplex, ArithmeticMatchesHandWorkedValues) {
   EXPECT_GT((C(1, 0) / C(1e-150, 0)).Re(), 1e149);
 }
 
-TEST(LinAlgComplex, ExactComparisonModulusPhaseAndPrincipalRoot) {
+TEST(LinAlgComplex, ExactComparisonModulusAndPrincipalRoot) {
   const double x = 0.1, next = std::nextafter(x, 1.0), nan = std::numeric_limits<double>::quiet_NaN();
   EXPECT_TRUE(C(x, 1) == C(x, 1) && !(C(x, 1) == C(next, 1)) && C(x, 1) != C(x, next) && C(nan, 0) != C(nan, 0));
   EXPECT_TRUE(C(2, 0) == 2.0 && C(2, 1e-300) != 2.0 && C(3, 4).Conjugate() == C(3, -4));
   EXPECT_EQ(std::make_pair(C(3, 4).Power(), C(0, 0).Power()), std::make_pair(5.0, 0.0));  // the modulus, not its square
-  EXPECT_TRUE(std::fabs(C(1, 1).Phase() - M_PI / 4) < 1e-15 && std::isnan(C(0, 0).Phase()));
-  // the left half plane is shifted by the constant 3.14159265, not folded like atan2
-  EXPECT_EQ(C(-1, -1).Phase(), std::atan(1.0) + 3.14159265);
-  for (int k = 0; k < 36; ++k) {  // every direction, and growing moduli
-    const double angle = -M_PI + (k + 0.5) * M_PI / 18, phase = C(std::cos(angle), std::sin(angle)).Phase();
+  for (int k = 0; k < 36; ++k) {  // every direction, and growing moduli: the principal root, its square z
+    const double angle = -M_PI + (k + 0.5) * M_PI / 18;
     const C z = C(std::cos(angle), std::sin(angle)) * (k + 1.0), r = z.Sqrt();
-    // the phase lies in (-pi/2, 3pi/2) and points the same way; the root is the principal one, its square z
-    EXPECT_TRUE(phase > -M_PI / 2 && phase < 3 * M_PI / 2 && std::cos(phase - angle) > 1 - 1e-12 && r.Re() >= 0 &&
-                (r * r - z).Power() < 1e-12 * (k + 1)) << angle << ": " << phase << ", " << r.Re();
+    EXPECT_TRUE(r.Re() >= 0 && (r * r - z).Power() < 1e-12 * (k + 1)) << angle << ": " << r.Re();
   }
 }

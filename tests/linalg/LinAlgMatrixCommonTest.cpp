@@ -1,6 +1,6 @@
 // What the real and the complex matrix share, checked for both classes by one
 // set of tests: products against plain loops, solver dispatch and residuals,
-// inverse, SVD, failure results, the workspace caches and the exact dump texts.
+// inverse, SVD and failure results.
 #include <algorithm>
 #include <cmath>
 #include <random>
@@ -123,46 +123,6 @@ TYPED_TEST(LinAlgMatrixCommon, SVDReconstructsWithDescendingValues) {
       EXPECT_LT(Modulus(s), 1e-12) << m << "x" << n << ": " << e;
     }
   }
-}
-
-// Every cache: one buffer per exact (slot, size), contents kept between users,
-// never replaced by a later, larger request.
-TEST(LinAlgWorkspaces, SharedPerExactSlotAndSize) {
-  auto check = [](auto get, const char* which) {
-    auto* buffer = get(37, 3);
-    buffer[36] = 42;
-    get(38, 3);
-    EXPECT_TRUE(get(37, 3) == buffer && buffer[36] == 42 && get(37, 5) != buffer && get(36, 3) != buffer) << which;
-  };
-  check(LinAlgMatrixReal::GetLapackWorkspace, "real");
-  check(LinAlgMatrixReal::GetLapackIntWorkspace, "real int");
-  check(LinAlgMatrixComplex::GetLapackComplexWorkspace, "complex");
-  check(LinAlgMatrixComplex::GetLapackWorkspace, "complex's real");
-  check(LinAlgMatrixComplex::GetLapackIntWorkspace, "complex's int");
-  // the complex matrix's caches are its own; its complex buffers start at 0 + 0i
-  EXPECT_TRUE(LinAlgMatrixReal::GetLapackWorkspace(23, 7) != LinAlgMatrixComplex::GetLapackWorkspace(23, 7) &&
-              LinAlgMatrixReal::GetLapackIntWorkspace(23, 7) != LinAlgMatrixComplex::GetLapackIntWorkspace(23, 7));
-  EXPECT_TRUE(LinAlgMatrixComplex::GetLapackComplexWorkspace(29, 7)[28] == LinAlgComplex(0, 0));
-}
-
-// Every dump writes exactly these texts (no line end where none is shown).
-TEST(LinAlgDumps, ExactTexts) {
-  auto Printed = [](auto print) { warpix_test::CoutCapture capture; print(); return capture.str(); };  // standard output
-  LinAlgMatrixReal r(2, 2, 0.0);
-  LinAlgMatrixComplex z(2, 2);
-  LinAlgVectorComplex w(3);
-  r(0, 0) = 0.001; r(0, 1) = 0.01; r(1, 0) = -0.5; r(1, 1) = 4;  // 0.01 itself is printed
-  z(0, 0) = {1, 2}; z(0, 1) = {0.001, 0}; z(1, 0) = {-1, -0.5}; z(1, 1) = {0, 0.01};
-  w(0) = {1, 0}; w(1) = {2, -3}; w(2) = {0.5, 0.25};
-  EXPECT_EQ(Printed([&] { r.PrintMatlab(); }), "[0.001 0.01 ;-0.5 4 ]");
-  EXPECT_EQ(Printed([&] { r.PrintMatrix(0.01); }), "[\t0*\t0.01\t]\n[\t-0.5\t4\t]\n\n");
-  EXPECT_EQ(Printed([] { LinAlgVectorReal(std::vector<double>{0.001, -2, 1.0 / 3}).PrintMatlab(0.01); }), "[ 0 -2 0.333333 ]");
-  EXPECT_EQ(Printed([&] { z.PrintMatrix(0.01); }), "[\t1+2i\t0*\t]\n[\t-1-0.5i\t0+0.01i\t]\n\n");
-  EXPECT_EQ(Printed([&] { z.PrintMatlab(); }), "[[1+2i, 0.001];[-1-0.5i, 0+0.01i];]");
-  EXPECT_EQ(Printed([&] { w.PrintMatlab(); }), "[ 1, 2-3i, 0.5+0.25i]");
-  const std::pair<LinAlgComplex, const char*> numbers[] = {
-      {{1, -2}, "1-2i"}, {{1, 0}, "1+0i"}, {{-0.5, 1.25}, "-0.5+1.25i"}, {{1.0 / 3, 0}, "0.333333+0i"}};
-  for (const auto& c : numbers) EXPECT_EQ(Printed([&] { c.first.PrintComplex(); }), c.second);
 }
 
 }  // namespace

@@ -1,30 +1,16 @@
 #include "render/CellExport.h"
 
-#include <random>
-
 #include "../deform/DeformTesting.h"
+#include "../image/ImageTestFiles.h"
 #include "TestCommon.h"
 #include "deform/DeformMLS.h"
 
 namespace {
 
+using image_test::SameColours;
 using warpix_test::TempFile;
 
-R2Image RandomPicture(int width, int height) {
-  R2Image image(width, height, 3);
-  std::mt19937 gen(7);
-  for (int k = 0; k < image.RowSize() * height; ++k) image.Pixels()[k] = static_cast<unsigned char>(gen() % 256);
-  return image;
-}
-
-// Same size and colours (alpha ignored).
-bool SameColours(const R2Image& a, const R2Image& b) {
-  if (!a.IsValid() || a.Width() != b.Width() || a.Height() != b.Height()) return false;
-  for (int y = 0; y < a.Height(); ++y)
-    for (int x = 0; x < a.Width() * 3; ++x)
-      if (a.Pixels()[y * a.RowSize() + x / 3 * a.NComponents() + x % 3] != b.Pixels()[y * b.RowSize() + x / 3 * b.NComponents() + x % 3]) return false;
-  return true;
-}
+R2Image RandomPicture(int width, int height) { return image_test::RandomImage(width, height, 3, 7); }
 
 }  // namespace
 

@@ -5,11 +5,10 @@
 #include <vector>
 
 #include "TestCommon.h"
-#include "hwy/targets.h"
 
 namespace {
 
-bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof(double)) == 0; }
+using warpix_test::SameBits;
 
 // Every target measures every face exactly as the one-face loop does, for
 // face counts leaving every remainder, collapsed and folded faces among them.
@@ -29,15 +28,13 @@ TEST(DistortionKernel, EveryTargetEqualsTheOneFaceLoopBitForBit) {
     faces[0].m_iV1 = 3, faces[0].m_iV2 = 7;  // a collapsed face
     std::vector<double> refK(count), refDet(count);
     for (size_t f = 0; f < count; ++f) warpix::DistortionOfFaces(&faces[f], 1, px.data(), py.data(), &refK[f], &refDet[f]);
-    for (int64_t t : hwy::SupportedAndGeneratedTargets()) {
-      hwy::SetSupportedTargetsForTest(t);
+    warpix_test::ForEveryTarget([&](const char* name) {
       std::vector<double> k(count), det(count);
       warpix::DistortionOfFaces(faces.data(), count, px.data(), py.data(), k.data(), det.data());
       for (size_t f = 0; f < count; ++f) {
-        ASSERT_TRUE(SameBits(k[f], refK[f]) && SameBits(det[f], refDet[f])) << hwy::TargetName(t) << " count " << count << " face " << f;
+        ASSERT_TRUE(SameBits(k[f], refK[f]) && SameBits(det[f], refDet[f])) << name << " count " << count << " face " << f;
       }
-    }
-    hwy::SetSupportedTargetsForTest(0);
+    });
   }
 }
 

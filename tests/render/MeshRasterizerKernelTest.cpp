@@ -7,7 +7,6 @@
 
 #include "../deform/DeformTesting.h"
 #include "TestCommon.h"
-#include "hwy/targets.h"
 #include "render/MeshRasterizer.h"
 
 namespace {
@@ -142,20 +141,13 @@ long long ExpectEveryTargetMatches(Picture& picture, const Vertices& vertices, c
   const long long texturedCount = OnePixelRender(vertices, faces, texture, nullptr, width, height, texturedRef);
   const long long flatCount = OnePixelRender(vertices, faces, texture, &colours, width, height, flatRef);
   EXPECT_EQ(texturedCount, flatCount) << what;
-  int targets = 0;
-  for (int64_t t : hwy::SupportedAndGeneratedTargets()) {
-    hwy::SetSupportedTargetsForTest(t);
+  EXPECT_GT(warpix_test::ForEveryTarget([&](const char* name) {
     std::vector<unsigned char> textured = background, flat = background;
-    EXPECT_EQ(rasterizer.RasterizeFaces(vertices, faces, width, height, textured.data()), texturedCount)
-        << hwy::TargetName(t) << " " << what;
-    EXPECT_EQ(MeshRasterizer::RasterizeFlatFaces(vertices, faces, colours, width, height, flat.data()), flatCount)
-        << hwy::TargetName(t) << " " << what;
-    EXPECT_EQ(FirstDifferentPixel(textured, texturedRef), -1) << hwy::TargetName(t) << " " << what << " textured";
-    EXPECT_EQ(FirstDifferentPixel(flat, flatRef), -1) << hwy::TargetName(t) << " " << what << " flat";
-    ++targets;
-  }
-  hwy::SetSupportedTargetsForTest(0);
-  EXPECT_GT(targets, 0);
+    EXPECT_EQ(rasterizer.RasterizeFaces(vertices, faces, width, height, textured.data()), texturedCount) << name << " " << what;
+    EXPECT_EQ(MeshRasterizer::RasterizeFlatFaces(vertices, faces, colours, width, height, flat.data()), flatCount) << name << " " << what;
+    EXPECT_EQ(FirstDifferentPixel(textured, texturedRef), -1) << name << " " << what << " textured";
+    EXPECT_EQ(FirstDifferentPixel(flat, flatRef), -1) << name << " " << what << " flat";
+  }), 0);
   return flatCount;
 }
 
@@ -240,12 +232,10 @@ TEST(MeshRasterizerKernel, CentresOnSharedEdgesAreDrawnExactlyOnceOnEveryTarget)
   OnePixelRender(vertices, grid.m_Faces, texture, nullptr, W, H, scratch, &onEdge);
   EXPECT_GT(onEdge, W);
   EXPECT_EQ(ExpectEveryTargetMatches(picture, vertices, grid.m_Faces, W, H, "lattice"), W * H);
-  for (int64_t t : hwy::SupportedAndGeneratedTargets()) {
-    hwy::SetSupportedTargetsForTest(t);
+  warpix_test::ForEveryTarget([&](const char* name) {
     std::vector<unsigned char> colours(4 * grid.m_Faces.size(), 255), rgba(W * H * 4, 0);
     // W x H writes that reach every pixel: none drawn twice, none missed.
     EXPECT_EQ(MeshRasterizer::RasterizeFlatFaces(vertices, grid.m_Faces, colours, W, H, rgba.data()), W * H);
-    for (int k = 0; k < W * H; ++k) ASSERT_EQ(rgba[4 * k + 3], 255) << hwy::TargetName(t) << " pixel " << k << " missed";
-  }
-  hwy::SetSupportedTargetsForTest(0);
+    for (int k = 0; k < W * H; ++k) ASSERT_EQ(rgba[4 * k + 3], 255) << name << " pixel " << k << " missed";
+  });
 }

@@ -5,21 +5,13 @@
 #include <vector>
 
 #include "../deform/DeformTesting.h"
+#include "../image/ImageTestFiles.h"
 #include "TestCommon.h"
 
 namespace {
 
 // A picture of random colours.
-R2Image Random(int width, int height, unsigned seed) {
-  R2Image image(width, height, 3);
-  std::mt19937 gen(seed);
-  std::uniform_int_distribution<int> byte(0, 255);
-  for (int y = 0; y < height; ++y) {
-    unsigned char* row = image.Pixels() + static_cast<size_t>(y) * image.RowSize();
-    for (int x = 0; x < 3 * width; ++x) row[x] = static_cast<unsigned char>(byte(gen));
-  }
-  return image;
-}
+R2Image Random(int width, int height, unsigned seed) { return image_test::RandomImage(width, height, 3, seed); }
 
 // Pixel (x, y) of an RGBA render, row 0 first.
 const unsigned char* At(const R2Image& out, int x, int y) {
@@ -60,26 +52,14 @@ TEST(MeshRasterizer, UndeformedMeshRendersThePictureExactly) {
   }
 }
 
-TEST(MeshRasterizer, WholePixelShiftsAndScalesGiveHandComputedPixels) {
+TEST(MeshRasterizer, ScaleGivesHandComputedBilinearPixels) {
+  // (Whole-pixel shifts: WarpixRender's WholePixelTranslationShiftsThePicture.)
   const int W = 40, H = 30;
   R2Image picture = Random(W, H, 5);
   Warpixator d(picture, "d");
   deform_test::Mesh(d, 9, 6);
-  for (auto& v : d.m_Vertices) {
-    v.m_fX += 3.0 / W;
-    v.m_fY -= 2.0 / H;
-  }
   MeshRasterizer rasterizer(d);
   R2Image out;
-  ASSERT_TRUE(rasterizer.Render(W, H, Transparent(), out));
-  for (int y = 0; y < H; ++y)
-    for (int x = 0; x < W; ++x) {
-      const bool covered = x >= 3 && y < H - 2;
-      ASSERT_EQ(At(out, x, y)[3], covered ? 255 : 0) << x << " " << y;
-      if (covered) {
-        ASSERT_EQ(At(out, x, y)[1], At3(picture, x - 3, y + 2)[1]) << x << " " << y;
-      }
-    }
   // Scaled by 2 about the centre: output pixel (i, j) samples the picture at
   // texel coordinate ((i + 0.5 - W/2) / 2 + W/2 - 0.5, likewise in y).
   for (auto& v : d.m_Vertices) {
@@ -97,25 +77,6 @@ TEST(MeshRasterizer, WholePixelShiftsAndScalesGiveHandComputedPixels) {
                            ay * ((1 - ax) * At3(picture, x0, y0 + 1)[c] + ax * At3(picture, x0 + 1, y0 + 1)[c]);
       EXPECT_NEAR(At(out, ij.first, ij.second)[c], value, 0.51) << ij.first << " " << ij.second;
     }
-  }
-}
-
-TEST(MeshRasterizer, ThinAndJitteredFacesCoverEveryPixelOnce) {
-  R2Image picture = Random(16, 16, 7);
-  std::mt19937 gen(9);
-  for (int cells : {37, 150}) {
-    Warpixator d(picture, "d");
-    deform_test::Mesh(d, cells, 3);  // long thin faces
-    // Interior vertices jittered by up to a third of a cell, so no face folds;
-    // the border stays, so the mesh still covers the unit square.
-    std::uniform_real_distribution<double> jitter(-0.3 / cells, 0.3 / cells);
-    for (auto& v : d.m_Vertices)
-      if (v.m_fX > 0 && v.m_fX < 1) v.m_fX += jitter(gen);
-    MeshRasterizer rasterizer(d);
-    const int W = 101, H = 67;
-    std::vector<unsigned char> rgba(W * H * 4, 0);
-    EXPECT_EQ(rasterizer.RasterizeFaces(d.m_Vertices, d.m_Faces, W, H, rgba.data()), W * H) << cells;
-    for (int k = 0; k < W * H; ++k) ASSERT_EQ(rgba[4 * k + 3], 255) << "pixel " << k << " not drawn";
   }
 }
 

@@ -91,18 +91,8 @@ TEST_F(WarpixFactoryTest, QuasiConfRowReadsItsOperatorWord) {
     EXPECT_EQ(qc->m_IntermediateOp, c.op) << c.key;
     EXPECT_EQ(m_Output, std::string(c.warning) + "Mesh Based Deformation\n") << c.key;
   }
-  // Starting points and a replayed history reach the new deformator.
-  auto d = Build("InitCtrlPnts [0.25 0.25 0.75 0.25 0.75 0.75 0.25 0.75]\n"
-                 "DeformCtrlPnts [0.5 0.1]\n-D\nType DeformQuasiConf\nInterOp AffineQuad\n" +
-                 kMesh + "MeshResolution [4 4]\nDefaultRect [0 1 0 1]\n");
-  ASSERT_EQ(d->m_ControlPointsOrigPos.size(), 8u);
-  EXPECT_EQ(d->m_ControlPointsNewPos[0], 0.5);
-  d->MapMeshVertices();  // the factory has run the first Deform; a frame maps the mesh
-  double moved = 0.0;
-  for (const auto& v : d->m_Vertices) moved = std::fmax(moved, std::fabs(v.m_fX - v.m_fRestX));
-  EXPECT_GT(moved, 0.1);
   // No mesh: one warning, the image shown undeformed, nothing reachable that stops.
-  d = Build("-D\nType DeformQuasiConf\nInterOp MovingLeastSquares\n");
+  auto d = Build("-D\nType DeformQuasiConf\nInterOp MovingLeastSquares\n");
   EXPECT_EQ(m_Output,
             "[WARNING] D: DeformQuasiConf needs DeformType DEFORM_REGULAR_MESH; the image is shown "
             "undeformed\n");
@@ -121,15 +111,8 @@ TEST_F(WarpixFactoryTest, RigidRowReadsItsTwoSwitches) {
     EXPECT_EQ(arap->m_pQuasiConf != nullptr, c.quasiConf) << c.keys;
     EXPECT_EQ(arap->m_bRescale, c.rescale) << c.keys;
   }
-  // Starting points from the file: snapped and prepared like added ones.
-  auto d = Build("InitCtrlPnts [0.25 0.25 0.75 0.25 0.75 0.75 0.25 0.75]\n"
-                 "DeformCtrlPnts [0.3 0.2]\n-D\nType DeformAsRigidAsPossible\nRescale true\n" +
-                 kMesh + "MeshResolution [4 4]\nDefaultRect [0 1 0 1]\n");
-  auto* arap = dynamic_cast<DeformAsRigidAsPossible*>(d.get());
-  ASSERT_TRUE(arap != nullptr && arap->Prepared());
-  EXPECT_EQ(arap->m_Vertices[arap->m_ConstrainedParamToVertex[0]].m_fX, 0.3);
   // No mesh: one warning, the picture shown undeformed.
-  d = Build("-D\nType DeformAsRigidAsPossible\nQuasiConf true\n");
+  auto d = Build("-D\nType DeformAsRigidAsPossible\nQuasiConf true\n");
   EXPECT_EQ(m_Output,
             "[WARNING] D: DeformAsRigidAsPossible needs DeformType DEFORM_REGULAR_MESH; the image "
             "is shown undeformed\n");

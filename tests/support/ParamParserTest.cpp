@@ -62,15 +62,10 @@ TEST(ParamParser, TypedGetters) {
   EXPECT_TRUE(valid);
   EXPECT_EQ(p.GetDoubleValue("General", "E", valid), -1.0);  // empty list counts as missing
   EXPECT_FALSE(valid);
-  EXPECT_EQ(p.GetStrValue("Nowhere", "I", valid), "");
-  EXPECT_FALSE(valid);
   EXPECT_EQ(p.GetIntValues("General", "L", valid), (std::vector<int>{1, 0, 3}));
   EXPECT_FALSE(valid);
   EXPECT_EQ(p.GetDoubleValues("General", "F", valid), (std::vector<double>{0.5, 1000.0}));
   EXPECT_TRUE(valid);
-  EXPECT_TRUE(p.GetIntValues("General", "E", valid).empty() && valid);
-  EXPECT_TRUE(p.GetDoubleValues("General", "Missing", valid).empty());
-  EXPECT_FALSE(valid);
 }
 
 TEST(ParamParser, OverridesFollowTheFileAndCarryTheModule) {
@@ -101,21 +96,6 @@ TEST(ParamParser, UnclosedListKeepsElementsAndWarns) {
   EXPECT_EQ(Values(p, "General", "List"), (Strings{"1", "2", "3"}));
   EXPECT_EQ(capture.str().rfind("[WARNING] ", 0), 0u);
   EXPECT_NE(capture.str().find("List"), std::string::npos);
-}
-
-TEST(ParamParser, PrintedAndWrittenTables) {
-  TempFile file("print.params");
-  TempFile out("write_out.params");
-  ParamParser p = Parse(file, "-B\nk [ 1 2 ]\n-A\nz 1\ny []\n");
-  CoutCapture capture;
-  p.PrintParams();
-  EXPECT_EQ(capture.str(), "Module = A\n\t'y' = []\n\t'z' = [1]\nModule = B\n\t'k' = [1, 2]\n");
-  p.WriteParams(out.c_str());
-  EXPECT_EQ(out.read(), "A:\n\ty\t[]\n\tz\t[1]\nB:\n\tk\t[1, 2]\n");
-  ParamParser back(out.c_str(), nullptr, 0);
-  EXPECT_EQ(Values(back, "A", "z"), Strings{"1"});
-  EXPECT_EQ(Values(back, "B", "k"), (Strings{"1,", "2"}));  // the joining comma stays
-  EXPECT_DEATH(p.WriteParams("/nonexistent/dir/out.params"), "textStream.is_open\\(\\)");
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
 #include "support/TimeProfiler.h"
-#include <functional>
 
 #include "TestCommon.h"
 
@@ -17,19 +16,6 @@ class TimeProfilerTest : public ::testing::Test {
   TimeProfiler profiler{FakeClock};
 };
 
-TEST_F(TimeProfilerTest, TotalsCountEachIntervalOnceMinusOneTick) {
-  profiler.startedProcess("a");
-  g_Now = 101;
-  profiler.startedProcess("a");  // restarting finishes silently: +100
-  g_Now = 1050202;
-  profiler.finishedProcess("a", false);  // +1050100
-  EXPECT_EQ(profiler.getTotalProcessLengthInCycles("a"), 1050200);
-  EXPECT_EQ(profiler.getTotalProcessLengthInSeconds("a"), "1.050s");
-  EXPECT_EQ(profiler.getTotalProcessLengthInSecondsInt("a"), 1);
-  profiler.finishedProcess("a", false);  // not running: one tick off
-  EXPECT_EQ(profiler.getTotalProcessLengthInCycles("a"), 1050199);
-}
-
 TEST_F(TimeProfilerTest, FinishedLineAndProfileText) {
   EXPECT_EQ(profiler.profile(), "Empty Time Profile");
   profiler.startedProcess("solve step");
@@ -39,27 +25,6 @@ TEST_F(TimeProfilerTest, FinishedLineAndProfileText) {
   EXPECT_EQ(capture.str(), ">>>>>>> Finished: solve step - 2.000s\n");
   EXPECT_EQ(profiler.getTotalProcessLengthInSeconds("never"), "0.000s");  // creates it
   EXPECT_EQ(profiler.profile(), "Time Profile:\n    never \t 0.000s\n    solve_step \t 2.000s\n");
-}
-
-TEST_F(TimeProfilerTest, ProgressDisplays) {
-  profiler.startedProcess("p");
-  g_Now = 4000001;
-  ZelStringList names;
-  names.push_back("p");
-  const std::vector<std::pair<std::function<void()>, std::string>> cases = {
-      {[&] { profiler.WriteProgress("p", 10, 40); },
-       "\r[" + std::string(10, '+') + std::string(30, ' ') + "] N=30 T={4s | 12s}    "},
-      {[&] { profiler.WriteProgress("q", 5, 5); }, "\r[" + std::string(40, '+') + "] N=0 T={0s | 0s}    "},
-      {[&] { profiler.WriteProgress("r", 0, 3); }, "\r[" + std::string(40, ' ') + "] N=3 T={0s | -1s}    "},
-      {[&] { profiler.WriteProgress("r", 1, 0); }, ""},  // no division by zero
-      // 4000000 ticks, then a finish right after the restart takes one off: 3 s / 2.
-      {[&] { profiler.WriteIntermediateTimes(names, 2); }, "\r[1s\t] / 2"},
-      {[&] { profiler.WriteIntermediateTimes(names, 0); }, ""}};
-  for (const auto& [call, expected] : cases) {
-    CoutCapture capture;
-    call();
-    EXPECT_EQ(capture.str(), expected);
-  }
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 
 #include "../DeformTesting.h"
 #include "QuasiConfTesting.h"
-#include "hwy/targets.h"
 
 namespace {
 
@@ -51,33 +50,20 @@ class DeformQuasiConfTest : public ::testing::Test {
   R2Image m_Image{4, 4, 3};
 };
 
+// The largest distance between two meshes given as x, y pairs.
+double MaxDistance(const Points& a, const Points& b) {
+  double largest = 0.0;
+  for (size_t k = 0; k + 1 < a.size(); k += 2) {
+    largest = std::fmax(largest, std::hypot(a[k] - b[k], a[k + 1] - b[k + 1]));
+  }
+  return largest;
+}
+
 const Op kFittingOps[] = {DeformQuasiConf::OP_NONE, DeformQuasiConf::OP_AFFINE_QUAD,
                           DeformQuasiConf::OP_MEAN_VAL_COORDS, DeformQuasiConf::OP_THIN_PLATE_SPLINES,
                           DeformQuasiConf::OP_MOVING_LEAST_SQUARES};
 
 }  // namespace
-
-TEST_F(DeformQuasiConfTest, OperatorWordsAreExactAndCaseSensitive) {
-  struct Case { const char* word; int op; };
-  for (const Case& c : {Case{"AffineQuad", 1}, Case{"MeanValCoords", 2}, Case{"ThinPlateSplines", 3},
-                        Case{"MovingLeastSquares", 4}, Case{"FixedLinesTPS", 5},
-                        Case{"FixedLinesTPSNoQuasiConf", 6}, Case{"affinequad", 0}, Case{"", 0},
-                        Case{"AffineQuad ", 0}, Case{nullptr, 0}}) {
-    EXPECT_EQ(Q::StrToIntermediateOp(c.word), c.op) << (c.word ? c.word : "null");
-  }
-}
-
-TEST_F(DeformQuasiConfTest, ConstructionStartsAtTheIdentity) {
-  Q d(m_Image, "qc", DeformQuasiConf::OP_AFFINE_QUAD);
-  const LinAlgComplex z(0.3, 0.6);
-  EXPECT_EQ(Q::MobiusTransform(d.m_MobiusOrig, z), z);
-  EXPECT_EQ(Q::MobiusTransform(d.m_MobiusNew, z), z);
-  EXPECT_EQ(d.LinearTransform(z), z);
-  EXPECT_TRUE(d.m_bLineOnSide[0] && !d.m_bLineOnSide[1] && d.m_bLineOnSide[2] && !d.m_bLineOnSide[3]);
-  EXPECT_EQ(d.m_fDelta1, 0.01);
-  EXPECT_EQ(d.m_iNumDeforms, 0);
-  EXPECT_TRUE(d.m_Vertices.empty());
-}
 
 TEST_F(DeformQuasiConfTest, TargetsAtTheOriginalsMapEveryVertexToItself) {
   for (Op op : kFittingOps) {
@@ -100,15 +86,13 @@ TEST_F(DeformQuasiConfTest, ControlPointsReachTheirTargets) {
   // identity operators with three (the exact triangle normalisation): every
   // vertex on a control point lands on its target.
   struct Case { Op op; Points orig; };
-  const Points target4 = {0.22, 0.18, 0.85, 0.32, 0.72, 0.84, 0.28, 0.66};
   const Points target5 = {0.22, 0.18, 0.85, 0.32, 0.72, 0.84, 0.28, 0.66, 0.52, 0.47};
   for (const Case& c : {Case{DeformQuasiConf::OP_AFFINE_QUAD, kQuad},
                         Case{DeformQuasiConf::OP_MEAN_VAL_COORDS, kFive},
                         Case{DeformQuasiConf::OP_THIN_PLATE_SPLINES, {0.2, 0.2, 0.8, 0.3, 0.5, 0.8}},
                         Case{DeformQuasiConf::OP_NONE, {0.2, 0.2, 0.8, 0.3, 0.2, 0.8}}}) {
     auto d = Make(c.op);
-    const Points target(c.orig.size() == 8 ? target4.begin() : target5.begin(),
-                        (c.orig.size() == 8 ? target4.begin() : target5.begin()) + c.orig.size());
+    const Points target(target5.begin(), target5.begin() + c.orig.size());
     Load(*d, c.orig, target);
     Shown(*d);
     for (size_t k = 0; k < c.orig.size(); k += 2) {
@@ -119,61 +103,21 @@ TEST_F(DeformQuasiConfTest, ControlPointsReachTheirTargets) {
   }
 }
 
-TEST_F(DeformQuasiConfTest, AffineQuadWithThreePointsChangesNothing) {
-  auto d = Make(DeformQuasiConf::OP_AFFINE_QUAD);
-  Load(*d, {0.2, 0.2, 0.8, 0.3, 0.7, 0.8}, {0.25, 0.2, 0.8, 0.35, 0.6, 0.8});
-  warpix_test::expectNear(Shown(*d), Positions(*d), 0.0, "three points");
-  double x = 0, y = 0;
-  d->MapPoint(0.4, 0.6, x, y);
-  EXPECT_EQ(x, 0.4);
-  EXPECT_EQ(y, 0.6);
-}
-
-TEST_F(DeformQuasiConfTest, DeltaStepsClampAndReportExactly) {
+// (The lines of the delta and mode keys themselves: the e2e quasiconf test.)
+TEST_F(DeformQuasiConfTest, DeltaStaysBetweenItsLimits) {
   auto d = Make(DeformQuasiConf::OP_AFFINE_QUAD);
   CoutCapture out;
-  d->TweakParameter(0.1);
-  EXPECT_DOUBLE_EQ(d->m_fDelta1, 0.011);
-  d->TweakParameter(0.01);
-  EXPECT_DOUBLE_EQ(d->m_fDelta1, 0.012);
-  d->TweakParameter(-0.1);
-  d->TweakParameter(-0.01);
-  EXPECT_NEAR(d->m_fDelta1, 0.01, 1e-15);
-  EXPECT_EQ(d->m_fDelta2, d->m_fDelta1);
-  for (int k = 0; k < 10; ++k) d->TweakParameter(-0.01);
-  EXPECT_EQ(d->m_fDelta1, 1e-9);  // not 0 and not negative
+  for (int k = 0; k < 20; ++k) d->TweakParameter(-0.01);
+  EXPECT_TRUE(d->m_fDelta1 == 1e-9 && d->m_fDelta2 == 1e-9);  // not 0 and not negative
+  EXPECT_NE(out.str().find("New Delta=[1e-09, 1e-09] \n"), std::string::npos);
   for (int k = 0; k < 1100; ++k) d->TweakParameter(0.1);
   EXPECT_EQ(d->m_fDelta1, 1.0);
-  const std::string text = out.str();
-  EXPECT_EQ(text.substr(0, text.find("delta=0.01")), "delta=0.1\nNew Delta=[0.011, 0.011] \n");
-  EXPECT_NE(text.find("New Delta=[1e-09, 1e-09] \n"), std::string::npos);
 }
 
-TEST_F(DeformQuasiConfTest, ModeAndLineKeysPrintTheirLines) {
-  auto d = Make(DeformQuasiConf::OP_AFFINE_QUAD);
-  CoutCapture out;
-  d->ChangeMode(7);
-  d->ChangeMode(2);
-  d->ChangeMode(0);
-  EXPECT_EQ(out.str(), "Line constraints: 0 1 0 0\nNew Mode = 2\nLine constraints: 1 1 0 0\n");
-  EXPECT_EQ(d->m_IntermediateOp, DeformQuasiConf::OP_MEAN_VAL_COORDS);
-}
-
-TEST_F(DeformQuasiConfTest, ModeSwitchFitsTheNewOperatorFromTheRestMesh) {
-  // Switching operators with points deforms afresh by the new operator: the
-  // same as a cell built with it.
-  auto switched = Make(DeformQuasiConf::OP_AFFINE_QUAD);
-  Load(*switched, kFive, {0.22, 0.18, 0.85, 0.32});
-  Shown(*switched);
-  for (Op op : kFittingOps) {
-    if (op == DeformQuasiConf::OP_NONE) continue;
-    CoutCapture quiet;
-    switched->ChangeMode(op);
-    auto fresh = Make(op);
-    Load(*fresh, kFive, {0.22, 0.18, 0.85, 0.32});
-    warpix_test::expectNear(Shown(*switched), Shown(*fresh), 1e-12, "switched");
-  }
-  // Below the new operator's minimum the maps are the identity: the rest mesh.
+TEST_F(DeformQuasiConfTest, ModeSwitchBelowTheOperatorsMinimumShowsTheRestMesh) {
+  // (A switch with points deforms as a cell built with the new operator: the
+  // e2e quasiconf test compares the frames.) Below the new operator's minimum
+  // the maps are the identity: the rest mesh.
   auto two = Make(DeformQuasiConf::OP_MEAN_VAL_COORDS);
   Load(*two, kFive, {0.22, 0.18, 0.85, 0.32});
   Load(*two, {}, {});
@@ -183,75 +127,31 @@ TEST_F(DeformQuasiConfTest, ModeSwitchFitsTheNewOperatorFromTheRestMesh) {
   warpix_test::expectNear(Shown(*two), Positions(*two), 0.0, "switched without points");
 }
 
-TEST_F(DeformQuasiConfTest, TimingReportEveryHundredDeformations) {
-  auto d = Make(DeformQuasiConf::OP_THIN_PLATE_SPLINES);
-  Load(*d, kQuad, {});
-  d->m_iNumDeforms = 98;  // the load deformed already
-  CoutCapture out;
-  for (int k = 0; k < 3; ++k) {
-    d->m_bNeedsUpdate = true;
-    d->Deform();
-    if (k == 1) {
-      const std::string text = out.str();
-      EXPECT_EQ(text.rfind("Timing per 100 operations:\n\tTime Profile:\n", 0), 0u) << text;
-      EXPECT_NE(text.find("    DeformQuad \t "), std::string::npos) << text;
-    }
-  }
-  EXPECT_EQ(d->m_iNumDeforms, 101);
-  EXPECT_EQ(out.str().find("Timing per 101"), std::string::npos);
-  EXPECT_EQ(out.str().find("Timing per", 1), std::string::npos);
-}
-
-TEST_F(DeformQuasiConfTest, PointsSnapToTheNearestVertexByCurrentPosition) {
-  auto d = Make(DeformQuasiConf::OP_AFFINE_QUAD);
-  d->m_Vertices[3 * 11 + 4].m_fX = 0.33;  // vertex (0.3, 0.4) shown at (0.33, 0.4)
-  CoutCapture out;
-  double x = 0, y = 0;
-  d->AddControlPoint(0.335, 0.41, &x, &y);
-  EXPECT_EQ(out.str(), "actual=[0.33, 0.4]\n");
-  EXPECT_EQ(d->m_ControlPointsOrigPos, (Points{0.33, 0.4}));
-  EXPECT_EQ(x, 0.33);
-  // No mesh: the clicked position is kept.
-  Q pixel(m_Image, "pixel", DeformQuasiConf::OP_AFFINE_QUAD);
-  pixel.AddControlPoint(0.123, 0.456, &x, &y);
-  EXPECT_EQ(pixel.m_ControlPointsOrigPos, (Points{0.123, 0.456}));
-}
-
 TEST_F(DeformQuasiConfTest, SnappingToOpaqueVerticesReadsInsideTheImage) {
-  // A 4 x 4 picture, black (transparent) except its top-right pixel.
-  R2Image image(4, 4, 3);
-  image.SetPixelRGB(3, 3, RNRgb(1, 1, 1));
-  Q d(image, "qc", DeformQuasiConf::OP_AFFINE_QUAD);
-  {
-    CoutCapture quiet;
+  // A 4 x 4 picture, black (transparent) except maybe its top-right pixel:
+  // that pixel lies under the vertices at u, v in {0.75, 1}, and (1, 1) reads
+  // the last column and row, not one past them. All transparent: the nearest
+  // vertex, with one warning.
+  for (const bool opaque : {true, false}) {
+    R2Image image(4, 4, 3);
+    if (opaque) image.SetPixelRGB(3, 3, RNRgb(1, 1, 1));
+    Q d(image, "none", DeformQuasiConf::OP_AFFINE_QUAD);
+    CoutCapture out;
     d.SwitchMeshBasedDeformation(4, 4, false, true, RNRgb(0, 0, 0), 0.1, 0, 1, 0, 1);
+    d.m_bSnapToNonWhite = true;
+    const size_t before = out.str().size();
+    double x = 0, y = 0;
+    d.AddControlPoint(0.1, 0.1, &x, &y);
+    EXPECT_EQ(out.str().substr(before),
+              opaque ? "actual=[0.75, 0.75]\n"
+                     : "[WARNING] none: no opaque mesh vertex; the point goes to the nearest vertex\n"
+                       "actual=[0, 0]\n");
   }
-  d.m_bSnapToNonWhite = true;
-  CoutCapture out;
-  double x = 0, y = 0;
-  // The opaque pixel lies under the vertices at u, v in {0.75, 1}: (1, 1)
-  // reads the last column and row, not one past them.
-  d.AddControlPoint(0.1, 0.1, &x, &y);
-  EXPECT_EQ(out.str(), "actual=[0.75, 0.75]\n");
-  // All transparent: the nearest vertex, with one warning.
-  R2Image black(4, 4, 3);
-  Q none(black, "none", DeformQuasiConf::OP_AFFINE_QUAD);
-  {
-    CoutCapture quiet;
-    none.SwitchMeshBasedDeformation(4, 4, false, true, RNRgb(0, 0, 0), 0.1, 0, 1, 0, 1);
-  }
-  none.m_bSnapToNonWhite = true;
-  CoutCapture out2;
-  none.AddControlPoint(0.1, 0.1, &x, &y);
-  EXPECT_EQ(out2.str(),
-            "[WARNING] none: no opaque mesh vertex; the point goes to the nearest vertex\n"
-            "actual=[0, 0]\n");
 }
 
 TEST_F(DeformQuasiConfTest, SingularConfigurationsKeepTheLastGoodMeshWithOneWarning) {
-  // Coincident targets, the crossed rectangle (concyclic), collinear targets:
-  // the mesh stays as it was, one warning, and a good configuration deforms again.
-  const Points rect = {0.2, 0.7, 0.8, 0.7, 0.2, 0.3, 0.8, 0.3};
+  // Coincident targets, collinear targets: the mesh stays as it was, one
+  // warning, and a good configuration deforms again.
   for (Op op : kFittingOps) {
     auto d = Make(op);
     Load(*d, kQuad, {0.22, 0.18});
@@ -267,15 +167,6 @@ TEST_F(DeformQuasiConfTest, SingularConfigurationsKeepTheLastGoodMeshWithOneWarn
     const Points again = Shown(*d);
     EXPECT_NE(again, good) << "operator " << op;
     for (double v : again) ASSERT_TRUE(std::isfinite(v));
-  }
-  for (Op op : {DeformQuasiConf::OP_AFFINE_QUAD, DeformQuasiConf::OP_MEAN_VAL_COORDS,
-                DeformQuasiConf::OP_MOVING_LEAST_SQUARES}) {
-    auto d = Make(op);
-    const std::string text = Load(*d, rect, {});
-    for (double v : Shown(*d)) ASSERT_TRUE(std::isfinite(v)) << "operator " << op;
-    EXPECT_NE(text.find("[WARNING] qc: "), std::string::npos) << "operator " << op;
-    // The last good mesh: the three-point fit with its targets at rest.
-    warpix_test::expectNear(Positions(*d, false), Positions(*d), 1e-12, "crossed rectangle at rest");
   }
 }
 
@@ -318,10 +209,6 @@ TEST_F(DeformQuasiConfTest, SaveReplayAndClearLeaveNoStaleMaps) {
 }
 
 TEST_F(DeformQuasiConfTest, MovingLeastSquaresNeedsAMeshAndThreePoints) {
-  // Three points: prepared, and a drag deforms.
-  auto three = Make(DeformQuasiConf::OP_MOVING_LEAST_SQUARES);
-  Load(*three, {0.2, 0.2, 0.8, 0.3, 0.5, 0.8}, {0.25, 0.2});
-  EXPECT_NE(Shown(*three), Positions(*three));
   // Two points: nothing fitted, the rest mesh.
   auto two = Make(DeformQuasiConf::OP_MOVING_LEAST_SQUARES);
   Load(*two, {0.2, 0.2, 0.8, 0.3}, {0.25, 0.2});
@@ -365,17 +252,6 @@ TEST_F(DeformQuasiConfTest, EveryCrossedRectangleOfVerticesIsRefusedWithoutNaN) 
           }
     EXPECT_EQ(refused, tried) << "operator " << op;
   }
-  const Points rect = {0.2, 0.7, 0.8, 0.7, 0.2, 0.3, 0.8, 0.3};
-  for (Op op : {DeformQuasiConf::OP_AFFINE_QUAD, DeformQuasiConf::OP_MEAN_VAL_COORDS,
-                DeformQuasiConf::OP_MOVING_LEAST_SQUARES}) {
-    auto d = Make(op);
-    Load(*d, kQuad, {0.22, 0.18});
-    const Points good = Shown(*d);
-    CoutCapture out;
-    d->m_ControlPointsNewPos = rect;
-    warpix_test::expectNear(Shown(*d), good, 0.0, "crossed targets");
-    EXPECT_NE(out.str().find("[WARNING] qc: "), std::string::npos) << "operator " << op;
-  }
 }
 
 TEST_F(DeformQuasiConfTest, SmallTargetMovesMoveTheMeshLittleInEitherOrientation) {
@@ -395,13 +271,7 @@ TEST_F(DeformQuasiConfTest, SmallTargetMovesMoveTheMeshLittleInEitherOrientation
       t[2] += 0.03;
       t[3] += 0.02;
       Load(*d, p, t);
-      const Points shown = Shown(*d);
-      const Points rest = Positions(*d, true);
-      double largest = 0.0;
-      for (size_t i = 0; i < shown.size(); i += 2) {
-        largest = std::fmax(largest, std::hypot(shown[i] - rest[i], shown[i + 1] - rest[i + 1]));
-      }
-      EXPECT_LT(largest, 0.1) << "operator " << op << (clockwise ? " clockwise" : " counter-clockwise");
+      EXPECT_LT(MaxDistance(Shown(*d), Positions(*d)), 0.1) << "operator " << op << (clockwise ? " clockwise" : " counter-clockwise");
     }
   }
 }
@@ -471,39 +341,24 @@ TEST_F(DeformQuasiConfTest, MeshVerticesAreMapPointsOnEveryTarget) {
                 DeformQuasiConf::OP_MEAN_VAL_COORDS, DeformQuasiConf::OP_THIN_PLATE_SPLINES}) {
     auto d = Make(op, 13);
     Load(*d, kFive, qc_test::Jitter(gen, kFive, 0.05));
-    for (int64_t t : hwy::SupportedAndGeneratedTargets()) {
-      hwy::SetSupportedTargetsForTest(t);
+    warpix_test::ForEveryTarget([&](const char* name) {
       const Points shown = Shown(*d);
       for (size_t k = 0; k < d->m_Vertices.size(); ++k) {
         double x = 0.0, y = 0.0;
         d->MapPoint(d->m_Vertices[k].m_fRestX, d->m_Vertices[k].m_fRestY, x, y);
         const double tolerance = op == DeformQuasiConf::OP_MEAN_VAL_COORDS ? 1e-14 : 0.0;
         ASSERT_TRUE(std::fabs(shown[2 * k] - x) <= tolerance && std::fabs(shown[2 * k + 1] - y) <= tolerance)
-            << hwy::TargetName(t) << " operator " << op << " vertex " << k;
+            << name << " operator " << op << " vertex " << k;
       }
-    }
-    hwy::SetSupportedTargetsForTest(0);
+    });
   }
-}
-
-}  // namespace
-
-namespace {
-
-// The largest distance between two meshes given as x, y pairs.
-double MaxDistance(const Points& a, const Points& b) {
-  double largest = 0.0;
-  for (size_t k = 0; k + 1 < a.size(); k += 2) {
-    largest = std::fmax(largest, std::hypot(a[k] - b[k], a[k + 1] - b[k + 1]));
-  }
-  return largest;
 }
 
 // Holding '+' (steps of 0.001) on a line mode with sides 0 and 2 constrained
 // reaches a delta at which the offset copies meet. Every press is checked: an
 // accepted one changes the delta by the step and shows the deformation with
 // it; a refused one prints one warning and keeps the delta and the mesh to the
-// bit. Holding '-' then brings back the very meshes of the way up.
+// bit.
 TEST_F(DeformQuasiConfTest, RefusedDeltaKeepsTheDeltasAndTheShownMesh) {
   const Points quad = {0.22, 0.26, 0.76, 0.20, 0.70, 0.74, 0.28, 0.68};
   const Points moved = {0.25, 0.30, 0.80, 0.22, 0.66, 0.77, 0.30, 0.65};
@@ -512,8 +367,8 @@ TEST_F(DeformQuasiConfTest, RefusedDeltaKeepsTheDeltasAndTheShownMesh) {
     auto d = Make(op, 50);
     Load(*d, quad, moved);
     const Points rest = Positions(*d);
-    std::vector<std::pair<double, Points>> upward = {{d->m_fDelta1, Shown(*d)}};
-    ASSERT_GT(MaxDistance(upward.back().second, rest), 0.02);
+    std::vector<Points> upward = {Shown(*d)};
+    ASSERT_GT(MaxDistance(upward.back(), rest), 0.02);
     int refused = 0;
     while (refused < 3 && d->m_fDelta1 < 1.0) {
       const double before = d->m_fDelta1;
@@ -524,7 +379,7 @@ TEST_F(DeformQuasiConfTest, RefusedDeltaKeepsTheDeltasAndTheShownMesh) {
         ASSERT_EQ(refused, 0) << "accepted after a refusal at " << d->m_fDelta1;
         ASSERT_NEAR(d->m_fDelta1, before + 0.001, 1e-12);
         ASSERT_GT(MaxDistance(shown, rest), 0.02) << "at rest after delta " << d->m_fDelta1;
-        upward.emplace_back(d->m_fDelta1, shown);
+        upward.push_back(shown);
         continue;
       }
       ++refused;
@@ -532,22 +387,13 @@ TEST_F(DeformQuasiConfTest, RefusedDeltaKeepsTheDeltasAndTheShownMesh) {
                                " makes the line constraints singular (offset lines that meet); delta stays " +
                                std::to_string(before).substr(0, 5) + "\n");
       ASSERT_TRUE(d->m_fDelta1 == before && d->m_fDelta2 == before);
-      ASSERT_EQ(shown, upward.back().second) << "the shown mesh changed at a refused press";
+      ASSERT_EQ(shown, upward.back()) << "the shown mesh changed at a refused press";
     }
     ASSERT_EQ(refused, 3) << "no delta up to 1 made the offsets meet";
-    // Back down: every press accepted, each mesh the one shown on the way up.
-    for (size_t k = upward.size() - 1; k-- > 0;) {
-      CoutCapture out;
-      d->TweakParameter(-0.1);
-      ASSERT_NE(out.str().find("New Delta="), std::string::npos) << out.str();
-      ASSERT_NEAR(d->m_fDelta1, upward[k].first, 1e-12);
-      warpix_test::expectNear(Shown(*d), upward[k].second, 1e-9, "the way down");
-    }
   }
 }
 
-// A side switch that the points cannot take is refused the same way; one
-// they can take is made. Side 0 alone takes a delta of 0.6, at which the
+// A side switch that the points cannot take is refused the same way. Side 0 alone takes a delta of 0.6, at which the
 // offset copies of sides 0 and 2 meet.
 TEST_F(DeformQuasiConfTest, RefusedSideSwitchKeepsTheLinesAndTheShownMesh) {
   const Points quad = {0.22, 0.26, 0.76, 0.20, 0.70, 0.74, 0.28, 0.68};
@@ -569,17 +415,7 @@ TEST_F(DeformQuasiConfTest, RefusedSideSwitchKeepsTheLinesAndTheShownMesh) {
   }
   EXPECT_TRUE(d->m_bLineOnSide[0] && !d->m_bLineOnSide[1] && !d->m_bLineOnSide[2] && !d->m_bLineOnSide[3]);
   EXPECT_EQ(Shown(*d), shown);
-  // At a small delta the pair is fine again.
-  CoutCapture out;
-  for (int k = 0; k < 550; ++k) d->TweakParameter(-0.1);
-  d->ChangeMode(9);
-  EXPECT_NE(out.str().find("Line constraints: 0 1 0 1\n"), std::string::npos);
-  EXPECT_GT(MaxDistance(Shown(*d), Positions(*d)), 0.02);
 }
-
-}  // namespace
-
-namespace {
 
 // With side 0 alone, the opposite side is not constrained: its two target
 // corners dragged onto one spot make a segment of no length, which the

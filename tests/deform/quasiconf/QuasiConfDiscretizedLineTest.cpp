@@ -8,13 +8,8 @@
 namespace {
 
 using qc_test::Dist;
+using qc_test::Identity;
 using Line = QuasiConfDiscretizedLine;
-
-LinAlgMatrixComplex Identity() {
-  LinAlgMatrixComplex M(2, 2);
-  M(0, 0) = M(1, 1) = LinAlgComplex(1, 0);
-  return M;
-}
 
 // The unit segment along the real axis with its outward normal pointing down
 // (the quadrilateral lies above it), offset 0.1.
@@ -23,32 +18,6 @@ Line UnitLine(LinAlgMatrixComplex map = Identity()) {
 }
 
 }  // namespace
-
-TEST(QuasiConfDiscretizedLine, ConstructionSamplesBothSegmentsInside) {
-  Line line = UnitLine();
-  ASSERT_EQ(line.m_DiscretizedLinesAfterMobius.size(), 4u);
-  for (int k = 0; k < 10; ++k) {
-    EXPECT_EQ(line.m_DiscretizedLinesAfterMobius[0](k), LinAlgComplex(k / 9.0, 0)) << k;
-    EXPECT_NEAR(Dist(line.m_DiscretizedLinesAfterMobius[1](k), {k / 9.0, 0.1}), 0.0, 1e-15) << k;
-    EXPECT_EQ(line.m_DiscretizedLinesAfterMobius[2](k), line.m_DiscretizedLinesAfterMobius[0](k));
-    EXPECT_EQ(line.m_DiscretizedLinesAfterMobius[3](k), line.m_DiscretizedLinesAfterMobius[1](k));
-  }
-  EXPECT_EQ(line.m_OldOffsetP1, LinAlgComplex(0, 0.1));
-  EXPECT_EQ(line.m_NewOffsetP2, LinAlgComplex(1, 0.1));
-  EXPECT_EQ(line.TransformBySimilarity({0.3, 0.7}), LinAlgComplex(0.3, 0.7));
-
-  // Through a Mobius map: every sample is the map of the straight sample.
-  LinAlgMatrixComplex M(2, 2);
-  M(0, 0) = LinAlgComplex(1, 0.2);
-  M(0, 1) = LinAlgComplex(0.1, 0);
-  M(1, 0) = LinAlgComplex(0.3, -0.1);
-  M(1, 1) = LinAlgComplex(1, 0);
-  Line mapped = UnitLine(M);
-  for (int k = 0; k < 10; ++k) {
-    EXPECT_EQ(mapped.m_DiscretizedLinesAfterMobius[0](k),
-              DeformQuasiConf::MobiusTransform(M, LinAlgComplex(k / 9.0, 0)));
-  }
-}
 
 TEST(QuasiConfDiscretizedLine, UpdateLineCarriesTheOldSegmentByASimilarity) {
   Line line = UnitLine();
@@ -86,12 +55,4 @@ TEST(QuasiConfDiscretizedLine, SlantedOffsetsAndTheSideOfTheLine) {
   EXPECT_TRUE(line.InNormalDir({0.5, -0.01}));
   EXPECT_FALSE(line.InNormalDir({0.5, 0.0}));
   EXPECT_FALSE(line.InNormalDir({0.5, 0.3}));
-}
-
-TEST(QuasiConfDiscretizedLineDeathTest, CoincidentEndsAndOneSidedOffsetsAreFatal) {
-  LinAlgMatrixComplex id = Identity();
-  EXPECT_DEATH(Line({0.5, 0.5}, {0.5, 0.5}, {0, -1}, 10, 0.1, id), "p1!=p2");
-  Line line = UnitLine();
-  EXPECT_DEATH(line.UpdateDelta(0.0, 0.1, 0.1, 0.1), "newDeltaP2==0");
-  EXPECT_DEATH(line.UpdateDelta(0.1, 0.0, 0.1, 0.1), "newDeltaP1==0");
 }

@@ -1,21 +1,17 @@
 #include "deform/quasiconf/QuasiConfKernel.h"
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
 
 #include "TestCommon.h"
 #include "deform/quasiconf/QuasiConfDetail.h"
-#include "hwy/targets.h"
 
 namespace {
 
 // The same bits, or both not a number.
-bool Same(double a, double b) {
-  return std::memcmp(&a, &b, sizeof(double)) == 0 || (std::isnan(a) && std::isnan(b));
-}
+bool Same(double a, double b) { return warpix_test::SameBits(a, b) || (std::isnan(a) && std::isnan(b)); }
 
 // Seeded points with the awkward ones among them: signed zeros, a point
 // whose divisor c z + d is exactly zero, not-a-number and infinities.
@@ -46,13 +42,11 @@ TEST(QuasiConfKernel, EveryTargetMapsLikeTheComplexArithmeticBitForBit) {
   const double m[8] = {mobius[0].m_fRe, mobius[0].m_fIm, mobius[1].m_fRe, mobius[1].m_fIm,
                        mobius[2].m_fRe, mobius[2].m_fIm, mobius[3].m_fRe, mobius[3].m_fIm};
   const double linear[4] = {alpha.m_fRe, alpha.m_fIm, beta.m_fRe, beta.m_fIm};
-  int compared = 0;
   for (int count = 1; count <= 37; count += (count < 19 ? 1 : 6)) {
     const std::vector<LinAlgComplex> z = Points(gen, count, pole);
     std::vector<double> x(count), y(count);
     for (int k = 0; k < count; ++k) x[k] = z[k].m_fRe, y[k] = z[k].m_fIm;
-    for (int64_t t : hwy::SupportedAndGeneratedTargets()) {
-      hwy::SetSupportedTargetsForTest(t);
+    EXPECT_GT(warpix_test::ForEveryTarget([&](const char* name) {
       std::vector<double> mx(count), my(count), lx(count), ly(count);
       warpix::MobiusMapPoints(m, count, x.data(), y.data(), mx.data(), my.data());
       warpix::RLinearMapPoints(linear, count, x.data(), y.data(), lx.data(), ly.data());
@@ -61,17 +55,12 @@ TEST(QuasiConfKernel, EveryTargetMapsLikeTheComplexArithmeticBitForBit) {
       for (int k = 0; k < count; ++k) {
         const LinAlgComplex w = quasiconf_detail::Mobius(mobius, z[k]);
         const LinAlgComplex l = alpha * z[k] + beta * z[k].Conjugate();
-        ASSERT_TRUE(Same(mx[k], w.m_fRe) && Same(my[k], w.m_fIm))
-            << hwy::TargetName(t) << " Mobius, count " << count << " point " << k;
-        ASSERT_TRUE(Same(ix[k], w.m_fRe) && Same(iy[k], w.m_fIm)) << hwy::TargetName(t) << " in place";
-        ASSERT_TRUE(Same(lx[k], l.m_fRe) && Same(ly[k], l.m_fIm))
-            << hwy::TargetName(t) << " R-linear, count " << count << " point " << k;
+        ASSERT_TRUE(Same(mx[k], w.m_fRe) && Same(my[k], w.m_fIm)) << name << " Mobius, count " << count << " point " << k;
+        ASSERT_TRUE(Same(ix[k], w.m_fRe) && Same(iy[k], w.m_fIm)) << name << " in place";
+        ASSERT_TRUE(Same(lx[k], l.m_fRe) && Same(ly[k], l.m_fIm)) << name << " R-linear, count " << count << " point " << k;
       }
-      ++compared;
-    }
-    hwy::SetSupportedTargetsForTest(0);
+    }), 0);
   }
-  EXPECT_GT(compared, 0);
   // The pole maps to 0 + 0i by the quotient's rule, not to infinity.
   double x = pole.m_fRe, y = pole.m_fIm;
   warpix::MobiusMapPoints(m, 1, &x, &y, &x, &y);
@@ -104,8 +93,7 @@ TEST(QuasiConfKernel, ChainOverVerticesComposesTheMapsAndKeepsNonFiniteVertices)
         if (k % 6 == 5) rest[k].m_fRestY = std::nan("");
         if (k % 10 == 3) rest[k].m_fRestX = std::numeric_limits<double>::infinity();
       }
-      for (int64_t t : hwy::SupportedAndGeneratedTargets()) {
-        hwy::SetSupportedTargetsForTest(t);
+      warpix_test::ForEveryTarget([&](const char* name) {
         std::vector<Warpixator::ImgVertex> v = rest;
         warpix::MobiusChainVertices(f, withLinear ? linear : nullptr, g, v.data(), count);
         for (int k = 0; k < count; ++k) {
@@ -114,11 +102,10 @@ TEST(QuasiConfKernel, ChainOverVerticesComposesTheMapsAndKeepsNonFiniteVertices)
           w = quasiconf_detail::Mobius(second, w);
           if (!std::isfinite(w.m_fRe) || !std::isfinite(w.m_fIm)) w = {rest[k].m_fX, rest[k].m_fY};
           ASSERT_TRUE(Same(v[k].m_fX, w.m_fRe) && Same(v[k].m_fY, w.m_fIm))
-              << hwy::TargetName(t) << " linear " << withLinear << " count " << count << " vertex " << k;
+              << name << " linear " << withLinear << " count " << count << " vertex " << k;
           ASSERT_EQ(v[k].m_fRestX, rest[k].m_fRestX);
         }
-      }
-      hwy::SetSupportedTargetsForTest(0);
+      });
     }
   }
 }

@@ -10,19 +10,13 @@
 #include "deform/quasiconf/DeformQuasiConf.h"
 #include "QuasiConfTesting.h"
 #include "TestCommon.h"
-#include "hwy/targets.h"
 
 namespace {
 
 using qc_test::Dist;
+using qc_test::Identity;
 using warpix_test::CoutCapture;
 using Corners = std::vector<LinAlgComplex>;
-
-LinAlgMatrixComplex Identity() {
-  LinAlgMatrixComplex M(2, 2);
-  M(0, 0) = M(1, 1) = LinAlgComplex(1, 0);
-  return M;
-}
 
 // A counter-clockwise quadrilateral (corners 0..3) and its outward normals.
 const Corners kQuad = {{0.25, 0.25}, {0.75, 0.25}, {0.75, 0.75}, {0.25, 0.75}};
@@ -62,22 +56,6 @@ struct OpaqueMesh {
 LinAlgComplex Similar(LinAlgComplex z) { return LinAlgComplex(0.9, 0.2) * z + LinAlgComplex(0.05, -0.03); }
 
 }  // namespace
-
-TEST(QuasiConfLines, ConstructionCountsAndOffsets) {
-  std::string out;
-  auto pair = Make({true, false, true, false}, 0.01, &out);
-  EXPECT_EQ(out, "delta=0.01\nCreated Line pair: 43\n");
-  ASSERT_EQ(pair->m_aLines.size(), 2u);
-  // Line 0 by the centroid rule (mean distance of the corners to their
-  // centre, times delta); line 1 from line 0's geometry by the side rule.
-  EXPECT_NEAR(pair->m_aLines[0]->m_Delta, 0.01 * std::sqrt(0.125), 1e-15);
-  EXPECT_NEAR(pair->m_aLines[1]->m_Delta, (0.01 * 0.5 + 0.01 * 0.5) / 2, 1e-15);
-  EXPECT_EQ(pair->m_aLines[1]->m_OldP1, kQuad[2]);
-  Make({false, true, false, false}, 0.01, &out);
-  EXPECT_EQ(out, "delta=0.01\nCreated Line pair: 25\n");
-  // Before any Update the set is the identity.
-  EXPECT_EQ(pair->Transform({0.1, 0.9}, -1), LinAlgComplex(0.1, 0.9));
-}
 
 TEST(QuasiConfLines, IntersectionIncludingParallelSegments) {
   using Q = QuasiConfLines;
@@ -275,15 +253,13 @@ TEST(QuasiConfLines, PackedSplineRouteFollowsTheDocumentedCompositionAndBatchesM
     std::vector<LinAlgComplex> expected;
     for (size_t k = 0; k < grid.size(); ++k)
       expected.push_back(set.Transform({grid[k].m_fRestX, grid[k].m_fRestY}, static_cast<int>(k)));
-    for (int64_t t : hwy::SupportedAndGeneratedTargets()) {
-      hwy::SetSupportedTargetsForTest(t);
+    warpix_test::ForEveryTarget([&](const char* name) {
       set.TransformVertices(grid);
       for (size_t k = 0; k < grid.size(); ++k) {
         ASSERT_TRUE(grid[k].m_fX == expected[k].m_fRe && grid[k].m_fY == expected[k].m_fIm)
-            << hwy::TargetName(t) << " vertex " << k << " section map " << sectionMap;
+            << name << " vertex " << k << " section map " << sectionMap;
       }
-    }
-    hwy::SetSupportedTargetsForTest(0);
+    });
   }
 }
 

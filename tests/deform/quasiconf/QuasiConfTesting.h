@@ -28,6 +28,13 @@ inline Points Jitter(std::mt19937& gen, const Points& p, double by) {
   return out;
 }
 
+/// The identity Mobius matrix.
+inline LinAlgMatrixComplex Identity() {
+  LinAlgMatrixComplex M(2, 2);
+  M(0, 0) = M(1, 1) = LinAlgComplex(1, 0);
+  return M;
+}
+
 inline LinAlgComplex Pt(const Points& p, int k) { return LinAlgComplex(p[2 * k], p[2 * k + 1]); }
 
 inline double Dist(LinAlgComplex a, LinAlgComplex b) { return (a - b).Power(); }
