@@ -196,30 +196,22 @@ DeformAsRigidAsPossible::DeformAsRigidAsPossible(bool useQuasiConf, bool rescale
 DeformAsRigidAsPossible::~DeformAsRigidAsPossible() = default;
 
 int DeformAsRigidAsPossible::SnapVertex(double x, double y, bool warn) {
-  if (m_DeformationType != DEFORM_REGULAR_MESH || m_Vertices.empty()) return -1;
-  int chosen = NearestVertex(x, y, m_bSnapToNonWhite);
-  if (chosen < 0 && m_bSnapToNonWhite) {
-    chosen = NearestVertex(x, y, false);
-    if (chosen >= 0 && warn) {
-      std::cout << "[WARNING] " << m_Name
-                << ": no opaque mesh vertex; the point goes to the nearest vertex" << std::endl;
-    }
-  }
-  return chosen;
+  // Current positions; with "n" the nearest opaque vertex, else any.
+  return SnapToVertex(x, y, SnapOptions{false, m_bSnapToNonWhite, warn});
 }
 
 void DeformAsRigidAsPossible::AddControlPoint(double x, double y, double* outX, double* outY) {
-  const int vertex = SnapVertex(x, y, true);
+  double placedX = x, placedY = y;
+  const int vertex =
+      SnapControlPoint(x, y, SnapOptions{false, m_bSnapToNonWhite, true}, placedX, placedY);
   if (vertex < 0) {
     // No mesh (pixel mode) or a point that is not a number: the clicked
     // position, constraining nothing.
     Warpixator::AddControlPoint(x, y, outX, outY);
     return;
   }
-  const double placedX = m_Vertices[vertex].m_fX, placedY = m_Vertices[vertex].m_fY;
   if (outX != nullptr) *outX = placedX;
   if (outY != nullptr) *outY = placedY;
-  std::cout << "actual=[" << placedX << ", " << placedY << "]" << std::endl;
   m_ControlPointsOrigPos.push_back(placedX);
   m_ControlPointsOrigPos.push_back(placedY);
   m_ControlPointsNewPos.push_back(placedX);

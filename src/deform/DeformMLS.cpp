@@ -20,21 +20,9 @@ DeformMLS::DeformMLS(R2Image& image, const ZelString& name, MLSErrorType type)
 DeformMLS::~DeformMLS() = default;
 
 void DeformMLS::AddControlPoint(double x, double y, double* outX, double* outY) {
-  // Nothing to snap to: keep the clicked position, like the base.
-  if (m_DeformationType != DEFORM_REGULAR_MESH || m_Vertices.empty()) {
-    Warpixator::AddControlPoint(x, y, outX, outY);
-    return;
-  }
-
-  const int ctrlToVertex = NearestVertex(x, y);
-  // Every finite distance is below FLT_MAX; only NaN clicks find nothing.
-  if (ctrlToVertex < 0 || ctrlToVertex >= static_cast<int>(m_Vertices.size())) {
-    Warpixator::AddControlPoint(x, y, outX, outY);
-    return;
-  }
-  const double placedX = m_Vertices[ctrlToVertex].m_fX;
-  const double placedY = m_Vertices[ctrlToVertex].m_fY;
-  std::cout << "actual=[" << placedX << ", " << placedY << "]" << std::endl;
+  // Current positions, every vertex; nothing to snap to keeps the click.
+  double placedX = x, placedY = y;
+  SnapControlPoint(x, y, SnapOptions{}, placedX, placedY);
   Warpixator::AddControlPoint(placedX, placedY, outX, outY);
 }
 

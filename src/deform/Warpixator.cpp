@@ -337,7 +337,7 @@ bool Warpixator::IsTransparent(double r, double g, double b) {
   return std::sqrt(dr * dr + dg * dg + db * db) <= m_fTransparencyThreshold;
 }
 
-int Warpixator::NearestVertex(double x, double y, bool onlyOpaque) {
+int Warpixator::NearestVertex(double x, double y, bool onlyOpaque, bool restPositions) {
   const int width = m_Image.Width();
   const int height = m_Image.Height();
   double best = FLT_MAX;
@@ -351,14 +351,41 @@ int Warpixator::NearestVertex(double x, double y, bool onlyOpaque) {
       row = row < 0 ? 0 : (row >= height ? height - 1 : row);
       if (IsTransparent(column, row)) continue;
     }
-    const double dx = vertex.m_fX - x;
-    const double dy = vertex.m_fY - y;
+    const double dx = (restPositions ? vertex.m_fRestX : vertex.m_fX) - x;
+    const double dy = (restPositions ? vertex.m_fRestY : vertex.m_fY) - y;
     const double distance2 = dx * dx + dy * dy;
     if (distance2 < best) {
       best = distance2;
       chosen = vertex.id;
     }
   }
+  return chosen;
+}
+
+int Warpixator::SnapToVertex(double x, double y, const SnapOptions& options) {
+  if (m_DeformationType != DEFORM_REGULAR_MESH || m_Vertices.empty()) return -1;
+  int chosen = NearestVertex(x, y, options.onlyOpaque, options.restPositions);
+  if (chosen < 0 && options.onlyOpaque) {
+    chosen = NearestVertex(x, y, false, options.restPositions);
+    if (chosen >= 0 && options.warnFallback) {
+      std::cout << "[WARNING] " << m_Name
+                << ": no opaque mesh vertex; the point goes to the nearest vertex" << std::endl;
+    }
+  }
+  // Every finite distance is below FLT_MAX; only NaN positions find nothing.
+  return chosen < static_cast<int>(m_Vertices.size()) ? chosen : -1;
+}
+
+int Warpixator::SnapControlPoint(double x, double y, const SnapOptions& options, double& placedX,
+                                 double& placedY) {
+  const int chosen = SnapToVertex(x, y, options);
+  placedX = x;
+  placedY = y;
+  if (chosen < 0) return -1;
+  const ImgVertex& vertex = m_Vertices[chosen];
+  placedX = options.restPositions ? vertex.m_fRestX : vertex.m_fX;
+  placedY = options.restPositions ? vertex.m_fRestY : vertex.m_fY;
+  std::cout << "actual=[" << placedX << ", " << placedY << "]" << std::endl;
   return chosen;
 }
 
