@@ -63,6 +63,9 @@ inline void FlatMobius(const LinAlgComplex* zm, double* m) {
   for (int e = 0; e < 4; ++e) m[2 * e] = zm[e].m_fRe, m[2 * e + 1] = zm[e].m_fIm;
 }
 
+/// The dot product of two points taken as plane vectors.
+inline double Dot(LinAlgComplex a, LinAlgComplex b) { return a.m_fRe * b.m_fRe + a.m_fIm * b.m_fIm; }
+
 /// The identity as a Mobius matrix.
 inline void SetIdentity(LinAlgMatrixComplex& M) {
   M(0, 0) = LinAlgComplex(1.0, 0.0);
