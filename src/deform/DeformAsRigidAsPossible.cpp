@@ -43,12 +43,7 @@ void DeformAsRigidAsPossible::AddControlPoint(double x, double y, double* outX, 
     Warpixator::AddControlPoint(x, y, outX, outY);
     return;
   }
-  if (outX != nullptr) *outX = placedX;
-  if (outY != nullptr) *outY = placedY;
-  m_ControlPointsOrigPos.push_back(placedX);
-  m_ControlPointsOrigPos.push_back(placedY);
-  m_ControlPointsNewPos.push_back(placedX);
-  m_ControlPointsNewPos.push_back(placedY);
+  AppendControlPoint(placedX, placedY, outX, outY);
   SyncControlVertices();
   // The point knows its vertex: the snap is not redone from its position.
   m_ConstrainedParamToVertex.back() = vertex;

@@ -178,13 +178,17 @@ void Warpixator::ClearControls(bool save) {
 }
 
 void Warpixator::AddControlPoint(double x, double y, double* outX, double* outY) {
+  AppendControlPoint(x, y, outX, outY);
+  PrepareDeformator();
+}
+
+void Warpixator::AppendControlPoint(double x, double y, double* outX, double* outY) {
   if (outX != nullptr) *outX = x;
   if (outY != nullptr) *outY = y;
   m_ControlPointsOrigPos.push_back(x);
   m_ControlPointsOrigPos.push_back(y);
   m_ControlPointsNewPos.push_back(x);
   m_ControlPointsNewPos.push_back(y);
-  PrepareDeformator();
 }
 
 void Warpixator::PrepareDeformator() {}

@@ -179,6 +179,9 @@ class Warpixator {
   /// than <limit> MB); <consequence>" once, until a preparation fits again,
   /// and returns false.
   bool FitsTableLimit(double bytes, const char* what, const char* consequence);
+  /// Appends (x, y) as original and target and reports it in outX/outY
+  /// (either may be null), without preparing.
+  void AppendControlPoint(double x, double y, double* outX, double* outY);
   /// Number of control points (half the length of either array).
   int NumControlPoints() const { return static_cast<int>(m_ControlPointsOrigPos.size() / 2); }
   /// The step of Draw before any drawing: sets m_bNeedsUpdate and, when a
