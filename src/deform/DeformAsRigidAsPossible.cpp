@@ -1,10 +1,7 @@
 #include "deform/DeformAsRigidAsPossible.h"
 
-#include <algorithm>
-#include <cfloat>
 #include <cmath>
 #include <iostream>
-#include <string>
 
 #include "deform/quasiconf/DeformQuasiConf.h"
 #include "support/WarpixAssert.h"

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstring>
 #include <iostream>
-#include <string>
 
 #include "deform/WarpixatorCanvas.h"
 #include "support/WarpixAssert.h"

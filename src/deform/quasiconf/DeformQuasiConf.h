@@ -119,7 +119,9 @@ class DeformQuasiConf : public Warpixator {
   /// |det M| >= 1e-6 |M|_F^2.
   static bool IsRegularMobius(const LinAlgMatrixComplex& M);
 
-  // === Intermediate operators (of QuasiConfGlobalMap and QuasiConfMLSFit)
+  // === Intermediate operators
+  /// The fits of the operator groups, as documented on QuasiConfGlobalMap
+  /// (operators 1 and 2) and QuasiConfMLSFit (operator 4).
   bool FillAffineOn4Pnt(LinAlgVectorComplex& tZ, LinAlgVectorComplex& tW) {
     return m_Global.FillAffineOn4Pnt(tZ, tW);
   }
