@@ -49,6 +49,20 @@ bool Step1Triple(const Warpixator::ImgVertex& v0, const Warpixator::ImgVertex& v
   return true;
 }
 
+// Step 1's energy of every face: its three (edge, opposite vertex) triples.
+template <class Add>
+void Step1Faces(const std::vector<Warpixator::ImgFace>& faces,
+                const std::vector<Warpixator::ImgVertex>& vertices, Add add) {
+  for (const Warpixator::ImgFace& f : faces) {
+    const Warpixator::ImgVertex& v0 = vertices[f.m_iV0];
+    const Warpixator::ImgVertex& v1 = vertices[f.m_iV1];
+    const Warpixator::ImgVertex& v2 = vertices[f.m_iV2];
+    Step1Triple(v0, v1, v2, add);
+    Step1Triple(v0, v2, v1, add);
+    Step1Triple(v1, v2, v0, add);
+  }
+}
+
 // The step-2 matrix entries of one face as calls add(p, q, value) on
 // parameter indices (both orders for the off-diagonal ones).
 template <class Add>
@@ -183,14 +197,7 @@ double DeformAsRigidAsPossible::PreparationBytes(bool dense) {
     const int p1 = 2 * m_iVertexToParam[a.id] + ca, p2 = 2 * m_iVertexToParam[b.id] + cb;
     if (p1 < nF && p2 < nF) m_iStep1Entries += p1 != p2 ? 4 : 2;
   };
-  for (const ImgFace& f : m_Faces) {
-    const ImgVertex& v0 = m_Vertices[f.m_iV0];
-    const ImgVertex& v1 = m_Vertices[f.m_iV1];
-    const ImgVertex& v2 = m_Vertices[f.m_iV2];
-    Step1Triple(v0, v1, v2, count);
-    Step1Triple(v0, v2, v1, count);
-    Step1Triple(v1, v2, v0, count);
-  }
+  Step1Faces(m_Faces, m_Vertices, count);
   const double perEntry = sizeof(LinAlgTriplet) + 16 + 12;
   const double matrix = nF * 28 * 12;
   // The factor of an order-m mesh system under a fill-reducing ordering: its
@@ -336,14 +343,7 @@ bool DeformAsRigidAsPossible::PrepareSparse() {
     addG(p1, p2, value);
     if (p1 != p2) addG(p2, p1, value);
   };
-  for (const ImgFace& f : m_Faces) {
-    const ImgVertex& v0 = m_Vertices[f.m_iV0];
-    const ImgVertex& v1 = m_Vertices[f.m_iV1];
-    const ImgVertex& v2 = m_Vertices[f.m_iV2];
-    Step1Triple(v0, v1, v2, add);
-    Step1Triple(v0, v2, v1, add);
-    Step1Triple(v1, v2, v0, add);
-  }
+  Step1Faces(m_Faces, m_Vertices, add);
   m_pStep1Map = std::make_unique<LinAlgMatrixReal>(nF, nC, 0.0);
   if (nF > 0) {
     const LinAlgSparseCholesky A(nF, entries);
