@@ -52,21 +52,25 @@ bool QuasiConfGlobalMap::Prepare(DeformQuasiConf& q) {
       m_bPrepared = DeformQuasiConf::MapQuadrupletToParallelogram(q.m_ControlPointsOrigPos,
                                                                   m_PreparedOrig);
       if (!m_bPrepared) {
-        q.WarnSingular("the first four control points span no parallelogram (coincident, collinear or "
-                       "concyclic in crossed order)");
+        q.WarnSingular("the first four control points span no parallelogram (coincident, "
+                       "collinear or concyclic in crossed order)");
       }
     }
     return m_bPrepared;
   }
   // The targets' normalisation in Deform is as large; it runs only after a
   // preparation.
-  const char* op = q.m_IntermediateOp == DeformQuasiConf::OP_MEAN_VAL_COORDS      ? "2 (MeanValCoords)"
-                   : q.m_IntermediateOp == DeformQuasiConf::OP_THIN_PLATE_SPLINES ? "3 (ThinPlateSplines)"
-                                                                                  : "0";
+  const DeformQuasiConf::IntermediateOperator kind = q.m_IntermediateOp;
+  const char* op = kind == DeformQuasiConf::OP_MEAN_VAL_COORDS      ? "2 (MeanValCoords)"
+                   : kind == DeformQuasiConf::OP_THIN_PLATE_SPLINES ? "3 (ThinPlateSplines)"
+                                                                    : "0";
   if (n >= 3 && q.FitsTableLimit(MobiusTableBytes(n), TableOwner(op, 0, n).c_str(),
                                  "not prepared, the last good deformation is kept")) {
-    m_bPrepared = DeformQuasiConf::NMobiusPointAffineMap(q.m_ControlPointsOrigPos, m_PreparedOrig);
-    if (!m_bPrepared) q.WarnSingular("the control points give no Mobius normalisation (coincident)");
+    m_bPrepared =
+        DeformQuasiConf::NMobiusPointAffineMap(q.m_ControlPointsOrigPos, m_PreparedOrig);
+    if (!m_bPrepared) {
+      q.WarnSingular("the control points give no Mobius normalisation (coincident)");
+    }
   }
   return m_bPrepared;
 }
@@ -172,9 +176,9 @@ void QuasiConfGlobalMap::MapMeshVertices(DeformQuasiConf& q) {
   // One pass over the vertices; the operator is R-linear or the identity.
   const double linear[4] = {m_LinearMap(0, 0), m_LinearMap(0, 1), m_LinearMap(1, 0),
                             m_LinearMap(1, 1)};
-  warpix::MobiusChainVertices(orig,
-                              q.m_IntermediateOp == DeformQuasiConf::OP_AFFINE_QUAD ? linear : nullptr,
-                              inverse, q.m_Vertices.data(), static_cast<int>(q.m_Vertices.size()));
+  const bool affine = q.m_IntermediateOp == DeformQuasiConf::OP_AFFINE_QUAD;
+  warpix::MobiusChainVertices(orig, affine ? linear : nullptr, inverse, q.m_Vertices.data(),
+                              static_cast<int>(q.m_Vertices.size()));
 }
 
 void QuasiConfGlobalMap::MapVerticesByMVC(DeformQuasiConf& q, const double* orig,

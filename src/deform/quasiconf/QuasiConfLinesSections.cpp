@@ -53,7 +53,9 @@ int QuasiConfLines::SortFaces(R2Image& image, Warpixator* deformator, std::vecto
   for (const ImgFace& face : faces) {
     const int index[3] = {face.m_iV0, face.m_iV1, face.m_iV2};
     LinAlgComplex corner[3];
-    for (int c = 0; c < 3; ++c) corner[c] = LinAlgComplex(vertices[index[c]].m_fX, vertices[index[c]].m_fY);
+    for (int c = 0; c < 3; ++c) {
+      corner[c] = LinAlgComplex(vertices[index[c]].m_fX, vertices[index[c]].m_fY);
+    }
     const bool transparent = FaceTransparent(image, deformator, vertices, index);
     // A face folded flat (two corners on one spot, possible after saving a
     // collapsing deformation) has no edges to cross: it is neither free nor

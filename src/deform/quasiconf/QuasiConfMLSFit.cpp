@@ -267,10 +267,10 @@ bool QuasiConfMLSFit::QCONF_FPI_MLS(LinAlgVectorComplex& ctrlOrig, LinAlgVectorC
     *m_pLocalOrig = ctrlOrig;
     *m_pLocalNew = ctrlNew;
     *m_pWeightFit = w;
-    if (!DeformQuasiConf::QCONF_take_polygon_to_affine_ngon_WEIGHTED_LS(*m_pLocalOrig, *m_pWeightFit,
-                                                       *m_pMobiusOrigLocal) ||
-        !DeformQuasiConf::QCONF_take_polygon_to_affine_ngon_WEIGHTED_LS(*m_pLocalNew, *m_pWeightFit,
-                                                       *m_pMobiusNewLocal)) {
+    if (!DeformQuasiConf::QCONF_take_polygon_to_affine_ngon_WEIGHTED_LS(
+            *m_pLocalOrig, *m_pWeightFit, *m_pMobiusOrigLocal) ||
+        !DeformQuasiConf::QCONF_take_polygon_to_affine_ngon_WEIGHTED_LS(
+            *m_pLocalNew, *m_pWeightFit, *m_pMobiusNewLocal)) {
       return false;
     }
     DeformQuasiConf::CORR_apply_mobius_as_matrix(*m_pMobiusOrigLocal, *m_pLocalOrig, *m_pNormOrig);
