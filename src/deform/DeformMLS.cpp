@@ -14,27 +14,71 @@ using warpix::kMinRigidScale;
 using warpix::kMinSpread;
 using warpix::kWeightEpsilon;
 
+namespace {
+
+// The fit of one point from its row W of weights (m = P.Rows() of them):
+// the weighted centroids p* and q* of the originals P and targets tP and the
+// complex factor a of the least-squares similarity (1 where undetermined).
+// False when every weight underflowed.
+bool FitPoint(const double* W, LinAlgVectorComplex& P, LinAlgVectorComplex& tP,
+              LinAlgComplex& pStar, LinAlgComplex& qStar, LinAlgComplex& a) {
+  const int m = P.Rows();
+  LinAlgVectorReal w(m, 0.0);
+  LinAlgMatrixComplex D(m, m);
+  for (int j = 0; j < m; ++j) {
+    const double Wij = W[j];
+    w(j) = Wij * Wij;
+    D(j, j) = LinAlgComplex(Wij, 0.0);
+  }
+  const double total = w.Norm(1);
+  if (!(total > 0.0 && std::isfinite(total))) return false;
+  for (int j = 0; j < m; ++j) w(j) /= total;
+  const double s = w.Norm(1);
+
+  double pRe = 0.0, pIm = 0.0, qRe = 0.0, qIm = 0.0;
+  for (int j = 0; j < m; ++j) {
+    pRe += w(j) * P(j).m_fRe;
+    pIm += w(j) * P(j).m_fIm;
+    qRe += w(j) * tP(j).m_fRe;
+    qIm += w(j) * tP(j).m_fIm;
+  }
+  pStar = LinAlgComplex(pRe / s, pIm / s);
+  qStar = LinAlgComplex(qRe / s, qIm / s);
+
+  LinAlgMatrixComplex A(m, 1);
+  LinAlgVectorComplex b(m);
+  double spread = 0.0;
+  for (int j = 0; j < m; ++j) {
+    A(j, 0) = P(j) - pStar;
+    b(j) = tP(j) - qStar;
+    spread += w(j) * A(j, 0).Power() * A(j, 0).Power();
+  }
+
+  // Coincident originals (one point, or several on one spot): no rotation
+  // or scale can be fitted, so the point only translates.
+  a = LinAlgComplex(1.0, 0.0);
+  if (spread > kMinSpread * s) {
+    LinAlgMatrixComplex DA(m, 1);
+    LinAlgVectorComplex Db(m);
+    D.Multiply(A, DA);
+    D.Multiply(b, Db);
+    LinAlgVectorComplex solution(1);
+    if (DA.Solve(Db, solution)) a = solution(0);
+  }
+  return true;
+}
+
+}  // namespace
+
 DeformMLS::DeformMLS(R2Image& image, const ZelString& name, MLSErrorType type)
     : Warpixator(image, name), m_ErrorType(type) {}
 
 DeformMLS::~DeformMLS() = default;
 
 void DeformMLS::AddControlPoint(double x, double y, double* outX, double* outY) {
-  // Nothing to snap to: keep the clicked position, like the base.
-  if (m_DeformationType != DEFORM_REGULAR_MESH || m_Vertices.empty()) {
-    Warpixator::AddControlPoint(x, y, outX, outY);
-    return;
-  }
-
-  const int ctrlToVertex = NearestVertex(x, y);
-  // Every finite distance is below FLT_MAX; only NaN clicks find nothing.
-  if (ctrlToVertex < 0 || ctrlToVertex >= static_cast<int>(m_Vertices.size())) {
-    Warpixator::AddControlPoint(x, y, outX, outY);
-    return;
-  }
-  const double placedX = m_Vertices[ctrlToVertex].m_fX;
-  const double placedY = m_Vertices[ctrlToVertex].m_fY;
-  std::cout << "actual=[" << placedX << ", " << placedY << "]" << std::endl;
+  // Current positions, every vertex; nothing to snap to keeps the click.
+  double placedX = x, placedY = y;
+  SnapControlPoint(x, y, SnapOptions{}, placedX, placedY);
   Warpixator::AddControlPoint(placedX, placedY, outX, outY);
 }
 
@@ -82,50 +126,10 @@ void DeformMLS::QCONF_closed_MLS(LinAlgVectorComplex& P, LinAlgVectorComplex& tP
   }
 
   for (int i = 0; i < n; ++i) {
-    LinAlgVectorReal w(m, 0.0);
-    LinAlgMatrixComplex D(m, m);
-    for (int j = 0; j < m; ++j) {
-      const double Wij = W[static_cast<size_t>(i) * m + j];
-      w(j) = Wij * Wij;
-      D(j, j) = LinAlgComplex(Wij, 0.0);
-    }
-    const double total = w.Norm(1);
-    if (!(total > 0.0 && std::isfinite(total))) {
+    LinAlgComplex pStar, qStar, a;
+    if (!FitPoint(&W[static_cast<size_t>(i) * m], P, tP, pStar, qStar, a)) {
       tX(i) = X(i);  // all weights underflowed: no fit, the point stays
       continue;
-    }
-    for (int j = 0; j < m; ++j) w(j) /= total;
-    const double s = w.Norm(1);
-
-    double pRe = 0.0, pIm = 0.0, qRe = 0.0, qIm = 0.0;
-    for (int j = 0; j < m; ++j) {
-      pRe += w(j) * P(j).m_fRe;
-      pIm += w(j) * P(j).m_fIm;
-      qRe += w(j) * tP(j).m_fRe;
-      qIm += w(j) * tP(j).m_fIm;
-    }
-    const LinAlgComplex pStar(pRe / s, pIm / s);
-    const LinAlgComplex qStar(qRe / s, qIm / s);
-
-    LinAlgMatrixComplex A(m, 1);
-    LinAlgVectorComplex b(m);
-    double spread = 0.0;
-    for (int j = 0; j < m; ++j) {
-      A(j, 0) = P(j) - pStar;
-      b(j) = tP(j) - qStar;
-      spread += w(j) * A(j, 0).Power() * A(j, 0).Power();
-    }
-
-    // Coincident originals (one point, or several on one spot): no rotation
-    // or scale can be fitted, so the point only translates.
-    LinAlgComplex a(1.0, 0.0);
-    if (spread > kMinSpread * s) {
-      LinAlgMatrixComplex DA(m, 1);
-      LinAlgVectorComplex Db(m);
-      D.Multiply(A, DA);
-      D.Multiply(b, Db);
-      LinAlgVectorComplex solution(1);
-      if (DA.Solve(Db, solution)) a = solution(0);
     }
 
     switch (m_ErrorType) {

@@ -39,6 +39,13 @@ class Warpixator {
     int m_iV2 = 0;
   };
 
+  /// How a method snaps a new control point to a mesh vertex.
+  struct SnapOptions {
+    bool restPositions = false;  // measure against rest positions, not current ones
+    bool onlyOpaque = false;     // the "n" key: only vertices on opaque pixels, else any
+    bool warnFallback = false;   // warn when onlyOpaque finds none and any vertex is taken
+  };
+
   // === Constructor
   /// Pixel mode, no mesh, no control points; takes the next texture name.
   /// The image is referred to, never owned or changed.
@@ -172,6 +179,9 @@ class Warpixator {
   /// than <limit> MB); <consequence>" once, until a preparation fits again,
   /// and returns false.
   bool FitsTableLimit(double bytes, const char* what, const char* consequence);
+  /// Appends (x, y) as original and target and reports it in outX/outY
+  /// (either may be null), without preparing.
+  void AppendControlPoint(double x, double y, double* outX, double* outY);
   /// Number of control points (half the length of either array).
   int NumControlPoints() const { return static_cast<int>(m_ControlPointsOrigPos.size() / 2); }
   /// The step of Draw before any drawing: sets m_bNeedsUpdate and, when a
@@ -179,11 +189,18 @@ class Warpixator {
   /// Deform, so the frame shows the latest targets. A method that overrides
   /// Draw calls it first.
   void PrepareFrame();
-  /// The mesh vertex nearest to (x, y) by its current (deformed) position,
-  /// the first on a tie; with onlyOpaque, among the vertices whose pixel
+  /// The mesh vertex nearest to (x, y) by current (or rest) position, the
+  /// lowest index on a tie; with onlyOpaque, among the vertices whose pixel
   /// (width u, height v, clamped to the last column and row) is not
-  /// transparent. -1 when no vertex qualifies (or x, y is not a number).
-  int NearestVertex(double x, double y, bool onlyOpaque = false);
+  /// transparent, falling back to every vertex (with warnFallback: "[WARNING]
+  /// <name>: no opaque mesh vertex; the point goes to the nearest vertex").
+  /// -1 outside mesh mode, without vertices, or when x, y is not a number.
+  int SnapToVertex(double x, double y, const SnapOptions& options);
+  /// SnapToVertex, then the position a control point takes: the vertex's
+  /// (measured) position, printed as "actual=[x, y]", or (x, y) itself when
+  /// no vertex is found. Returns the vertex or -1.
+  int SnapControlPoint(double x, double y, const SnapOptions& options, double& placedX,
+                       double& placedY);
 
  private:
   // Targets changed while m_bNeedsUpdate was false, so a coalescing Deform
@@ -191,6 +208,9 @@ class Warpixator {
   bool m_bDeformPending = false;
   // A refused preparation was reported; the next refusal stays silent.
   bool m_bWarnedTableLimit = false;
+  // The vertex nearest to (x, y) by current or rest position, among the
+  // opaque ones with onlyOpaque; -1 when none qualifies.
+  int NearestVertex(double x, double y, bool onlyOpaque, bool restPositions);
   // The textured triangles of the last mesh draw (u, v, x, y per corner),
   // kept so that every frame reuses the allocation.
   std::vector<float> m_DrawCorners;

@@ -4,17 +4,16 @@
 #include <vector>
 
 #include "deform/Warpixator.h"
+#include "deform/quasiconf/QuasiConfGlobalMap.h"
+#include "deform/quasiconf/QuasiConfLineMode.h"
 #include "deform/quasiconf/QuasiConfLines.h"
+#include "deform/quasiconf/QuasiConfMLSFit.h"
 #include "linalg/LinAlgComplex.h"
 #include "linalg/LinAlgMatrixComplex.h"
 #include "linalg/LinAlgMatrixReal.h"
 #include "linalg/LinAlgVectorComplex.h"
 #include "linalg/LinAlgVectorReal.h"
 #include "support/TimeProfiler.h"
-
-namespace quasiconf_detail {
-struct FastFitWork;
-}
 
 /// The quasi-conformal family. Points are complex numbers x + iy; a Mobius
 /// matrix [[a, b], [c, d]] stands for z -> (az + b)/(cz + d). Operators 0 to 3
@@ -24,6 +23,10 @@ struct FastFitWork;
 /// normalised polygons (2). Operator 4 fits its own weighted normalisations
 /// and R-linear map at every mesh vertex. Operators 5 and 6 constrain the
 /// sides of a quadrilateral of four points to stay straight.
+///
+/// Each operator group keeps its state and math in its own object
+/// (QuasiConfGlobalMap, QuasiConfMLSFit, QuasiConfLineMode); the members
+/// below that name their state refer into those objects.
 ///
 /// Control points always sit on mesh vertices. A configuration that makes a
 /// fit singular (coincident points, a flat quadrilateral or polygon) keeps the
@@ -117,119 +120,71 @@ class DeformQuasiConf : public Warpixator {
   static bool IsRegularMobius(const LinAlgMatrixComplex& M);
 
   // === Intermediate operators
-  /// Fits m_LinearMap (z -> alpha z + beta conj z) from the first three
-  /// normalised originals tZ to tW; three or fewer points leave it. Fatal
-  /// "tZ.Rows()==tW.Rows()". Returns false (map unchanged) when singular.
-  bool FillAffineOn4Pnt(LinAlgVectorComplex& tZ, LinAlgVectorComplex& tW);
-  /// alpha z + beta conj z with alpha, beta read from m_LinearMap.
-  LinAlgComplex LinearTransform(LinAlgComplex z);
-  /// m_MVCSource, m_MVCTarget = the flat lists of src and dst.
-  void FillNPointInterpMVC(LinAlgVectorComplex& src, LinAlgVectorComplex& dst);
-  /// z interpolated by its mean value coordinates from m_MVCSource onto
-  /// m_MVCTarget (trigonometric coordinates into a fresh vector); where they
-  /// are not finite, z moves by the mean displacement of the polygons.
-  LinAlgComplex MVCTransform(LinAlgComplex z);
-  /// Operator 4 as documented: for every point of P its own weighted Mobius
-  /// normalisations of ctrlOrig and ctrlNew (weights 1/(sqrt|P - c_j| + 1e-6),
-  /// normalised to sum 1) and its own weighted R-linear fit, into tP. Uses the
-  /// MLS work set (built by PrepareDeformator). Fatal "tP.Rows()==P.Rows()".
-  /// Returns false when a fit is singular (tP then partly written).
+  /// The fits of the operator groups, as documented on QuasiConfGlobalMap
+  /// (operators 1 and 2) and QuasiConfMLSFit (operator 4).
+  bool FillAffineOn4Pnt(LinAlgVectorComplex& tZ, LinAlgVectorComplex& tW) {
+    return m_Global.FillAffineOn4Pnt(tZ, tW);
+  }
+  LinAlgComplex LinearTransform(LinAlgComplex z) { return m_Global.LinearTransform(z); }
+  void FillNPointInterpMVC(LinAlgVectorComplex& src, LinAlgVectorComplex& dst) {
+    m_Global.FillNPointInterpMVC(src, dst);
+  }
+  LinAlgComplex MVCTransform(LinAlgComplex z) { return m_Global.MVCTransform(z); }
   bool QCONF_FPI_MLS(LinAlgVectorComplex& ctrlOrig, LinAlgVectorComplex& ctrlNew,
-                     LinAlgVectorComplex& P, LinAlgVectorComplex& tP);
-  /// The same map with everything that depends only on the originals taken
-  /// from the preparation and one right-vectors-only SVD per vertex: the
-  /// route Deform uses. Equal to QCONF_FPI_MLS to rounding. Returns false when
-  /// there is no valid preparation or a fit is singular.
-  bool FastFPIMLS(const std::vector<double>& targets, LinAlgVectorComplex& tP);
+                     LinAlgVectorComplex& P, LinAlgVectorComplex& tP) {
+    return m_MLS.QCONF_FPI_MLS(ctrlOrig, ctrlNew, P, tP);
+  }
+  bool FastFPIMLS(const std::vector<double>& targets, LinAlgVectorComplex& tP) {
+    return m_MLS.FastFPIMLS(targets, tP);
+  }
 
+ private:
+  friend class QuasiConfGlobalMap;
+  friend class QuasiConfMLSFit;
+  friend class QuasiConfLineMode;
+
+  // The operator groups; each keeps its state between mode switches.
+  QuasiConfGlobalMap m_Global;  // operators 0 to 3
+  QuasiConfMLSFit m_MLS;        // operator 4
+  QuasiConfLineMode m_Lines;    // operators 5 and 6
+
+ public:
   // === State
-  LinAlgMatrixComplex m_MobiusOrig;  // normalisation of the originals in use
-  LinAlgMatrixComplex m_MobiusNew;   // of the targets; holds its inverse after Deform
-  LinAlgMatrixReal m_LinearMap;      // alpha = A00 + i A01, beta = A10 + i A11
-  std::vector<double> m_MVCSource;   // normalised originals (operator 2), flat
-  std::vector<double> m_MVCTarget;   // normalised targets (operator 2), flat
   IntermediateOperator m_IntermediateOp;
   TimeProfiler m_Profiler;
   int m_iNumDeforms;
-
-  // MLS work set (operator 4), built by PrepareDeformator for n >= 3 points.
-  std::unique_ptr<LinAlgVectorComplex> m_pCtrlOrig;
-  std::unique_ptr<LinAlgVectorComplex> m_pCtrlNew;
-  std::unique_ptr<LinAlgVectorComplex> m_pVertRest;
-  std::unique_ptr<LinAlgVectorComplex> m_pVertOut;
-  std::unique_ptr<LinAlgMatrixComplex> m_pMobiusOrigLocal;
-  std::unique_ptr<LinAlgMatrixComplex> m_pMobiusNewLocal;
-  std::unique_ptr<LinAlgMatrixComplex> m_pDesign;
-  std::unique_ptr<LinAlgVectorComplex> m_pFitCoeffs;
-  std::unique_ptr<LinAlgVectorReal> m_pWeightRow;
-  std::unique_ptr<LinAlgVectorReal> m_pWeightFit;
-  std::unique_ptr<LinAlgVectorComplex> m_pLocalOrig;
-  std::unique_ptr<LinAlgVectorComplex> m_pLocalNew;
-  std::unique_ptr<LinAlgVectorComplex> m_pNormOrig;
-  std::unique_ptr<LinAlgVectorComplex> m_pNormNew;
-  std::unique_ptr<LinAlgMatrixComplex> m_pWeightDiag;
-  std::unique_ptr<LinAlgMatrixComplex> m_pWeightedDesign;
-  std::unique_ptr<LinAlgVectorComplex> m_pWeightedRhs;
-  std::unique_ptr<LinAlgMatrixReal> m_pWeights;
-
   double m_fDelta1;
   double m_fDelta2;
   bool m_bLineOnSide[4];
 
- private:
+  // The operators' state, as the tests and tools reach it.
+  LinAlgMatrixComplex& m_MobiusOrig;  // operators 0 to 3: normalisation of the originals in use
+  LinAlgMatrixComplex& m_MobiusNew;   // of the targets; holds its inverse after Deform
+  LinAlgMatrixReal& m_LinearMap;      // alpha = A00 + i A01, beta = A10 + i A11
+  std::vector<double>& m_MVCSource;   // normalised originals (operator 2), flat
+  std::vector<double>& m_MVCTarget;   // normalised targets (operator 2), flat
+  std::unique_ptr<LinAlgVectorComplex>& m_pCtrlOrig;  // operator 4's work set
+  std::unique_ptr<LinAlgVectorComplex>& m_pVertRest;
+  std::unique_ptr<LinAlgVectorComplex>& m_pVertOut;
+  std::unique_ptr<LinAlgMatrixReal>& m_pWeights;
+  /// The line-constraint set of operators 5 and 6 (at most one), owned.
+  std::vector<std::unique_ptr<QuasiConfLines>>& m_LineConstraints;
 
-  /// Fewest points the operator needs before it fits anything.
-  int MinimumPoints() const;
-  /// Maps and line set back to the identity (mesh drawn at rest).
+ private:
+  /// The object of the running operator (0 and 3 are the global identity).
+  QuasiConfOperator& Operator();
+  const QuasiConfOperator& Operator() const;
+  /// Every operator's maps back to the identity (mesh drawn at rest).
   void ResetMaps();
-  /// Releases the operator-4 work set and its fast preparation.
-  void ReleaseMLSWorkSet();
-  /// Builds the operator-4 work set and the fast preparation; false when a
-  /// vertex's normalisation of the originals is singular.
-  bool PrepareMLS();
-  /// The target-side work of operators 0 to 3; false when singular.
-  bool DeformGlobal();
+  /// Every vertex back at its rest position.
+  void RestoreRestMesh();
   /// Re-run after a mode or parameter change.
   void Rerun();
   /// Prints one "[WARNING] ..." line when the state turns singular.
   void WarnSingular(const char* what);
+  /// After a fit: a good one clears the singular state, a refused one warns.
+  void ReportFit(bool good, const char* what);
 
-  LinAlgMatrixComplex m_PreparedOrig;  // the originals' normalisation of the last preparation
-  bool m_bPrepared;                    // m_PreparedOrig (or the MLS work set) fits the points
-  bool m_bSingular;                    // the last fit was refused (warned once)
+  bool m_bSingular;        // the last fit was refused (warned once)
   bool m_bWarnedPixelMode;
-  bool m_bAtOriginals;                 // the committed fit had every target on its original
-
- public:
-  /// The line-constraint set of operators 5 and 6 (at most one), owned.
-  std::vector<std::unique_ptr<QuasiConfLines>> m_LineConstraints;
-
- private:
-  /// Operators 5 and 6 with exactly four points: builds the constraint
-  /// quadrilateral and its line set; false (no set) when it is singular.
-  bool PrepareLines();
-  /// A line set over the four originals with the given offset factor and
-  /// side switches, and the originals' normalisation into mobiusOrig (the
-  /// identity for operator 6); nullptr, with the reason in problem, when a
-  /// side has no length or no parallelogram fits. report: print the set's
-  /// "delta=" and "Created Line pair" lines.
-  std::unique_ptr<QuasiConfLines> NewLineSet(double delta, const bool* sides,
-                                             LinAlgMatrixComplex& mobiusOrig, bool report,
-                                             const char*& problem);
-  /// Deform's step of a line set: the targets' normalisation into mobiusNew
-  /// and the set updated to the targets; false when refused.
-  bool UpdateLineSet(QuasiConfLines& set, LinAlgMatrixComplex& mobiusNew);
-  /// Whether a line mode may take this delta and these side switches: true
-  /// unless a line set is on show and a trial set built with them refuses
-  /// the originals or the current targets. Changes nothing.
-  bool LinesAccept(double delta, const bool* sides);
-  // What the preparation leaves for the fast operator-4 route, per vertex k
-  // of the n points: the normalised weights (k n + j), the vertex in its local
-  // frame, and the 3 x n matrix (k 3n + r + 3j) that turns the normalised
-  // targets into the fit coefficients (c0, c1, c2).
-  std::vector<double> m_FastWeights;
-  std::vector<LinAlgComplex> m_FastLocalVertex;
-  std::vector<LinAlgComplex> m_FastCoeffs;
-  std::unique_ptr<quasiconf_detail::FastFitWork> m_pFastFit;  // the fast fit's workspaces
-  std::vector<double> m_Scratch;  // rest and mapped positions of MapMeshVertices
 };

@@ -2,10 +2,12 @@
 
 // Internal to the quasi-conformal family: constants and small kernels that
 // its source files share.
+#include <string>
 #include <vector>
 
 #include "linalg/LinAlgComplex.h"
 #include "linalg/LinAlgMatrixComplex.h"
+#include "linalg/LinAlgMatrixReal.h"
 #include "linalg/LinAlgVectorComplex.h"
 
 namespace quasiconf_detail {
@@ -59,6 +61,37 @@ inline LinAlgComplex Mobius(const LinAlgComplex* zm, LinAlgComplex z) {
 /// the vector kernels read.
 inline void FlatMobius(const LinAlgComplex* zm, double* m) {
   for (int e = 0; e < 4; ++e) m[2 * e] = zm[e].m_fRe, m[2 * e + 1] = zm[e].m_fIm;
+}
+
+/// The dot product of two points taken as plane vectors.
+inline double Dot(LinAlgComplex a, LinAlgComplex b) { return a.m_fRe * b.m_fRe + a.m_fIm * b.m_fIm; }
+
+/// The identity as a Mobius matrix.
+inline void SetIdentity(LinAlgMatrixComplex& M) {
+  M(0, 0) = LinAlgComplex(1.0, 0.0);
+  M(0, 1) = LinAlgComplex(0.0, 0.0);
+  M(1, 0) = LinAlgComplex(0.0, 0.0);
+  M(1, 1) = LinAlgComplex(1.0, 0.0);
+}
+
+/// The identity as an R-linear map: alpha = 1, beta = 0.
+inline void SetIdentity(LinAlgMatrixReal& A) {
+  A(0, 0) = 1.0;
+  A(0, 1) = 0.0;
+  A(1, 0) = 0.0;
+  A(1, 1) = 0.0;
+}
+
+/// The control points of a flat list as complex numbers (out.Rows() of them).
+inline void ToComplex(const std::vector<double>& flat, LinAlgVectorComplex& out) {
+  for (int k = 0; k < out.Rows(); ++k) out(k) = LinAlgComplex(flat[2 * k], flat[2 * k + 1]);
+}
+
+/// What a refused preparation names in its warning.
+inline std::string TableOwner(const char* op, size_t vertices, int n) {
+  std::string what = std::string("operator ") + op + " with ";
+  if (vertices > 0) what += std::to_string(vertices) + " mesh vertices and ";
+  return what + std::to_string(n) + " control points";
 }
 
 /// Workspaces of the fast weighted n-gon fit for N points.

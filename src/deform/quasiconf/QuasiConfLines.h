@@ -105,6 +105,18 @@ class QuasiConfLines {
   /// Transform's choice for z: the line whose similarity maps it, or -1
   /// for the spline.
   int SectionOf(LinAlgComplex z, int useMap) const;
+  /// Whether every texel under the face (by the corners' texture
+  /// coordinates, one texel around) is transparent to the deformator.
+  static bool FaceTransparent(R2Image& image, Warpixator* deformator,
+                              const std::vector<ImgVertex>& vertices, const int* index);
+  /// The free faces and, per line, the vertices of the faces it crosses on
+  /// its outer side (seeds); returns the number of faces crossed twice.
+  int SortFaces(R2Image& image, Warpixator* deformator, std::vector<ImgFace>& faces,
+                std::vector<ImgVertex>& vertices, std::vector<std::vector<int>>& seeds,
+                std::vector<std::vector<int>>& adjacent);
+  /// Gives every vertex reached from a line's seeds over free faces that line's section.
+  void FloodSections(const std::vector<std::vector<int>>& seeds,
+                     const std::vector<std::vector<int>>& adjacent);
   /// The side-rule corners and factors of line lineID; false for the
   /// centroid rule.
   bool SideRule(int lineID, int& corner1, int& corner2, double& factor1, double& factor2) const;

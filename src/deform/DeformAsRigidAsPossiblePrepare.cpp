@@ -1,0 +1,379 @@
+// The preparation of the as-rigid-as-possible deformator: the numbering of
+// the parameters, step 1's map and step 2's matrices, by the dense or the
+// sparse route.
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+#include <string>
+
+#include "deform/AsRigidAsPossibleDetail.h"
+#include "deform/DeformAsRigidAsPossible.h"
+#include "deform/quasiconf/DeformQuasiConf.h"
+#include "support/WarpixAssert.h"
+
+using arap_detail::LocalCoordinates;
+using arap_detail::ReproductionTolerance;
+using arap_detail::zelAbs;
+
+namespace {
+
+// The step-1 energy of one (edge, opposite vertex) triple as calls
+// add(vertex a, vertex b, coord a, coord b, value), one per pair of
+// parameters with non-zero coefficients in either residual (30 in all).
+template <class Add>
+bool Step1Triple(const Warpixator::ImgVertex& v0, const Warpixator::ImgVertex& v1,
+                 const Warpixator::ImgVertex& v2, Add add) {
+  double x01 = 0.0, y01 = 0.0;
+  if (!LocalCoordinates(v0.m_fRestX, v0.m_fRestY, v1.m_fRestX, v1.m_fRestY, v2.m_fRestX,
+                        v2.m_fRestY, x01, y01)) {
+    return false;
+  }
+  const double tolerance = ReproductionTolerance(
+      std::max({zelAbs(v0.m_fRestX), zelAbs(v0.m_fRestY), zelAbs(v1.m_fRestX),
+                zelAbs(v1.m_fRestY), zelAbs(v2.m_fRestX), zelAbs(v2.m_fRestY)}));
+  WARPIX_ASSERT(zelAbs(-v2.m_fRestX+v0.m_fRestX+x01*(v1.m_fRestX - v0.m_fRestX) + y01*(v1.m_fRestY - v0.m_fRestY))<tolerance);
+  WARPIX_ASSERT(zelAbs(-v2.m_fRestY+v0.m_fRestY+x01*(v1.m_fRestY - v0.m_fRestY) + y01*(-v1.m_fRestX + v0.m_fRestX))<tolerance);
+  // Coefficients over (v0x, v0y, v1x, v1y, v2x, v2y) of ex and ey.
+  const double ex[6] = {1 - x01, -y01, x01, y01, -1, 0};
+  const double ey[6] = {y01, 1 - x01, -y01, x01, 0, -1};
+  const Warpixator::ImgVertex* vertex[3] = {&v0, &v1, &v2};
+  for (const double* w : {ex, ey}) {
+    for (int a = 0; a < 6; ++a) {
+      if (w[a] == 0.0) continue;
+      for (int b = a; b < 6; ++b) {
+        if (w[b] == 0.0) continue;
+        add(*vertex[a / 2], *vertex[b / 2], a % 2, b % 2, w[a] * w[b]);
+      }
+    }
+  }
+  return true;
+}
+
+// Step 1's energy of every face: its three (edge, opposite vertex) triples.
+template <class Add>
+void Step1Faces(const std::vector<Warpixator::ImgFace>& faces,
+                const std::vector<Warpixator::ImgVertex>& vertices, Add add) {
+  for (const Warpixator::ImgFace& f : faces) {
+    const Warpixator::ImgVertex& v0 = vertices[f.m_iV0];
+    const Warpixator::ImgVertex& v1 = vertices[f.m_iV1];
+    const Warpixator::ImgVertex& v2 = vertices[f.m_iV2];
+    Step1Triple(v0, v1, v2, add);
+    Step1Triple(v0, v2, v1, add);
+    Step1Triple(v1, v2, v0, add);
+  }
+}
+
+// The step-2 matrix entries of one face as calls add(p, q, value) on
+// parameter indices (both orders for the off-diagonal ones).
+template <class Add>
+void Step2Face(const int p[3], Add add) {
+  for (int i = 0; i < 3; ++i) {
+    add(2 * p[i], 2 * p[i], 2.0);
+    add(2 * p[i] + 1, 2 * p[i] + 1, 2.0);
+  }
+  const int pairs[3][2] = {{0, 1}, {1, 2}, {0, 2}};
+  for (const auto& pair : pairs) {
+    const int i = p[pair[0]], j = p[pair[1]];
+    add(2 * i, 2 * j, -1.0);
+    add(2 * j, 2 * i, -1.0);
+    add(2 * i + 1, 2 * j + 1, -1.0);
+    add(2 * j + 1, 2 * i + 1, -1.0);
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Preparation
+
+void DeformAsRigidAsPossible::Release() {
+  m_iNumFreeParams = m_iNumConstrainedParams = 0;
+  m_pStep1Map.reset();
+  m_FittedTriangles.clear();
+  m_pStep2H.reset();
+  m_pStep2HC.reset();
+  m_pStep2F.reset();
+  m_pStep2Rhs.reset();
+  m_pConstrainedParams.reset();
+  m_pFreeParams.reset();
+  m_pStep2LU.reset();
+  m_pStep2Cholesky.reset();
+  m_FreeParamToVertex.clear();
+  m_ParamToVertex.clear();
+  m_iVertexToParam.clear();
+  m_ConstrainedOrder.clear();
+  m_ParamSource.clear();
+}
+
+void DeformAsRigidAsPossible::PrepareDeformator() {
+  SyncControlVertices();
+  if (m_pQuasiConf) SyncQuasiConf(true);
+  Release();
+  if (m_DeformationType != DEFORM_REGULAR_MESH || m_Vertices.empty()) return;
+
+  // Distinct constrained vertices in control-point order; each takes the
+  // target of its last control point.
+  std::vector<int> sourceOf(m_Vertices.size(), -1);
+  for (size_t k = 0; k < m_ConstrainedParamToVertex.size(); ++k) {
+    const int v = m_ConstrainedParamToVertex[k];
+    if (v < 0) continue;
+    if (sourceOf[v] < 0) m_ConstrainedOrder.push_back(v);
+    sourceOf[v] = static_cast<int>(k);
+  }
+  // Below four points nothing is prepared (as when they are added one by
+  // one); below two constrained vertices step 1 has no unique minimiser.
+  if (NumControlPoints() < 4 || m_ConstrainedOrder.size() < 2) {
+    m_ConstrainedOrder.clear();
+    return;
+  }
+  for (int v : m_ConstrainedOrder) m_ParamSource.push_back(sourceOf[v]);
+
+  const int V = static_cast<int>(m_Vertices.size());
+  m_iNumConstrainedParams = 2 * static_cast<int>(m_ConstrainedOrder.size());
+  m_iNumFreeParams = 2 * V - m_iNumConstrainedParams;
+  m_iVertexToParam.assign(V, -1);
+  for (int v = 0; v < V; ++v)
+    if (sourceOf[v] < 0) m_FreeParamToVertex.push_back(v);
+  for (int v : m_FreeParamToVertex) {
+    m_iVertexToParam[v] = static_cast<int>(m_ParamToVertex.size());
+    m_ParamToVertex.push_back(v);
+  }
+  for (int v : m_ConstrainedOrder) {
+    m_iVertexToParam[v] = static_cast<int>(m_ParamToVertex.size());
+    m_ParamToVertex.push_back(v);
+  }
+
+  const int nF = m_iNumFreeParams, nC = m_iNumConstrainedParams;
+  const bool dense = m_bDenseRoute && nF + nC <= kDenseMaxOrder;
+  const std::string what = "the as-rigid-as-possible preparation with " + std::to_string(V) +
+                           " mesh vertices and " + std::to_string(m_ConstrainedOrder.size()) +
+                           " constrained vertices";
+  if (!FitsTableLimit(PreparationBytes(dense), what.c_str(),
+                      "not prepared, the free vertices stay")) {
+    Release();
+    return;
+  }
+  m_pConstrainedParams = std::make_unique<LinAlgVectorReal>(nC, 0.0);
+  m_pFreeParams = std::make_unique<LinAlgVectorReal>(nF, 0.0);
+  if (m_bRescale) {
+    m_pStep2HC = std::make_unique<LinAlgMatrixReal>(nF, nC, 0.0);
+    m_pStep2F = std::make_unique<LinAlgVectorReal>(nF, 0.0);
+    m_pStep2Rhs = std::make_unique<LinAlgVectorReal>(nF, 0.0);
+    BuildFittedTriangles();
+  }
+  if (!(dense ? PrepareDense() : PrepareSparse())) {
+    std::cout << "[WARNING] " << m_Name
+              << ": the as-rigid-as-possible system is singular; the free vertices stay"
+              << std::endl;
+    Release();
+  }
+}
+
+double DeformAsRigidAsPossible::PreparationBytes(bool dense) {
+  const double nF = m_iNumFreeParams, nC = m_iNumConstrainedParams, n = nF + nC;
+  const double faces = static_cast<double>(m_Faces.size());
+  // Step 1's map, and the sparse route's right-hand sides and solutions.
+  double bytes = 3 * sizeof(double) * nF * nC;
+  if (m_bRescale) {
+    // Step 2's coupling block and one fitted triangle (with its three small
+    // heap arrays) per face.
+    bytes += sizeof(double) * nF * nC +
+             faces * (sizeof(FittedTriangle) + 2 * sizeof(LinAlgVectorReal) +
+                      sizeof(LinAlgMatrixReal) + 24 * sizeof(double) + 64);
+  }
+  if (dense) {
+    // G, A, its transpose and the LU's copy; with step 2 also Hfull, H and
+    // the second LU's copy.
+    return bytes + sizeof(double) * n * n * (m_bRescale ? 7 : 4);
+  }
+
+  // The sparse route: the entries of step 1 counted exactly as PrepareSparse
+  // adds them (the same triples, every free-free pair in both orders). Each
+  // entry is held as a triplet, as the factorisation's copy of it and in the
+  // sparse matrix's assembly buffer; the matrix itself holds the distinct
+  // ones (a vertex couples with itself and six neighbours: 28 per row).
+  m_iStep1Entries = 0;
+  auto count = [&](const ImgVertex& a, const ImgVertex& b, int ca, int cb, double) {
+    const int p1 = 2 * m_iVertexToParam[a.id] + ca, p2 = 2 * m_iVertexToParam[b.id] + cb;
+    if (p1 < nF && p2 < nF) m_iStep1Entries += p1 != p2 ? 4 : 2;
+  };
+  Step1Faces(m_Faces, m_Vertices, count);
+  const double perEntry = sizeof(LinAlgTriplet) + 16 + 12;
+  const double matrix = nF * 28 * 12;
+  // The factor of an order-m mesh system under a fill-reducing ordering: its
+  // columns hold about 8 log2(m) entries (measured: 42 at order 5000, 98 at
+  // 320000), each a value and a row index.
+  auto factor = [](double m) { return m * (8 * std::log2(m + 2) + 16) * 12; };
+  bytes += perEntry * static_cast<double>(m_iStep1Entries) + matrix + factor(nF);
+  if (m_bRescale) bytes += perEntry * 36 * faces + matrix + factor(nF);  // step 2: at most 36 per face
+  return bytes;
+}
+
+void DeformAsRigidAsPossible::BuildFittedTriangles() {
+  // The shapes come from the rest mesh, as step 1's do: a state loaded from
+  // the parameter file then equals the same targets reached by dragging.
+  m_FittedTriangles.clear();
+  m_FittedTriangles.reserve(m_Faces.size());
+  size_t unfitted = 0;
+  for (size_t l = 0; l < m_Faces.size(); ++l) {
+    const ImgFace& f = m_Faces[l];
+    ImgVertex corner[3] = {m_Vertices[f.m_iV0], m_Vertices[f.m_iV1], m_Vertices[f.m_iV2]};
+    for (ImgVertex& c : corner) {
+      c.m_fX = c.m_fRestX;
+      c.m_fY = c.m_fRestY;
+    }
+    m_FittedTriangles.push_back(
+        std::make_unique<FittedTriangle>(corner[0], corner[1], corner[2], static_cast<int>(l)));
+    if (!m_FittedTriangles.back()->Valid()) ++unfitted;
+  }
+  // Said once per number of such triangles, not at every preparation.
+  if (unfitted > 0 && unfitted != m_iWarnedUnfitted) {
+    std::cout << "[WARNING] " << m_Name << ": " << unfitted << " of " << m_Faces.size()
+              << " mesh triangles cannot be fitted (collapsed, or too thin for double "
+                 "precision); the rescaling step keeps them as step 1 places them"
+              << std::endl;
+  }
+  m_iWarnedUnfitted = unfitted;
+}
+
+void DeformAsRigidAsPossible::AddValueG(LinAlgMatrixReal& G, ImgVertex& v1, ImgVertex& v2,
+                                        int coord1, int coord2, double value) {
+  WARPIX_ASSERT((int)m_iVertexToParam.size() > v1.id);
+  WARPIX_ASSERT((int)m_iVertexToParam.size() > v2.id);
+  const int paramID1 = 2 * m_iVertexToParam[v1.id] + coord1;
+  const int paramID2 = 2 * m_iVertexToParam[v2.id] + coord2;
+  WARPIX_ASSERT(paramID1 < G.Rows() && paramID1 < G.Cols() && paramID1>=0);
+  WARPIX_ASSERT(paramID2 < G.Cols() && paramID2 < G.Cols() && paramID2>=0);
+  G.AddVal(paramID1, paramID2, value);
+  if (paramID1 != paramID2) G.AddVal(paramID2, paramID1, value);
+}
+
+void DeformAsRigidAsPossible::AddCoeffsForTriangleStep1(LinAlgMatrixReal& G, ImgVertex& v0,
+                                                        ImgVertex& v1, ImgVertex& v2) {
+  Step1Triple(v0, v1, v2,
+              [&](const ImgVertex& a, const ImgVertex& b, int ca, int cb, double value) {
+                AddValueG(G, m_Vertices[a.id], m_Vertices[b.id], ca, cb, value);
+              });
+}
+
+void DeformAsRigidAsPossible::AddCoeffsForTriangleStep2(LinAlgMatrixReal& H, FittedTriangle& t) {
+  const ImgFace& f = m_Faces[t.m_iFace];
+  const int p[3] = {m_iVertexToParam[f.m_iV0], m_iVertexToParam[f.m_iV1], m_iVertexToParam[f.m_iV2]};
+  for (int i = 0; i < 3; ++i) {
+    const int x = 2 * p[i], y = 2 * p[i] + 1;
+    WARPIX_ASSERT(H.Rows() > x && H.Cols() > y);
+  }
+  Step2Face(p, [&](int i, int j, double value) { H.AddVal(i, j, value); });
+}
+
+void DeformAsRigidAsPossible::AddCoeffsForTriangleStep2(LinAlgVectorReal& f, FittedTriangle& t) {
+  const ImgFace& face = m_Faces[t.m_iFace];
+  const int p[3] = {m_iVertexToParam[face.m_iV0], m_iVertexToParam[face.m_iV1],
+                    m_iVertexToParam[face.m_iV2]};
+  const double xf[3] = {t.x0f, t.x1f, t.x2f}, yf[3] = {t.y0f, t.y1f, t.y2f};
+  for (int i = 0; i < 3; ++i) {
+    const int j = (i + 1) % 3, k = (i + 2) % 3;
+    if (2 * p[i] < f.Rows()) f(2 * p[i]) += 2 * xf[j] + 2 * xf[k] - 4 * xf[i];
+    if (2 * p[i] + 1 < f.Rows()) f(2 * p[i] + 1) += 2 * yf[j] + 2 * yf[k] - 4 * yf[i];
+  }
+}
+
+bool DeformAsRigidAsPossible::PrepareDense() {
+  const int nF = m_iNumFreeParams, nC = m_iNumConstrainedParams, n = nF + nC;
+  // Step 1: G, its blocks, A = G00 + G00^T, B = G01 + G10^T, map -(A^-1) B.
+  LinAlgMatrixReal G(n, n, 0.0);
+  for (const ImgFace& f : m_Faces) {
+    ImgVertex& v0 = m_Vertices[f.m_iV0];
+    ImgVertex& v1 = m_Vertices[f.m_iV1];
+    ImgVertex& v2 = m_Vertices[f.m_iV2];
+    AddCoeffsForTriangleStep1(G, v0, v1, v2);
+    AddCoeffsForTriangleStep1(G, v0, v2, v1);
+    AddCoeffsForTriangleStep1(G, v1, v2, v0);
+  }
+  m_pStep1Map = std::make_unique<LinAlgMatrixReal>(nF, nC, 0.0);
+  if (nF > 0) {
+    LinAlgMatrixReal A(nF, nF, 0.0), At(nF, nF, 0.0), B(nF, nC, 0.0);
+    for (int j = 0; j < nF; ++j)
+      for (int i = 0; i < nF; ++i) A(i, j) = G(i, j);
+    for (int j = 0; j < nC; ++j)
+      for (int i = 0; i < nF; ++i) B(i, j) = G(i, nF + j) + G(nF + j, i);
+    A.Transpose(At);
+    A.Add(At);
+    // The inverse uses buffers of its own, not the shared workspace cache.
+    const LinAlgDenseLU lu(A);
+    if (!lu.Ok() || !lu.Inverse(A)) return false;
+    A.MultiplyBy(-1.0);
+    A.Multiply(B, *m_pStep1Map);
+  }
+  if (!m_bRescale) return true;
+
+  // Step 2: Hfull, H = H00 + H00^T (factored once), HC = H01 + H10^T.
+  LinAlgMatrixReal Hfull(n, n, 0.0);
+  for (const auto& t : m_FittedTriangles) AddCoeffsForTriangleStep2(Hfull, *t);
+  m_pStep2H = std::make_unique<LinAlgMatrixReal>(nF, nF, 0.0);
+  LinAlgMatrixReal& H = *m_pStep2H;
+  for (int j = 0; j < nF; ++j)
+    for (int i = 0; i < nF; ++i) H(i, j) = Hfull(i, j) + Hfull(j, i);
+  for (int j = 0; j < nC; ++j)
+    for (int i = 0; i < nF; ++i) (*m_pStep2HC)(i, j) = Hfull(i, nF + j) + Hfull(nF + j, i);
+  m_pStep2LU = std::make_unique<LinAlgDenseLU>(H);
+  return m_pStep2LU->Ok();
+}
+
+bool DeformAsRigidAsPossible::PrepareSparse() {
+  const int nF = m_iNumFreeParams, nC = m_iNumConstrainedParams;
+  // The same sums as the dense route, entry by entry: each G entry (i, j)
+  // goes to A when both lie in the free block (and to A's transpose), to B
+  // when one does.
+  std::vector<LinAlgTriplet> entries;
+  entries.reserve(m_iStep1Entries);  // counted by PreparationBytes
+  std::vector<double> B(static_cast<size_t>(nF) * nC, 0.0);
+  auto addG = [&](int i, int j, double value) {
+    if (i < nF && j < nF) {
+      entries.push_back({i, j, value});
+      entries.push_back({j, i, value});
+    } else if (i < nF) {
+      B[i + static_cast<size_t>(nF) * (j - nF)] += value;
+    } else if (j < nF) {
+      B[j + static_cast<size_t>(nF) * (i - nF)] += value;
+    }
+  };
+  auto add = [&](const ImgVertex& a, const ImgVertex& b, int ca, int cb, double value) {
+    const int p1 = 2 * m_iVertexToParam[a.id] + ca, p2 = 2 * m_iVertexToParam[b.id] + cb;
+    addG(p1, p2, value);
+    if (p1 != p2) addG(p2, p1, value);
+  };
+  Step1Faces(m_Faces, m_Vertices, add);
+  m_pStep1Map = std::make_unique<LinAlgMatrixReal>(nF, nC, 0.0);
+  if (nF > 0) {
+    const LinAlgSparseCholesky A(nF, entries);
+    if (!A.Ok()) return false;
+    std::vector<double> map(B.size());
+    A.SolveColumns(B.data(), map.data(), nC);
+    LinAlgMatrixReal& M = *m_pStep1Map;
+    for (int j = 0; j < nC; ++j)
+      for (int i = 0; i < nF; ++i) M(i, j) = -map[i + static_cast<size_t>(nF) * j];
+  }
+  if (!m_bRescale) return true;
+
+  entries.clear();
+  LinAlgMatrixReal& HC = *m_pStep2HC;
+  auto addH = [&](int i, int j, double value) {
+    if (i < nF && j < nF) {
+      entries.push_back({i, j, value});
+      entries.push_back({j, i, value});
+    } else if (i < nF) {
+      HC.AddVal(i, j - nF, value);
+    } else if (j < nF) {
+      HC.AddVal(j, i - nF, value);
+    }
+  };
+  for (const auto& t : m_FittedTriangles) {
+    const ImgFace& f = m_Faces[t->m_iFace];
+    const int p[3] = {m_iVertexToParam[f.m_iV0], m_iVertexToParam[f.m_iV1],
+                      m_iVertexToParam[f.m_iV2]};
+    Step2Face(p, addH);
+  }
+  m_pStep2Cholesky = std::make_unique<LinAlgSparseCholesky>(nF, entries);
+  return m_pStep2Cholesky->Ok();
+}

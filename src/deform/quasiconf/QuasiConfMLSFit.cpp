@@ -1,0 +1,333 @@
+// Operator 4 of the quasi-conformal family, documented and fast, and the
+// fast weighted n-gon fit that its fast route runs at every vertex.
+#include "deform/quasiconf/QuasiConfMLSFit.h"
+
+#include <cmath>
+#include <iostream>
+
+#include "deform/quasiconf/DeformQuasiConf.h"
+#include "deform/quasiconf/QuasiConfDetail.h"
+#include "support/WarpixAssert.h"
+
+using namespace quasiconf_detail;
+
+namespace {
+
+// Keeps a weight finite for a vertex lying on a control point.
+constexpr double kWeightEpsilon = 1e-6;
+
+// 1 / (sqrt|P - c| + 1e-6): the square root of the distance, not the distance.
+inline double MLSWeight(LinAlgComplex vertex, LinAlgComplex ctrl) {
+  return 1.0 / (std::sqrt((vertex - ctrl).Power()) + kWeightEpsilon);
+}
+
+// Bytes of the preparation for `vertices` mesh vertices and n control
+// points: per vertex and point a weight in the documented work set and in
+// the fast one and three complex coefficients; per vertex its rest, mapped
+// and local position; the n x n weight diagonal and right-hand sides.
+double MLSTableBytes(double vertices, double n) {
+  return vertices * n * (2 * sizeof(double) + 3 * sizeof(LinAlgComplex)) +
+         vertices * 3 * sizeof(LinAlgComplex) + 2 * n * n * sizeof(LinAlgComplex);
+}
+
+}  // namespace
+
+namespace quasiconf_detail {
+
+FastFitWork::FastFitWork(int n) : N(n), G(n), A(n, 6), S(n < 6 ? n : 6), Vt(6, 6) {
+  for (int k = 0; k < n; ++k) G[k] = LinAlgComplex(0.0, k * (kTwoPi / n)).Exp();
+}
+
+bool FastWeightedFit(const LinAlgComplex* z, const double* w, FastFitWork& work,
+                     LinAlgComplex* zm) {
+  const int N = work.N;
+  if (N < 3) return false;
+  if (N == 3) {
+    ExactTriangleMobius(z, work.G.data(), zm);
+    return IsRegularMobius(zm);
+  }
+  // The weighted system row by row: the diagonal product of the documented
+  // fit is a row scaling.
+  for (int k = 0; k < N; ++k) NgonRow(z[k], work.G[k], w[k], &work.A(k, 0), N);
+  if (!work.A.RightSingularVectorsDestructive(work.S, work.Vt)) return false;
+  LinAlgComplex u[6], v[6], x1[6], x2[6];
+  for (int i = 0; i < 6; ++i) {
+    u[i] = work.Vt(4, i).Conjugate();
+    v[i] = work.Vt(5, i).Conjugate();
+  }
+  QuadraticSelect(u, v, 6, 2, 5, 3, 4, x1, x2);
+  const LinAlgComplex* x = LessSheared(x1, x2);
+  for (int i = 0; i < 4; ++i) zm[i] = x[i];
+  return IsRegularMobius(zm);
+}
+
+}  // namespace quasiconf_detail
+
+// The preparation's workspaces for one vertex's weighted least-squares solve.
+struct QuasiConfMLSFit::VertexWork {
+  explicit VertexWork(int n) : q(n), design(n, 3), rhs(n, n), solution(3, n) {}
+  std::vector<LinAlgComplex> q;  // the originals in the vertex's frame
+  LinAlgMatrixComplex design, rhs, solution;
+};
+
+QuasiConfMLSFit::QuasiConfMLSFit() = default;
+
+QuasiConfMLSFit::~QuasiConfMLSFit() { Release(); }
+
+// ---------------------------------------------------------------------------
+// Preparation and deformation
+
+bool QuasiConfMLSFit::Prepare(DeformQuasiConf& q) {
+  const int n = q.NumControlPoints();
+  m_bPrepared = false;
+  Release();
+  if (n < 3 || q.m_DeformationType != Warpixator::DEFORM_REGULAR_MESH || q.m_Vertices.empty()) {
+    return false;
+  }
+  if (!q.FitsTableLimit(MLSTableBytes(static_cast<double>(q.m_Vertices.size()), n),
+                        TableOwner("4 (MovingLeastSquares)", q.m_Vertices.size(), n).c_str(),
+                        "not prepared, the last good deformation is kept")) {
+    return false;
+  }
+  m_bPrepared = Build(q);
+  if (!m_bPrepared) {
+    Release();
+    q.WarnSingular("the control points give no local normalisation (coincident or collinear)");
+  }
+  return m_bPrepared;
+}
+
+bool QuasiConfMLSFit::Deform(DeformQuasiConf& q) {
+  ++q.m_iNumDeforms;
+  q.m_Profiler.startedProcess("Deform");
+  if (q.m_DeformationType != Warpixator::DEFORM_REGULAR_MESH) {
+    if (!q.m_bWarnedPixelMode) {
+      q.m_bWarnedPixelMode = true;
+      std::cout << "[WARNING] " << q.m_Name
+                << ": operator 4 needs DEFORM_REGULAR_MESH; the image is shown undeformed"
+                << std::endl;
+    }
+    q.m_Profiler.finishedProcess("Deform", false);
+    return false;
+  }
+  if (!m_bPrepared || !m_pVertOut) {
+    q.m_Profiler.finishedProcess("Deform", false);
+    return false;
+  }
+  ToComplex(q.m_ControlPointsNewPos, *m_pCtrlNew);
+  if (q.m_ControlPointsNewPos == q.m_ControlPointsOrigPos) {
+    // Nothing moved: the rest mesh exactly, not to rounding (points are
+    // snapped by current position, so every cell must agree on it).
+    q.RestoreRestMesh();
+    q.ReportFit(true, "");
+  } else if (FastFPIMLS(q.m_ControlPointsNewPos, *m_pVertOut)) {
+    for (size_t k = 0; k < q.m_Vertices.size(); ++k) {
+      q.m_Vertices[k].m_fX = (*m_pVertOut)(static_cast<int>(k)).m_fRe;
+      q.m_Vertices[k].m_fY = (*m_pVertOut)(static_cast<int>(k)).m_fIm;
+    }
+    q.ReportFit(true, "");
+  } else {
+    q.ReportFit(false, "the targets give no local normalisation (coincident or collinear)");
+  }
+  q.m_Profiler.finishedProcess("Deform", false);
+  return true;
+}
+
+void QuasiConfMLSFit::MapPoint(DeformQuasiConf&, double, double, double&, double&) {
+  WARPIX_ASSERT(false);
+}
+
+void QuasiConfMLSFit::Release() {
+  m_pCtrlOrig.reset();
+  m_pCtrlNew.reset();
+  m_pVertRest.reset();
+  m_pVertOut.reset();
+  m_pMobiusOrigLocal.reset();
+  m_pMobiusNewLocal.reset();
+  m_pDesign.reset();
+  m_pFitCoeffs.reset();
+  m_pWeightRow.reset();
+  m_pWeightFit.reset();
+  m_pLocalOrig.reset();
+  m_pLocalNew.reset();
+  m_pNormOrig.reset();
+  m_pNormNew.reset();
+  m_pWeightDiag.reset();
+  m_pWeightedDesign.reset();
+  m_pWeightedRhs.reset();
+  m_pWeights.reset();
+  m_pFastFit.reset();
+  m_FastWeights.clear();
+  m_FastLocalVertex.clear();
+  m_FastCoeffs.clear();
+}
+
+void QuasiConfMLSFit::AllocateWorkSet(const DeformQuasiConf& q, int n) {
+  const int count = static_cast<int>(q.m_Vertices.size());
+  // Every entry a heap object of the sizes of this preparation.
+  m_pCtrlOrig = std::make_unique<LinAlgVectorComplex>(n);
+  m_pCtrlNew = std::make_unique<LinAlgVectorComplex>(n);
+  m_pVertRest = std::make_unique<LinAlgVectorComplex>(count);
+  m_pVertOut = std::make_unique<LinAlgVectorComplex>(count);
+  m_pMobiusOrigLocal = std::make_unique<LinAlgMatrixComplex>(2, 2);
+  m_pMobiusNewLocal = std::make_unique<LinAlgMatrixComplex>(2, 2);
+  m_pDesign = std::make_unique<LinAlgMatrixComplex>(n, 3);
+  m_pFitCoeffs = std::make_unique<LinAlgVectorComplex>(3);
+  m_pWeightRow = std::make_unique<LinAlgVectorReal>(n, 0.0);
+  m_pWeightFit = std::make_unique<LinAlgVectorReal>(n, 0.0);
+  m_pLocalOrig = std::make_unique<LinAlgVectorComplex>(n);
+  m_pLocalNew = std::make_unique<LinAlgVectorComplex>(n);
+  m_pNormOrig = std::make_unique<LinAlgVectorComplex>(n);
+  m_pNormNew = std::make_unique<LinAlgVectorComplex>(n);
+  m_pWeightDiag = std::make_unique<LinAlgMatrixComplex>(n, n);
+  m_pWeightedDesign = std::make_unique<LinAlgMatrixComplex>(n, 3);
+  m_pWeightedRhs = std::make_unique<LinAlgVectorComplex>(n);
+  m_pWeights = std::make_unique<LinAlgMatrixReal>(count, n, 0.0);
+  ToComplex(q.m_ControlPointsOrigPos, *m_pCtrlOrig);
+  ToComplex(q.m_ControlPointsNewPos, *m_pCtrlNew);
+  for (int k = 0; k < count; ++k) {
+    (*m_pVertRest)(k) = LinAlgComplex(q.m_Vertices[k].m_fRestX, q.m_Vertices[k].m_fRestY);
+  }
+}
+
+bool QuasiConfMLSFit::Build(const DeformQuasiConf& q) {
+  Release();
+  const int n = q.NumControlPoints();
+  const int count = static_cast<int>(q.m_Vertices.size());
+  if (n < 3 || count == 0) return false;
+  AllocateWorkSet(q, n);
+
+  // Everything of the per-vertex fit that does not depend on the targets:
+  // weights, the local normalisation of the originals, the vertex in that
+  // frame, and the weighted least-squares solve as a 3 x n matrix.
+  m_pFastFit = std::make_unique<FastFitWork>(n);
+  m_FastWeights.assign(static_cast<size_t>(count) * n, 0.0);
+  m_FastLocalVertex.assign(count, LinAlgComplex());
+  m_FastCoeffs.assign(static_cast<size_t>(count) * 3 * n, LinAlgComplex());
+  VertexWork work(n);
+  for (int k = 0; k < count; ++k) {
+    if (!PrepareVertex(k, n, work)) return false;
+  }
+  return true;
+}
+
+bool QuasiConfMLSFit::PrepareVertex(int k, int n, VertexWork& work) {
+  const LinAlgComplex* ctrl = &(*m_pCtrlOrig)(0);
+  const LinAlgComplex vertex = (*m_pVertRest)(k);
+  double* w = &m_FastWeights[static_cast<size_t>(k) * n];
+  double sum = 0.0;
+  for (int j = 0; j < n; ++j) {
+    w[j] = MLSWeight(vertex, ctrl[j]);
+    (*m_pWeights)(k, j) = w[j];
+    sum += w[j];
+  }
+  for (int j = 0; j < n; ++j) w[j] /= sum;
+
+  LinAlgComplex zm[4];
+  if (!FastWeightedFit(ctrl, w, *m_pFastFit, zm)) return false;
+  for (int j = 0; j < n; ++j) work.q[j] = Mobius(zm, ctrl[j]);
+  if (IsFlat(work.q.data(), n)) return false;
+  m_FastLocalVertex[k] = Mobius(zm, vertex);
+
+  // c = (W D)^+ W t: one QR with the weights' diagonal as right-hand sides.
+  for (int j = 0; j < n; ++j) {
+    work.design(j, 0) = LinAlgComplex(w[j], 0.0) * LinAlgComplex(1.0, 0.0);
+    work.design(j, 1) = LinAlgComplex(w[j], 0.0) * work.q[j];
+    work.design(j, 2) = LinAlgComplex(w[j], 0.0) * work.q[j].Conjugate();
+    for (int i = 0; i < n; ++i) work.rhs(i, j) = LinAlgComplex(i == j ? w[j] : 0.0, 0.0);
+  }
+  if (!work.design.LeastSquaresQRDestructive(work.rhs, work.solution)) return false;
+  LinAlgComplex* coeffs = &m_FastCoeffs[static_cast<size_t>(k) * 3 * n];
+  for (int j = 0; j < n; ++j)
+    for (int r = 0; r < 3; ++r) coeffs[r + 3 * j] = work.solution(r, j);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// The per-vertex fit, documented and fast
+
+bool QuasiConfMLSFit::QCONF_FPI_MLS(LinAlgVectorComplex& ctrlOrig, LinAlgVectorComplex& ctrlNew,
+                                    LinAlgVectorComplex& P, LinAlgVectorComplex& tP) {
+  const int n = ctrlOrig.Rows();
+  const int count = P.Rows();
+  WARPIX_ASSERT(ctrlNew.Rows()==n);
+  WARPIX_ASSERT(m_pWeights && m_pWeights->Rows()==count && m_pWeights->Cols()==n);
+  WARPIX_ASSERT(m_pWeightRow && m_pWeightRow->Rows()==n);
+
+  for (int k = 0; k < count; ++k)
+    for (int j = 0; j < n; ++j) (*m_pWeights)(k, j) = MLSWeight(P(k), ctrlOrig(j));
+  WARPIX_ASSERT(tP.Rows()==P.Rows());
+
+  for (int k = 0; k < count; ++k) {
+    LinAlgVectorReal& w = *m_pWeightRow;
+    for (int j = 0; j < n; ++j) w(j) = (*m_pWeights)(k, j);
+    const double sum = w.Norm(1.0);
+    for (int j = 0; j < n; ++j) w(j) /= sum;
+
+    *m_pLocalOrig = ctrlOrig;
+    *m_pLocalNew = ctrlNew;
+    *m_pWeightFit = w;
+    if (!DeformQuasiConf::QCONF_take_polygon_to_affine_ngon_WEIGHTED_LS(
+            *m_pLocalOrig, *m_pWeightFit, *m_pMobiusOrigLocal) ||
+        !DeformQuasiConf::QCONF_take_polygon_to_affine_ngon_WEIGHTED_LS(
+            *m_pLocalNew, *m_pWeightFit, *m_pMobiusNewLocal)) {
+      return false;
+    }
+    DeformQuasiConf::CORR_apply_mobius_as_matrix(*m_pMobiusOrigLocal, *m_pLocalOrig, *m_pNormOrig);
+    DeformQuasiConf::CORR_apply_mobius_as_matrix(*m_pMobiusNewLocal, *m_pLocalNew, *m_pNormNew);
+    // Normalised originals on a line leave the R-linear fit undetermined;
+    // normalised targets on a line would fold the picture onto one curve.
+    if (IsFlat(&(*m_pNormOrig)(0), n) || IsFlat(&(*m_pNormNew)(0), n)) return false;
+
+    for (int j = 0; j < n; ++j) {
+      const LinAlgComplex q = (*m_pNormOrig)(j);
+      (*m_pDesign)(j, 0) = LinAlgComplex(1.0, 0.0);
+      (*m_pDesign)(j, 1) = q;
+      (*m_pDesign)(j, 2) = q.Conjugate();
+      (*m_pWeightDiag)(j, j) = LinAlgComplex(w(j), 0.0);
+    }
+    m_pWeightDiag->Multiply(*m_pDesign, *m_pWeightedDesign);
+    m_pWeightDiag->Multiply(*m_pNormNew, *m_pWeightedRhs);
+    if (!m_pWeightedDesign->Solve(*m_pWeightedRhs, *m_pFitCoeffs)) return false;
+
+    const LinAlgComplex z = DeformQuasiConf::MobiusTransform(*m_pMobiusOrigLocal, P(k));
+    const LinAlgComplex zFit =
+        (*m_pFitCoeffs)(0) + (*m_pFitCoeffs)(1) * z + (*m_pFitCoeffs)(2) * z.Conjugate();
+    if (!m_pMobiusNewLocal->Inverse()) return false;
+    tP(k) = DeformQuasiConf::MobiusTransform(*m_pMobiusNewLocal, zFit);
+    if (!std::isfinite(tP(k).m_fRe) || !std::isfinite(tP(k).m_fIm)) return false;
+  }
+  return true;
+}
+
+bool QuasiConfMLSFit::FastFPIMLS(const std::vector<double>& targets, LinAlgVectorComplex& tP) {
+  if (!m_pFastFit || !m_pCtrlOrig) return false;
+  const int n = m_pFastFit->N;
+  const int count = static_cast<int>(m_FastLocalVertex.size());
+  WARPIX_ASSERT(tP.Rows()==count);
+  WARPIX_ASSERT(static_cast<int>(targets.size())==2*n);
+
+  std::vector<LinAlgComplex> t(n), tq(n);
+  for (int j = 0; j < n; ++j) t[j] = LinAlgComplex(targets[2 * j], targets[2 * j + 1]);
+  for (int k = 0; k < count; ++k) {
+    LinAlgComplex zm[4];
+    if (!FastWeightedFit(t.data(), &m_FastWeights[static_cast<size_t>(k) * n], *m_pFastFit, zm)) {
+      return false;
+    }
+    for (int j = 0; j < n; ++j) tq[j] = Mobius(zm, t[j]);
+    if (IsFlat(tq.data(), n)) return false;
+    const LinAlgComplex* coeffs = &m_FastCoeffs[static_cast<size_t>(k) * 3 * n];
+    LinAlgComplex c[3];
+    for (int j = 0; j < n; ++j)
+      for (int r = 0; r < 3; ++r) c[r] += coeffs[r + 3 * j] * tq[j];
+    const LinAlgComplex z = m_FastLocalVertex[k];
+    const LinAlgComplex zFit = c[0] + c[1] * z + c[2] * z.Conjugate();
+    // The inverse Mobius map through the adjugate: the same map as the
+    // inverse matrix, which differs only by the factor 1/det.
+    const LinAlgComplex inverse[4] = {zm[3], -zm[1], -zm[2], zm[0]};
+    const LinAlgComplex out = Mobius(inverse, zFit);
+    if (!std::isfinite(out.m_fRe) || !std::isfinite(out.m_fIm)) return false;
+    tP(k) = out;
+  }
+  return true;
+}
