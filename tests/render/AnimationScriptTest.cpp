@@ -1,6 +1,5 @@
 #include "render/AnimationScript.h"
 
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -37,27 +36,9 @@ TEST(AnimationScript, StartLinesStopAtTheFirstProblemWithItsMessage) {
   EXPECT_TRUE(originals == Values({0.1, 0.2}) && targets == Values({0.3, 0.4}));
 }
 
-TEST(AnimationScript, FrameLinesAreTakenSkippedOrTheEnd) {
-  // Line 3 a frame with an extra value, 4 short, 5 not a number, 6 a frame without a final newline.
-  std::istringstream script("0 0\n1 1\n0.5 0.6 9\n0.7\n0.1 x\n0.2 0.3");
-  ZelStringList oldPoints, newPoints;
-  AnimationScript::ReadStartLines(script, oldPoints, newPoints);
-  EXPECT_TRUE(oldPoints.count() == 2 && newPoints.count() == 2);
-  std::vector<AnimationScript::FrameLine> kinds;
-  std::vector<Values> frames;
-  CoutCapture out;
-  for (int guard = 0; guard < 10 && !AnimationScript::Exhausted(script); ++guard) {
-    Values values;
-    kinds.push_back(AnimationScript::ReadFrame(script, 2, values));
-    if (kinds.back() == AnimationScript::FrameLine::kFrame) frames.push_back(values);
-  }
-  using F = AnimationScript::FrameLine;
-  EXPECT_EQ(kinds, (std::vector<F>{F::kFrame, F::kSkipped, F::kSkipped, F::kFrame}));
-  EXPECT_EQ(frames, (std::vector<Values>{{0.5, 0.6}, {0.2, 0.3}}));
-  EXPECT_EQ(out.str(), "[WARNING] Animation line skipped: 'x' is not a number\n");
-  Values values;
-  EXPECT_EQ(AnimationScript::ReadFrame(script, 2, values), F::kEnd);
-}
+// (Frame lines taken, skipped or the end: AnimationPlayerTest's trace; the
+// skipped line's warning and a last line without a newline: WarpixRenderTest's
+// animation; a line with an extra value: the e2e animation test.)
 
 TEST(AnimationScript, StartReplacesThePointsAndApplyKeepsHandAddedOnes) {
   R2Image image(4, 4, 3);

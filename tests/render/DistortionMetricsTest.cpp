@@ -46,23 +46,19 @@ TEST(DistortionMetrics, ClosedFormsOfSingularValues) {
   }
 }
 
-TEST(DistortionMetrics, RestAndSimilarityOfAWholeMesh) {
+TEST(DistortionMetrics, SimilarityOfAWholeMesh) {
   R2Image picture(64, 64, 3);
   Warpixator d(picture, "m");
   Mesh(d, 8, 8);
   Faces faces;
-  CellDistortion cell = DistortionMetrics(d).Measure(&faces);
-  ASSERT_EQ(faces.size(), 128u);
-  for (const FaceDistortion& f : faces) EXPECT_TRUE(f.m_fConformal == 1.0 && std::fabs(f.m_fArea - 1.0) < 1e-12 && !f.m_bFlipped);
-  EXPECT_TRUE(cell.m_iFaces == 128 && cell.m_iFlipped == 0 && cell.m_fMaxShift == 0.0 && cell.m_fConformalMax == 1.0);
-
   // Rotation by 30 degrees and scale 1.5 about the centre.
   const double c = 1.5 * std::cos(M_PI / 6), s = 1.5 * std::sin(M_PI / 6);
   MoveVertices(d, [&](double& x, double& y) {
     const double dx = x - 32, dy = y - 32;
     x = 32 + c * dx - s * dy, y = 32 + s * dx + c * dy;
   });
-  cell = DistortionMetrics(d).Measure(&faces);
+  const CellDistortion cell = DistortionMetrics(d).Measure(&faces);
+  ASSERT_EQ(faces.size(), 128u);
   for (const FaceDistortion& f : faces) EXPECT_TRUE(std::fabs(f.m_fConformal - 1.0) < 1e-12 && std::fabs(f.m_fArea - 2.25) < 1e-12);
   EXPECT_NEAR(cell.m_fConformalMean, 1.0, 1e-12);
   EXPECT_TRUE(std::fabs(cell.m_fAreaMin - 2.25) < 1e-12 && std::fabs(cell.m_fAreaMax - 2.25) < 1e-12);
