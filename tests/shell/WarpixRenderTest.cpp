@@ -303,21 +303,15 @@ TEST_F(WarpixRender, DegeneratePointsRenderEveryMethodInBoundedTime) {
   // on one spot, far outside the picture. Each run must end (a hang is cut
   // by timeout, status 124) with every file written and no fatal report.
   std::string modules, names;
-  const std::vector<std::string> types = {
-      "Type NullDeformator", "Type DeformMeanValueCoords", "Type DeformMLS MLSType MLS_FIT_SIMILARITY",
-      "Type DeformMLS MLSType MLS_RIGID", "Type DeformAsRigidAsPossible",
-      "Type DeformAsRigidAsPossible Rescale true", "Type DeformAsRigidAsPossible QuasiConf true Rescale true"};
-  std::vector<std::string> all = types;
-  for (const char* op : {"AffineQuad", "MeanValCoords", "ThinPlateSplines", "MovingLeastSquares", "FixedLinesTPS",
-                         "FixedLinesTPSNoQuasiConf", "Other"}) {
-    all.push_back(std::string("Type DeformQuasiConf InterOp ") + op);
-  }
-  for (size_t k = 0; k < all.size(); ++k) {
-    for (const char* mode : {"Mesh", "Pixel"}) {
-      const std::string name = "M" + std::to_string(k) + mode;
-      names += name + " ";
-      modules += "-" + name + " " + all[k] + " DeformSetting " + mode + "\n";
-    }
+  const Args all = {"NullDeformator", "DeformMeanValueCoords", "DeformMLS MLSType MLS_FIT_SIMILARITY", "DeformMLS MLSType MLS_RIGID",
+      "DeformAsRigidAsPossible", "DeformAsRigidAsPossible Rescale true", "DeformAsRigidAsPossible QuasiConf true Rescale true",
+      "DeformQuasiConf InterOp AffineQuad", "DeformQuasiConf InterOp MeanValCoords", "DeformQuasiConf InterOp ThinPlateSplines",
+      "DeformQuasiConf InterOp MovingLeastSquares", "DeformQuasiConf InterOp FixedLinesTPS",
+      "DeformQuasiConf InterOp FixedLinesTPSNoQuasiConf", "DeformQuasiConf InterOp Other"};
+  for (size_t k = 0; k < 2 * all.size(); ++k) {
+    const std::string name = "M" + std::to_string(k / 2) + (k % 2 ? "Pixel" : "Mesh");
+    names += name + " ";
+    modules += "-" + name + " Type " + all[k / 2] + " DeformSetting " + (k % 2 ? "Pixel" : "Mesh") + "\n";
   }
   const std::string params = Params("d.params", 32, 24, "Deformators [ " + names + "]\n" + modules +
       "-Mesh DeformType DEFORM_REGULAR_MESH MeshResolution [ 16 16 ] DefaultRect [ 0 1 0 1 ] DrawMesh false "
