@@ -46,7 +46,8 @@ TEST(R2Image, SetPixelRGBAndPixelRGBFollowTheComponentCount) {
 }
 
 TEST(R2Image, FileNamesAndMissingFilesAreReportedWithTheExactText) {
-  // The extension is the text from the last dot, matched case-sensitively by prefix.
+  // The extension is the text from the last dot, matched case-sensitively by
+  // prefix. RNFail's banner with the system's text precedes its message.
   const std::string unknown = "Unrecognized image file extension", none = "Input file has no extension (e.g., .jpg).\n";
   const std::string fail = std::string("KELP ERROR: ") + strerror(ENOENT) + "\n";  // errno is ENOENT before each call
   const std::pair<const char*, std::string> cases[] = {  // name (written when it starts with '>'), standard error
