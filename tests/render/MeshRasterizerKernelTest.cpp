@@ -18,20 +18,17 @@ using Faces = std::vector<Warpixator::ImgFace>;
 // deformator calls a texel transparent.
 struct Texture {
   explicit Texture(Warpixator& d) : width(d.m_Image.Width()), height(d.m_Image.Height()) {
-    for (int y = 0; y < height; ++y)
-      for (int x = 0; x < width; ++x) {
-        const unsigned char* p = d.m_Image.Pixels() + static_cast<size_t>(y) * d.m_Image.RowSize() + 3 * x;
-        texels.insert(texels.end(), {float(p[0]), float(p[1]), float(p[2]), d.IsTextureTransparent(x, y) ? 0.0f : 255.0f});
-      }
+    for (int k = 0; k < width * height; ++k) {
+      const unsigned char* p = d.m_Image.Pixels() + static_cast<size_t>(k / width) * d.m_Image.RowSize() + 3 * (k % width);
+      texels.insert(texels.end(), {float(p[0]), float(p[1]), float(p[2]), d.IsTextureTransparent(k % width, k / width) ? 0.0f : 255.0f});
+    }
   }
   std::vector<float> texels;
   int width, height;
 };
 
 void OnePixelSample(const Texture& t, double u, double v, unsigned char* rgba) {
-  u = std::min(1.0, std::max(0.0, u));
-  v = std::min(1.0, std::max(0.0, v));
-  const double x = u * t.width - 0.5, y = v * t.height - 0.5;
+  const double x = std::clamp(u, 0.0, 1.0) * t.width - 0.5, y = std::clamp(v, 0.0, 1.0) * t.height - 0.5;
   const int fx = static_cast<int>(x + 1.0) - 1, fy = static_cast<int>(y + 1.0) - 1;
   const float ax = static_cast<float>(x - fx), ay = static_cast<float>(y - fy);
   const int x0 = std::max(fx, 0), x1 = std::min(fx + 1, t.width - 1);
@@ -109,9 +106,8 @@ long long OnePixelRender(const Vertices& vertices, const Faces& faces, const Tex
 struct Picture {
   Picture() : image(23, 17, 3), deformator(image, "kernel") {
     std::mt19937 gen(21);
-    for (int y = 0; y < image.Height(); ++y)
-      for (int x = 0; x < image.Width(); ++x)
-        image.SetPixelRGB(x, y, gen() % 5 == 0 ? RNRgb(1, 1, 1) : RNRgb(gen() % 250 / 255.0, gen() % 256 / 255.0, gen() % 256 / 255.0));
+    for (int k = 0; k < 23 * 17; ++k)
+      image.SetPixelRGB(k % 23, k / 23, gen() % 5 == 0 ? RNRgb(1, 1, 1) : RNRgb(gen() % 250 / 255.0, gen() % 256 / 255.0, gen() % 256 / 255.0));
     warpix_test::CoutCapture quiet;
     deformator.SwitchMeshBasedDeformation(1, 1, false, true, RNRgb(1, 1, 1), 0.01, 0, 1, 0, 1);
   }
@@ -153,8 +149,7 @@ long long ExpectEveryTargetMatches(Picture& picture, const Vertices& vertices, c
 
 Warpixator::ImgVertex Vertex(double x, double y, double u, double v) {
   Warpixator::ImgVertex vertex;
-  vertex.m_fX = x, vertex.m_fY = y, vertex.m_fTexU = u, vertex.m_fTexV = v;
-  return vertex;
+  return vertex.m_fX = x, vertex.m_fY = y, vertex.m_fTexU = u, vertex.m_fTexV = v, vertex;
 }
 
 }  // namespace
