@@ -208,8 +208,12 @@ TEST_F(WarpixRender, AnimationWritesOneFilePerCellAndFrame) {
   for (const auto& [script, frames] : {std::pair<std::string, int>{start + "0.3 0.3 0.75 0.25 0.5 0.75\n" + last, 4},
                                        {start + "0.3 x 0.75 0.25 0.5 0.75\n" + last + "\n", 3}}) {
     fs::remove_all(m_Dir + "out");
-    const RunResult run = Render({"-o", m_Dir + "out", "--anim", Write("s.anim", script), params});
+    const RunResult run = Render({"-o", m_Dir + "out", "--metrics", m_Dir + "a.json", "--anim", Write("s.anim", script), params});
     ASSERT_EQ(run.status, 0) << run.output;
+    // The metrics report: one entry per frame and cell, in that order; frame 0 has the targets on the originals.
+    const nlohmann::json report = ReadJson(m_Dir + "a.json");
+    ASSERT_TRUE(report.is_array() && report.size() == 2u * frames && report[0]["k_max"].get<double>() == 1.0) << report;
+    for (int k = 0; k < 2 * frames; ++k) EXPECT_TRUE(report[k]["frame"] == k / 2 && report[k]["cell"] == k % 2) << report[k];
     EXPECT_EQ(run.err, "");  // no progress bar when standard error is not a terminal
     EXPECT_EQ(Files("out"), 2 * frames);
     for (int f = 0; f < frames; ++f)
@@ -247,14 +251,7 @@ TEST_F(WarpixRender, MetricsReportAgreesWithTheConsoleAndFollowsTheFrames) {
   EXPECT_TRUE(report[0]["module"] == "Mls" && report[0]["type"] == "DeformMLS" && report[1]["type"] == "NullDeformator");
   EXPECT_GT(report[0]["k_max"].get<double>(), 1.01);  // not a similarity
   EXPECT_EQ(report[1]["k_max"].get<double>(), 1.0);
-
-  // With a script: one entry per frame and cell, in that order.
-  const std::string script = "0.25 0.25 0.75 0.25 0.5 0.75\n0.25 0.25 0.75 0.25 0.5 0.75\n0.3 0.25 0.75 0.25 0.5 0.75\n";
-  ASSERT_EQ(Render({"-o", m_Dir + "anim", "--metrics", m_Dir + "a.json", "--anim", Write("s.anim", script), params}).status, 0);
-  const nlohmann::json frames = ReadJson(m_Dir + "a.json");
-  ASSERT_TRUE(frames.is_array() && frames.size() == 4u);
-  for (int k = 0; k < 4; ++k) EXPECT_TRUE(frames[k]["frame"] == k / 2 && frames[k]["cell"] == k % 2) << frames[k];
-  EXPECT_EQ(frames[0]["k_max"].get<double>(), 1.0);  // frame 0: targets on the originals
+  // (With a script, one entry per frame and cell: the animation test.)
 
   // A report that cannot be written: the error and status 1, the pictures still written.
   const RunResult blocked = Render(Split("-o " + m_Dir + "again --metrics " + m_Dir + "out/00_Mls.png/m.json " + params));
