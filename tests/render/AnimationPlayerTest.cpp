@@ -82,13 +82,7 @@ TEST_F(AnimationPlayerTest, OpenSaysWhyAScriptCannotStart) {
   using Check = AnimationScript::StartCheck;
   const std::string folder = ::testing::TempDir();
   const std::string missing = file.path() + ".none";
-  const struct {
-    std::string path, script;
-    AnimationPlayer::Folder policy;
-    bool opened;
-    Check check;
-    std::string printed;
-  } cases[] = {
+  const struct { std::string path, script; AnimationPlayer::Folder policy; bool opened; Check check; std::string printed; } cases[] = {
       {missing, "", AnimationPlayer::Folder::kPlayEmpty, false, Check::kOk,
        "[ERROR] Cannot open animation script " + missing + "\n"},
       {folder, "", AnimationPlayer::Folder::kRefuse, false, Check::kOk,
