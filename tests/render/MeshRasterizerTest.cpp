@@ -154,17 +154,7 @@ Warpixator::ImgVertex Vertex(double x, double y, double u, double v) {
   return vertex.m_fX = x, vertex.m_fY = y, vertex.m_fTexU = u, vertex.m_fTexV = v, vertex;
 }
 
-// A picture of random colours.
-R2Image Random(int width, int height, unsigned seed) { return image_test::RandomImage(width, height, 3, seed); }
-
-// Pixel (x, y) of an RGBA render, row 0 first.
-const unsigned char* At(const R2Image& out, int x, int y) {
-  return out.Pixels() + static_cast<size_t>(y) * out.RowSize() + 4 * x;
-}
-
-const unsigned char* At3(const R2Image& in, int x, int y) {
-  return in.Pixels() + static_cast<size_t>(y) * in.RowSize() + 3 * x;
-}
+using image_test::At;
 
 MeshRasterizer::Background Transparent() { return MeshRasterizer::Background(); }
 
@@ -253,7 +243,7 @@ TEST(MeshRasterizerKernel, CentresOnSharedEdgesAreDrawnExactlyOnceOnEveryTarget)
 
 TEST(MeshRasterizer, UndeformedMeshRendersThePictureExactly) {
   for (const auto& size : {std::pair<int, int>{1, 1}, {7, 5}, {640, 480}}) {
-    R2Image picture = Random(size.first, size.second, 3);
+    R2Image picture = image_test::RandomImage(size.first, size.second, 3, 3);
     for (int cells : {1, 7, 20}) {
       Warpixator d(picture, "d");
       deform_test::Mesh(d, cells, cells);
@@ -261,7 +251,7 @@ TEST(MeshRasterizer, UndeformedMeshRendersThePictureExactly) {
       R2Image out;
       ASSERT_TRUE(rasterizer.Render(size.first, size.second, Transparent(), out));
       EXPECT_TRUE(image_test::SameColours(out, picture)) << cells;
-      for (int k = 0; k < size.first * size.second; ++k) ASSERT_EQ(At(out, k % size.first, k / size.first)[3], 255);
+      for (int k = 0; k < size.first * size.second; ++k) ASSERT_EQ(At(out, k % size.first, k / size.first, 3), 255);
     }
     // Pixel mode shows the same picture.
     Warpixator pixel(picture, "p");
@@ -275,7 +265,7 @@ TEST(MeshRasterizer, UndeformedMeshRendersThePictureExactly) {
 TEST(MeshRasterizer, ScaleGivesHandComputedBilinearPixels) {
   // (Whole-pixel shifts: WarpixRender's WholePixelTranslationShiftsThePicture.)
   const int W = 40, H = 30;
-  R2Image picture = Random(W, H, 5);
+  R2Image picture = image_test::RandomImage(W, H, 3, 5);
   Warpixator d(picture, "d");
   deform_test::Mesh(d, 9, 6);
   MeshRasterizer rasterizer(d);
@@ -293,9 +283,9 @@ TEST(MeshRasterizer, ScaleGivesHandComputedBilinearPixels) {
     const int x0 = static_cast<int>(std::floor(tx)), y0 = static_cast<int>(std::floor(ty));
     const double ax = tx - x0, ay = ty - y0;
     for (int c = 0; c < 3; ++c) {
-      const double value = (1 - ay) * ((1 - ax) * At3(picture, x0, y0)[c] + ax * At3(picture, x0 + 1, y0)[c]) +
-                           ay * ((1 - ax) * At3(picture, x0, y0 + 1)[c] + ax * At3(picture, x0 + 1, y0 + 1)[c]);
-      EXPECT_NEAR(At(out, ij.first, ij.second)[c], value, 0.51) << ij.first << " " << ij.second;
+      const double value = (1 - ay) * ((1 - ax) * At(picture, x0, y0, c) + ax * At(picture, x0 + 1, y0, c)) +
+                           ay * ((1 - ax) * At(picture, x0, y0 + 1, c) + ax * At(picture, x0 + 1, y0 + 1, c));
+      EXPECT_NEAR(At(out, ij.first, ij.second, c), value, 0.51) << ij.first << " " << ij.second;
     }
   }
 }
@@ -315,7 +305,7 @@ TEST(MeshRasterizer, TransparentTexelsShowAnOpaqueBackground) {
   white.transparent = false;
   R2Image clear, opaque;
   ASSERT_TRUE(MeshRasterizer(d).Render(8, 2, Transparent(), clear) && MeshRasterizer(d).Render(8, 2, white, opaque));
-  EXPECT_EQ(std::vector<int>({At(clear, 7, 1)[3], At(opaque, 7, 1)[1], At(opaque, 7, 1)[3], At(opaque, 0, 0)[1], At(opaque, 0, 0)[3]}),
+  EXPECT_EQ(std::vector<int>({At(clear, 7, 1, 3), At(opaque, 7, 1, 1), At(opaque, 7, 1, 3), At(opaque, 0, 0, 1), At(opaque, 0, 0, 3)}),
             std::vector<int>({0, 255, 255, 0, 255}));
 }
 
@@ -324,7 +314,7 @@ TEST(MeshRasterizer, WorkIsBoundedByTheOutputWhateverTheCornersHold) {
   // infinite or not-a-number corner, one far larger than the output and one
   // whose corners are too far apart for their area to be finite: each is
   // clipped to the output or left out, and nothing outside is written.
-  R2Image picture = Random(4, 4, 5);
+  R2Image picture = image_test::RandomImage(4, 4, 3, 5);
   Warpixator d(picture, "d");
   MeshRasterizer rasterizer(d);
   const double far = 1e200, inf = INFINITY, nan = NAN;
