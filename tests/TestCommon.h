@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -86,24 +87,29 @@ class TempFile {
 };
 
 struct RunResult {
-  std::string output;  // standard output and standard error together
+  std::string output;  // standard output (with standard error unless err is asked for)
   int status;          // exit status, or 128 + signal number
+  std::string err;     // standard error, when asked for separately
 };
 
-/// Runs the real warpix program with the given argument text (shell syntax)
-/// and collects its output and exit status.
-inline RunResult RunWarpix(const std::string& args) {
-  const std::string command = std::string(WARPIX_BINARY) + " " + args + " 2>&1";
-  RunResult result{"", -1};
-  FILE* pipe = popen(command.c_str(), "r");
+/// Runs a shell command and collects its output and exit status; with
+/// errFile, standard error goes there and comes back in err.
+inline RunResult RunCommand(const std::string& command, const std::string& errFile = "") {
+  RunResult result{"", -1, ""};
+  FILE* pipe = popen((command + (errFile.empty() ? " 2>&1" : " 2>" + errFile)).c_str(), "r");
   if (!pipe) return result;
   std::array<char, 4096> buffer;
-  size_t n;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.output.append(buffer.data(), n);
+  for (size_t n; (n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0;) result.output.append(buffer.data(), n);
   const int status = pclose(pipe);
-  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
-  else if (WIFSIGNALED(status)) result.status = 128 + WTERMSIG(status);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+  if (!errFile.empty()) {
+    std::ifstream in(errFile, std::ios::binary);
+    result.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
   return result;
 }
+
+/// Runs the real warpix program with the given argument text (shell syntax).
+inline RunResult RunWarpix(const std::string& args) { return RunCommand(std::string(WARPIX_BINARY) + " " + args); }
 
 }  // namespace warpix_test

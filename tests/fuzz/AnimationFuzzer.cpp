@@ -31,42 +31,23 @@ namespace {
 constexpr size_t kMaxPoints = 16;
 constexpr int kMaxLines = 48;
 
-// One module of every class and operator, on a 6 x 6 mesh (one in pixel mode).
-const char kParameters[] =
-    "General:\n"
-    "  Deformators [ Pixel Null MeanValue Similarity Rigid QC0 QCAffine QCMean QCThin QCMoving\n"
-    "                QCLines QCLinesNoQC Arap ArapRescaled ArapQuasiConf ]\n"
-    "  DeformSetting Mesh\n"
-    "Pixel: Type DeformMeanValueCoords DeformSetting PixelMode\n"
-    "Null: Type NullDeformator\n"
-    "MeanValue: Type DeformMeanValueCoords\n"
-    "Similarity: Type DeformMLS MLSType MLS_FIT_SIMILARITY\n"
-    "Rigid: Type DeformMLS MLSType MLS_RIGID\n"
-    "QC0: Type DeformQuasiConf InterOp None\n"
-    "QCAffine: Type DeformQuasiConf InterOp AffineQuad\n"
-    "QCMean: Type DeformQuasiConf InterOp MeanValCoords\n"
-    "QCThin: Type DeformQuasiConf InterOp ThinPlateSplines\n"
-    "QCMoving: Type DeformQuasiConf InterOp MovingLeastSquares\n"
-    "QCLines: Type DeformQuasiConf InterOp FixedLinesTPS\n"
-    "QCLinesNoQC: Type DeformQuasiConf InterOp FixedLinesTPSNoQuasiConf\n"
-    "Arap: Type DeformAsRigidAsPossible\n"
-    "ArapRescaled: Type DeformAsRigidAsPossible Rescale true\n"
-    "ArapQuasiConf: Type DeformAsRigidAsPossible Rescale true QuasiConf true\n"
-    "PixelMode: DeformType DEFORM_PIXEL\n"
-    "Mesh:\n"
-    "  DeformType DEFORM_REGULAR_MESH\n"
-    "  MeshResolution [ 6 6 ]\n"
-    "  DefaultRect [ 0 1 0 1 ]\n"
-    "  WhiteToTransparent true\n"
-    "  TransparencyThreshold 0.1\n";
-
-// One frame: the deformation brought up to date and the mesh mapped.
-void Frame(const std::vector<std::unique_ptr<Warpixator>>& cells) {
-  for (const auto& cell : cells) {
-    cell->m_bNeedsUpdate = true;
-    cell->Deform();
-    cell->MapMeshVertices();
+// One module of every class and operator on a 6 x 6 mesh, and one in pixel mode.
+std::string Parameters() {
+  std::string names = "Pixel", modules = "Pixel: Type DeformMeanValueCoords DeformSetting PixelMode\n";
+  for (size_t k = 0; k < warpix_fuzz::EveryMethod().size(); ++k) {
+    names += " M" + std::to_string(k);
+    modules += "M" + std::to_string(k) + ":";
+    for (const char* word : warpix_fuzz::EveryMethod()[k]) modules += std::string(" ") + word;
+    modules += "\n";
   }
+  return "General:\n  Deformators [ " + names + " ]\n  DeformSetting Mesh\n" + modules +
+         "PixelMode: DeformType DEFORM_PIXEL\nMesh:\n  DeformType DEFORM_REGULAR_MESH\n  MeshResolution [ 6 6 ]\n"
+         "  DefaultRect [ 0 1 0 1 ]\n  WhiteToTransparent true\n  TransparencyThreshold 0.1\n";
+}
+
+// One frame of every cell.
+void Frame(const std::vector<std::unique_ptr<Warpixator>>& cells) {
+  for (const auto& cell : cells) warpix_fuzz::DeformFrame(*cell);
 }
 
 }  // namespace
@@ -75,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static R2Image image = warpix_fuzz::MakePicture(3);
   static ParamParser* params = [] {
     const std::string path = warpix_fuzz::ScratchPath(".anim.params");
-    warpix_fuzz::WriteFile(path, kParameters, sizeof(kParameters) - 1);
+    const std::string text = Parameters();
+    warpix_fuzz::WriteFile(path, text.data(), text.size());
     auto* parsed = new ParamParser(path, nullptr, 0);
     remove(path.c_str());
     return parsed;

@@ -40,24 +40,6 @@ constexpr int kMaxPoints = 16;
 constexpr int kMaxHistoryTokens = 100;
 constexpr long long kTableBytes = 16LL << 20;
 
-// Type keys forced on one module, one combination per build.
-const std::vector<std::vector<const char*>> kForcedTypes = {
-    {"Type", "NullDeformator"},
-    {"Type", "DeformMeanValueCoords"},
-    {"Type", "DeformMLS", "MLSType", "MLS_FIT_SIMILARITY"},
-    {"Type", "DeformMLS", "MLSType", "MLS_RIGID"},
-    {"Type", "DeformQuasiConf", "InterOp", "None"},
-    {"Type", "DeformQuasiConf", "InterOp", "AffineQuad"},
-    {"Type", "DeformQuasiConf", "InterOp", "MeanValCoords"},
-    {"Type", "DeformQuasiConf", "InterOp", "ThinPlateSplines"},
-    {"Type", "DeformQuasiConf", "InterOp", "MovingLeastSquares"},
-    {"Type", "DeformQuasiConf", "InterOp", "FixedLinesTPS"},
-    {"Type", "DeformQuasiConf", "InterOp", "FixedLinesTPSNoQuasiConf"},
-    {"Type", "DeformAsRigidAsPossible", "Rescale", "false", "QuasiConf", "false"},
-    {"Type", "DeformAsRigidAsPossible", "Rescale", "true", "QuasiConf", "false"},
-    {"Type", "DeformAsRigidAsPossible", "Rescale", "false", "QuasiConf", "true"},
-    {"Type", "DeformAsRigidAsPossible", "Rescale", "true", "QuasiConf", "true"}};
-
 // The mesh the factory would build for the settings module of `name` is
 // within the harness bound (no mesh, or one the factory replaces by 10 x 10,
 // counts as small).
@@ -76,10 +58,7 @@ bool SmallMesh(const ParamParser& params, const ZelString& name) {
 void BuildAndDeform(ParamParser& params, const ZelString& name, R2Image& image) {
   try {
     std::unique_ptr<Warpixator> deformator(GetDeformator(params, name, image));
-    if (deformator == nullptr) return;  // unknown Type: skipped with a warning
-    deformator->m_bNeedsUpdate = true;
-    deformator->Deform();
-    deformator->MapMeshVertices();
+    if (deformator != nullptr) warpix_fuzz::DeformFrame(*deformator);  // null: an unknown Type, skipped
   } catch (const warpix::AssertUnwind& stop) {
     if (!warpix_fuzz::IsDocumentedStop(stop, {"GetDeformator", "DeformUsingHistory"}))
       warpix_fuzz::UndocumentedStop(stop);
@@ -118,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const ZelString& name : names) BuildAndDeform(params, name, image);
     // The module's keys replaced by overrides: "-<module>" opens it again.
     const std::string header = "-" + forced.toStdString();
-    for (const std::vector<const char*>& keys : kForcedTypes) {
+    for (const std::vector<const char*>& keys : warpix_fuzz::EveryMethod()) {
       std::vector<const char*> argv{header.c_str()};
       argv.insert(argv.end(), keys.begin(), keys.end());
       ParamParser overridden(path, argv.data(), static_cast<int>(argv.size()));

@@ -1,9 +1,9 @@
 #pragma once
 
-// What the configuration fuzz targets share: a scratch file per process, a
-// standard output that formats everything and keeps nothing, the small
-// pictures the deformators are built on, and the rule that tells a documented
-// fatal stop from a fault.
+// What the fuzz targets share: a scratch file per process, a standard output
+// that formats everything and keeps nothing, the small pictures the
+// deformators are built on, the type keys of every method, one frame's
+// deformation, and the rule that tells a documented fatal stop from a fault.
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,7 +13,9 @@
 #include <iostream>
 #include <streambuf>
 #include <string>
+#include <vector>
 
+#include "deform/Warpixator.h"
 #include "image/R2Image.h"
 #include "image/RNRgb.h"
 #include "support/WarpixAssert.h"
@@ -75,6 +77,34 @@ inline R2Image MakePicture(int components) {
     }
   }
   return image;
+}
+
+/// The type keys of every method class, operator and switch, one combination each.
+inline const std::vector<std::vector<const char*>>& EveryMethod() {
+  static const std::vector<std::vector<const char*>> methods = {
+      {"Type", "NullDeformator"},
+      {"Type", "DeformMeanValueCoords"},
+      {"Type", "DeformMLS", "MLSType", "MLS_FIT_SIMILARITY"},
+      {"Type", "DeformMLS", "MLSType", "MLS_RIGID"},
+      {"Type", "DeformQuasiConf", "InterOp", "None"},
+      {"Type", "DeformQuasiConf", "InterOp", "AffineQuad"},
+      {"Type", "DeformQuasiConf", "InterOp", "MeanValCoords"},
+      {"Type", "DeformQuasiConf", "InterOp", "ThinPlateSplines"},
+      {"Type", "DeformQuasiConf", "InterOp", "MovingLeastSquares"},
+      {"Type", "DeformQuasiConf", "InterOp", "FixedLinesTPS"},
+      {"Type", "DeformQuasiConf", "InterOp", "FixedLinesTPSNoQuasiConf"},
+      {"Type", "DeformAsRigidAsPossible", "Rescale", "false", "QuasiConf", "false"},
+      {"Type", "DeformAsRigidAsPossible", "Rescale", "true", "QuasiConf", "false"},
+      {"Type", "DeformAsRigidAsPossible", "Rescale", "false", "QuasiConf", "true"},
+      {"Type", "DeformAsRigidAsPossible", "Rescale", "true", "QuasiConf", "true"}};
+  return methods;
+}
+
+/// One frame's deformation: brought up to date and the mesh mapped.
+inline void DeformFrame(Warpixator& deformator) {
+  deformator.m_bNeedsUpdate = true;
+  deformator.Deform();
+  deformator.MapMeshVertices();
 }
 
 /// True when the unwound assertion is one of the documented configuration

@@ -2,14 +2,12 @@
 // file under each extension in turn (as PNG with its chunk CRCs corrected)
 // and read back with R2Image::Read. Any crash, sanitizer report, leak or
 // oversized allocation is a finding.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "FuzzSupport.h"
 #include "image/R2Image.h"
 
 namespace {
@@ -43,22 +41,14 @@ std::string WithPngChecksums(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A lower size limit keeps every allocation of a hostile header small.
-  static const std::string base = [] {
-    R2Image::SetByteLimit(64LL << 20);
-    const char* dir = getenv("TMPDIR");
-    return std::string(dir ? dir : "/tmp") + "/warpix_fuzz_" + std::to_string(getpid());
-  }();
+  R2Image::SetByteLimit(64LL << 20);
   static const char* const kExtensions[] = {".bmp", ".ppm", ".pfm", ".jpg", ".png", ".raw", ".grd", ".tif"};
   for (const char* extension : kExtensions) {
-    const std::string path = base + extension;
+    const std::string path = warpix_fuzz::ScratchPath(extension);
     const std::string bytes = strcmp(extension, ".png") == 0
                                   ? WithPngChecksums(data, size)
                                   : std::string(reinterpret_cast<const char*>(data), size);
-    FILE* fp = fopen(path.c_str(), "wb");
-    if (fp == nullptr) return 0;
-    const bool written = fwrite(bytes.data(), 1, size, fp) == size;
-    fclose(fp);
-    if (written) {
+    if (warpix_fuzz::WriteFile(path, bytes.data(), size)) {
       R2Image image;
       if (image.Read(path.c_str()) != 0 &&
           (image.Pixels() == nullptr || image.Width() <= 0 || image.Height() <= 0)) {

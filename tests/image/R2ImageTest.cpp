@@ -46,7 +46,8 @@ TEST(R2Image, SetPixelRGBAndPixelRGBFollowTheComponentCount) {
 }
 
 TEST(R2Image, FileNamesAndMissingFilesAreReportedWithTheExactText) {
-  // The extension is the text from the last dot, matched case-sensitively by prefix.
+  // The extension is the text from the last dot, matched case-sensitively by
+  // prefix. RNFail's banner with the system's text precedes its message.
   const std::string unknown = "Unrecognized image file extension", none = "Input file has no extension (e.g., .jpg).\n";
   const std::string fail = std::string("KELP ERROR: ") + strerror(ENOENT) + "\n";  // errno is ENOENT before each call
   const std::pair<const char*, std::string> cases[] = {  // name (written when it starts with '>'), standard error
@@ -69,4 +70,12 @@ TEST(R2Image, FileNamesAndMissingFilesAreReportedWithTheExactText) {
     R2Image back;
     EXPECT_TRUE(RandomImage(2, 2, 3).Write(file.c_str()) == 1 && back.Read(file.c_str()) == 1 && back.Width() == 2) << name;
   }
+}
+
+TEST(RNRgb, ComparisonIsExactAndNaNIsNeverEqual) {
+  const double values[3] = {0.25, 0.5, 1.0};
+  const RNRgb nan(NAN, 0, 0);
+  EXPECT_EQ(RNRgb(0.25, 0.5, 1.0), RNRgb(values));
+  EXPECT_NE(RNRgb(0.25, 0.5, 1.0), RNRgb(0.25, 0.5, std::nextafter(1.0, 0.0)));
+  EXPECT_TRUE(!(nan == nan) && nan != nan);
 }

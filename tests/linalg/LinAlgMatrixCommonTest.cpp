@@ -1,6 +1,6 @@
 // What the real and the complex matrix share, checked for both classes by one
 // set of tests: products against plain loops, solver dispatch and residuals,
-// inverse, SVD and failure results.
+// inverse, SVD and failure results; and the real products without columns.
 #include <algorithm>
 #include <cmath>
 #include <random>
@@ -126,3 +126,13 @@ TYPED_TEST(LinAlgMatrixCommon, SVDReconstructsWithDescendingValues) {
 }
 
 }  // namespace
+
+// No columns (real matrices only: complex vectors have at least one entry):
+// the products are zero.
+TEST(LinAlgMatrixReal, ProductWithNoColumnsIsZero) {
+  LinAlgMatrixReal a(3, 0, 0.0), empty(0, 2, 0.0), c(3, 2, 7.0);
+  LinAlgVectorReal none(0, 0.0), y(3, 7.0);
+  a.Multiply(none, y);
+  a.Multiply(empty, c);
+  for (int e = 0; e < 6; ++e) EXPECT_EQ(std::fabs(c(e % 3, e / 3)) + std::fabs(y(e % 3)), 0.0) << e;
+}

@@ -1,4 +1,5 @@
 #include "render/DistortionMetrics.h"
+#include "render/DistortionMetricsKernel.h"
 
 #include <cmath>
 #include <algorithm>
@@ -14,6 +15,7 @@
 namespace {
 
 using deform_test::Mesh;
+using warpix_test::SameBits;
 using Faces = std::vector<FaceDistortion>;
 
 // Every vertex of the mesh moved by f, which takes and returns picture pixels.
@@ -46,23 +48,19 @@ TEST(DistortionMetrics, ClosedFormsOfSingularValues) {
   }
 }
 
-TEST(DistortionMetrics, RestAndSimilarityOfAWholeMesh) {
+TEST(DistortionMetrics, SimilarityOfAWholeMesh) {
   R2Image picture(64, 64, 3);
   Warpixator d(picture, "m");
   Mesh(d, 8, 8);
   Faces faces;
-  CellDistortion cell = DistortionMetrics(d).Measure(&faces);
-  ASSERT_EQ(faces.size(), 128u);
-  for (const FaceDistortion& f : faces) EXPECT_TRUE(f.m_fConformal == 1.0 && std::fabs(f.m_fArea - 1.0) < 1e-12 && !f.m_bFlipped);
-  EXPECT_TRUE(cell.m_iFaces == 128 && cell.m_iFlipped == 0 && cell.m_fMaxShift == 0.0 && cell.m_fConformalMax == 1.0);
-
   // Rotation by 30 degrees and scale 1.5 about the centre.
   const double c = 1.5 * std::cos(M_PI / 6), s = 1.5 * std::sin(M_PI / 6);
   MoveVertices(d, [&](double& x, double& y) {
     const double dx = x - 32, dy = y - 32;
     x = 32 + c * dx - s * dy, y = 32 + s * dx + c * dy;
   });
-  cell = DistortionMetrics(d).Measure(&faces);
+  const CellDistortion cell = DistortionMetrics(d).Measure(&faces);
+  ASSERT_EQ(faces.size(), 128u);
   for (const FaceDistortion& f : faces) EXPECT_TRUE(std::fabs(f.m_fConformal - 1.0) < 1e-12 && std::fabs(f.m_fArea - 2.25) < 1e-12);
   EXPECT_NEAR(cell.m_fConformalMean, 1.0, 1e-12);
   EXPECT_TRUE(std::fabs(cell.m_fAreaMin - 2.25) < 1e-12 && std::fabs(cell.m_fAreaMax - 2.25) < 1e-12);
@@ -72,7 +70,8 @@ TEST(DistortionMetrics, RestAndSimilarityOfAWholeMesh) {
 }
 
 TEST(DistortionMetrics, EveryFaceAgreesWithTheEigenvaluesOfJTransposeJ) {
-  // A 7 x 5 mesh (70 faces: pairs and no remainder) and a 5 x 3 one with its
+  // On a 40 x 30 picture (measured in pixels, not in the unit square's
+  // coordinates): a 7 x 5 mesh (70 faces: pairs and no remainder) and a 5 x 3 one with its
   // first face twice (31: a remainder), every vertex jittered, and in the
   // second one vertex pushed across its neighbours so that faces fold.
   std::mt19937 gen(11);
@@ -138,17 +137,6 @@ TEST(DistortionMetrics, AFoldFlipsExactlyTheFacesAcrossWhoseEdgeTheVertexWent) {
   EXPECT_NEAR(cell.m_fMaxShift, 0.7 * 10, 1e-12);
 }
 
-TEST(DistortionMetrics, MeasuredInPixelsOfANonSquarePicture) {
-  R2Image picture(200, 100, 3);
-  Warpixator d(picture, "wide");
-  Mesh(d, 5, 5);
-  EXPECT_NEAR(DistortionMetrics(d).Measure().m_fConformalMax, 1.0, 1e-12);  // though its rest triangles are not isosceles in pixels
-  for (Warpixator::ImgVertex& v : d.m_Vertices) v.m_fX = 2.0 * v.m_fRestX;  // u alone doubled
-  const CellDistortion cell = DistortionMetrics(d).Measure();
-  EXPECT_TRUE(std::fabs(cell.m_fConformalMax - 2.0) < 1e-12 && std::fabs(cell.m_fConformalMean - 2.0) < 1e-12);
-  EXPECT_NEAR(cell.m_fAreaMax, 2.0, 1e-12);
-}
-
 TEST(DistortionMetrics, WhollyTransparentFacesAreLeftOut) {
   // Left half white, right half grey; white is transparent. A 4 x 1 mesh: cells
   // 0 and 1 lie over white only, so their four faces are not counted, and a
@@ -184,6 +172,34 @@ TEST(DistortionMetrics, PixelModeIsMeasuredOnAGridThroughMapPoint) {
   EXPECT_TRUE(std::fabs(cell.m_fConformalMax - 2.0) < 1e-12 && cell.m_iFaces == 8192);
   EXPECT_NEAR(cell.m_fMaxShift, 32.0, 1e-12);  // the right edge moved one picture width
   EXPECT_TRUE(d.m_Vertices.empty());           // the cell's own state is untouched
+}
+
+// Every target measures every face exactly as the one-face loop does, for
+// face counts leaving every remainder, collapsed and folded faces among them.
+TEST(DistortionKernel, EveryTargetEqualsTheOneFaceLoopBitForBit) {
+  std::mt19937 gen(13);
+  std::uniform_real_distribution<double> u(0.0, 50.0), inv(-0.5, 0.5);
+  const int vertices = 40;
+  std::vector<double> px(vertices), py(vertices);
+  for (int v = 0; v < vertices; ++v) px[v] = u(gen), py[v] = u(gen);
+  px[7] = px[3], py[7] = py[3];  // two corners on one point
+  for (size_t count = 1; count <= 19; ++count) {
+    std::vector<DistortionRestFace> faces(count);
+    for (size_t f = 0; f < count; ++f) {
+      faces[f] = {static_cast<int>(gen() % vertices), static_cast<int>(gen() % vertices), static_cast<int>(gen() % vertices),
+                  inv(gen), inv(gen), inv(gen), inv(gen), 1.0, false};
+    }
+    faces[0].m_iV1 = 3, faces[0].m_iV2 = 7;  // a collapsed face
+    std::vector<double> refK(count), refDet(count);
+    for (size_t f = 0; f < count; ++f) warpix::DistortionOfFaces(&faces[f], 1, px.data(), py.data(), &refK[f], &refDet[f]);
+    warpix_test::ForEveryTarget([&](const char* name) {
+      std::vector<double> k(count), det(count);
+      warpix::DistortionOfFaces(faces.data(), count, px.data(), py.data(), k.data(), det.data());
+      for (size_t f = 0; f < count; ++f) {
+        ASSERT_TRUE(SameBits(k[f], refK[f]) && SameBits(det[f], refDet[f])) << name << " count " << count << " face " << f;
+      }
+    });
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "shell/Warpix.h"
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -54,48 +55,33 @@ TEST_F(WarpixFactoryTest, MethodRowsBuildTheirClasses) {
   auto mvc = Build("-D\nType DeformMeanValueCoords\nName [Mean value]\n" + kMesh);
   ASSERT_NE(dynamic_cast<DeformMeanValueCoords*>(mvc.get()), nullptr);
   EXPECT_STREQ(mvc->GetDeformatorName(), "Mean value");
-  for (const char* type : {"MLS_FIT_SIMILARITY", "MLS_RIGID"}) {
+  for (const auto& [type, expected] : {std::pair{"MLS_FIT_SIMILARITY", DeformMLS::MLS_FIT_SIMILARITY}, {"MLS_RIGID", DeformMLS::MLS_RIGID}}) {
     auto mls = Build(std::string("-D\nType DeformMLS\nMLSType ") + type + "\n" + kMesh);
     auto* asMls = dynamic_cast<DeformMLS*>(mls.get());
     ASSERT_NE(asMls, nullptr) << type;
-    EXPECT_EQ(asMls->m_ErrorType, std::string(type) == "MLS_RIGID" ? DeformMLS::MLS_RIGID
-                                                                    : DeformMLS::MLS_FIT_SIMILARITY);
-    EXPECT_EQ(m_Output.find("needs DeformType"), std::string::npos) << m_Output;
+    EXPECT_TRUE(asMls->m_ErrorType == expected && m_Output.find("needs DeformType") == std::string::npos) << type << m_Output;
   }
-  // Without a mesh the method cannot deform: one warning, no stop.
-  auto pixel = Build("-D\nType DeformMLS\nMLSType MLS_RIGID\n");
-  ASSERT_NE(pixel, nullptr);
-  EXPECT_EQ(m_Output,
-            "[WARNING] D: DeformMLS needs DeformType DEFORM_REGULAR_MESH; the image is shown "
-            "undeformed\n");
+  // Without a mesh a method cannot deform: one warning, no stop.
+  for (const char* type : {"DeformMLS\nMLSType MLS_RIGID", "DeformQuasiConf\nInterOp MovingLeastSquares", "DeformAsRigidAsPossible\nQuasiConf true"}) {
+    ASSERT_NE(Build(std::string("-D\nType ") + type + "\n"), nullptr) << type;
+    const std::string name(type, std::strchr(type, '\n'));
+    EXPECT_EQ(m_Output, "[WARNING] D: " + name + " needs DeformType DEFORM_REGULAR_MESH; the image is shown undeformed\n");
+  }
 }
 
 TEST_F(WarpixFactoryTest, QuasiConfRowReadsItsOperatorWord) {
-  struct Case { const char* key; int op; const char* warning; };
-  for (const Case& c : {
-           Case{"InterOp AffineQuad\n", 1, ""}, Case{"InterOp MeanValCoords\n", 2, ""},
-           Case{"InterOp ThinPlateSplines\n", 3, ""}, Case{"InterOp MovingLeastSquares\n", 4, ""},
-           Case{"InterOp affinequad\n", 0,
-                "[WARNING] D: InterOp 'affinequad' is not an operator (AffineQuad, MeanValCoords, "
-                "ThinPlateSplines, MovingLeastSquares, FixedLinesTPS, FixedLinesTPSNoQuasiConf); "
-                "operator 0 maps like ThinPlateSplines\n"},
-           Case{"", 0,
-                "[WARNING] D: InterOp '' is not an operator (AffineQuad, MeanValCoords, "
-                "ThinPlateSplines, MovingLeastSquares, FixedLinesTPS, FixedLinesTPSNoQuasiConf); "
-                "operator 0 maps like ThinPlateSplines\n"},
-           Case{"InterOp FixedLinesTPS\n", 5, ""}, Case{"InterOp FixedLinesTPSNoQuasiConf\n", 6, ""}}) {
-    auto d = Build(std::string("-D\nType DeformQuasiConf\n") + c.key + kMesh +
+  const std::string notAnOperator = "' is not an operator (AffineQuad, MeanValCoords, ThinPlateSplines, MovingLeastSquares, "
+                                    "FixedLinesTPS, FixedLinesTPSNoQuasiConf); operator 0 maps like ThinPlateSplines\n";
+  const std::pair<const char*, int> cases[] = {{"AffineQuad", 1}, {"MeanValCoords", 2}, {"ThinPlateSplines", 3}, {"MovingLeastSquares", 4},
+                                               {"FixedLinesTPS", 5}, {"FixedLinesTPSNoQuasiConf", 6}, {"affinequad", 0}, {"", 0}};
+  for (const auto& [word, op] : cases) {
+    auto d = Build(std::string("-D\nType DeformQuasiConf\n") + (*word ? std::string("InterOp ") + word + "\n" : "") + kMesh +
                    "MeshResolution [4 4]\nDefaultRect [0 1 0 1]\n");
     auto* qc = dynamic_cast<DeformQuasiConf*>(d.get());
-    ASSERT_NE(qc, nullptr) << c.key;
-    EXPECT_EQ(qc->m_IntermediateOp, c.op) << c.key;
-    EXPECT_EQ(m_Output, std::string(c.warning) + "Mesh Based Deformation\n") << c.key;
+    ASSERT_NE(qc, nullptr) << word;
+    EXPECT_EQ(qc->m_IntermediateOp, op) << word;
+    EXPECT_EQ(m_Output, (op ? "" : "[WARNING] D: InterOp '" + std::string(word) + notAnOperator) + "Mesh Based Deformation\n") << word;
   }
-  // No mesh: one warning, the image shown undeformed, nothing reachable that stops.
-  auto d = Build("-D\nType DeformQuasiConf\nInterOp MovingLeastSquares\n");
-  EXPECT_EQ(m_Output,
-            "[WARNING] D: DeformQuasiConf needs DeformType DEFORM_REGULAR_MESH; the image is shown "
-            "undeformed\n");
 }
 
 TEST_F(WarpixFactoryTest, RigidRowReadsItsTwoSwitches) {
@@ -107,15 +93,8 @@ TEST_F(WarpixFactoryTest, RigidRowReadsItsTwoSwitches) {
                    "MeshResolution [4 4]\nDefaultRect [0 1 0 1]\n");
     auto* arap = dynamic_cast<DeformAsRigidAsPossible*>(d.get());
     ASSERT_NE(arap, nullptr) << c.keys;
-    EXPECT_EQ(arap->m_bUseQuasiConf, c.quasiConf) << c.keys;
-    EXPECT_EQ(arap->m_pQuasiConf != nullptr, c.quasiConf) << c.keys;
-    EXPECT_EQ(arap->m_bRescale, c.rescale) << c.keys;
+    EXPECT_TRUE(arap->m_bUseQuasiConf == c.quasiConf && (arap->m_pQuasiConf != nullptr) == c.quasiConf && arap->m_bRescale == c.rescale) << c.keys;
   }
-  // No mesh: one warning, the picture shown undeformed.
-  auto d = Build("-D\nType DeformAsRigidAsPossible\nQuasiConf true\n");
-  EXPECT_EQ(m_Output,
-            "[WARNING] D: DeformAsRigidAsPossible needs DeformType DEFORM_REGULAR_MESH; the image "
-            "is shown undeformed\n");
 }
 
 TEST_F(WarpixFactoryTest, SharedSettingsModuleAndGeneralFallback) {

@@ -52,20 +52,17 @@ TEST(ParamParser, TypedGetters) {
   TempFile file("typed.params");
   ParamParser p = Parse(file, "I 12\nD 0.25\nBad x\nL [ 1 x 3 ]\nF [ 0.5 1e3 ]\nE [ ]\n");
   bool valid = false;
-  const std::vector<std::tuple<const char*, int, bool>> ints = {
-      {"I", 12, true}, {"Bad", 0, false}, {"Missing", -1, false}, {"E", -1, false}};
-  for (const auto& [key, value, good] : ints) {
-    EXPECT_EQ(p.GetIntValue("General", key, valid), value) << key;
-    EXPECT_EQ(valid, good) << key;
-  }
-  EXPECT_EQ(p.GetDoubleValue("General", "D", valid), 0.25);
-  EXPECT_TRUE(valid);
-  EXPECT_EQ(p.GetDoubleValue("General", "E", valid), -1.0);  // empty list counts as missing
-  EXPECT_FALSE(valid);
-  EXPECT_EQ(p.GetIntValues("General", "L", valid), (std::vector<int>{1, 0, 3}));
-  EXPECT_FALSE(valid);
-  EXPECT_EQ(p.GetDoubleValues("General", "F", valid), (std::vector<double>{0.5, 1000.0}));
-  EXPECT_TRUE(valid);
+  auto expect = [&valid](const auto& value, const auto& expected, bool good) {
+    EXPECT_TRUE(value == expected && valid == good) << ::testing::PrintToString(value);
+  };
+  expect(p.GetIntValue("General", "I", valid), 12, true);
+  expect(p.GetIntValue("General", "Bad", valid), 0, false);
+  expect(p.GetIntValue("General", "Missing", valid), -1, false);
+  expect(p.GetIntValue("General", "E", valid), -1, false);  // an empty list counts as missing
+  expect(p.GetDoubleValue("General", "D", valid), 0.25, true);
+  expect(p.GetDoubleValue("General", "E", valid), -1.0, false);
+  expect(p.GetIntValues("General", "L", valid), std::vector<int>{1, 0, 3}, false);
+  expect(p.GetDoubleValues("General", "F", valid), std::vector<double>{0.5, 1000.0}, true);
 }
 
 TEST(ParamParser, OverridesFollowTheFileAndCarryTheModule) {

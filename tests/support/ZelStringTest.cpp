@@ -35,12 +35,8 @@ TEST(ZelString, SingleCharacterReplaceEqualsTheScan) {
   // scan's result, the skipped character after a removal included.
   const std::string alphabet = "-:[a";
   std::vector<std::string> texts{""};
-  for (size_t begin = 0, length = 0; length < 6; ++length) {
-    const size_t end = texts.size();
-    for (size_t i = begin; i < end; ++i)
-      for (char c : alphabet) texts.push_back(texts[i] + c);
-    begin = end;
-  }
+  for (size_t i = 0; texts[i].size() < 6; ++i)
+    for (char c : alphabet) texts.push_back(texts[i] + c);
   for (const std::string& text : texts) {
     for (const char* before : {"-", ":", "["}) {
       for (const char* after : {"", " ", "-"}) {
@@ -53,14 +49,11 @@ TEST(ZelString, SingleCharacterReplaceEqualsTheScan) {
 }
 
 TEST(ZelString, NumbersUseSixSignificantDigits) {
-  EXPECT_EQ(ZelString(0.1 + 0.2), "0.3");
-  EXPECT_EQ(ZelString(3.0), "3");
-  EXPECT_EQ(ZelString::number(1234567.0), "1.23457e+06");
-  EXPECT_EQ(ZelString::number(0.0001), "0.0001");
-  EXPECT_EQ(ZelString::number(0.00001), "1e-05");
-  EXPECT_EQ(ZelString::number(1.0 / 3.0), "0.333333");
-  EXPECT_EQ(ZelString::number(0.1f), "0.1");
-  EXPECT_EQ(ZelString("v=") + -12 + " " + 0.25 + ZelString(0L), "v=-12 0.250");
+  const std::pair<ZelString, const char*> cases[] = {
+      {ZelString(0.1 + 0.2), "0.3"}, {ZelString(3.0), "3"}, {ZelString::number(1234567.0), "1.23457e+06"},
+      {ZelString::number(0.0001), "0.0001"}, {ZelString::number(0.00001), "1e-05"}, {ZelString::number(1.0 / 3.0), "0.333333"},
+      {ZelString::number(0.1f), "0.1"}, {ZelString("v=") + -12 + " " + 0.25 + ZelString(0L), "v=-12 0.250"}};
+  for (const auto& [number, text] : cases) EXPECT_EQ(number, text);
   EXPECT_DEATH(ZelString(1.5, 2), "decimals==-1");
 }
 
