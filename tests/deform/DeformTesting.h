@@ -2,6 +2,8 @@
 
 // Helpers shared by the deformator tests.
 #include <array>
+#include <cmath>
+#include <string>
 #include <vector>
 
 #include "TestCommon.h"
@@ -25,6 +27,29 @@ inline Points Positions(const Warpixator& d, bool rest = true) {
   return out;
 }
 
+/// The mesh the next frame shows: the deformation redone and the vertices mapped.
+inline Points Shown(Warpixator& d) {
+  d.m_bNeedsUpdate = true;
+  d.Deform();
+  d.MapMeshVertices();
+  return Positions(d, false);
+}
+
+/// Places the points as a loaded file does (the first target.size()/2 of them
+/// moved); returns the console text.
+inline std::string Load(Warpixator& d, Points orig, Points target) {
+  warpix_test::CoutCapture out;
+  d.InitializeCtrlPntState(orig, target);
+  return out.str();
+}
+
+/// The largest distance between two meshes given as x, y pairs.
+inline double MaxDistance(const Points& a, const Points& b) {
+  double largest = 0.0;
+  for (size_t k = 0; k + 1 < a.size(); k += 2) largest = std::fmax(largest, std::hypot(a[k] - b[k], a[k + 1] - b[k + 1]));
+  return largest;
+}
+
 /// (x, y) -> (m0 x + m1 y + m4, m2 x + m3 y + m5).
 using AffineMap = std::array<double, 6>;
 
@@ -35,6 +60,26 @@ inline Points Affine(const Points& p, const AffineMap& m) {
     out.insert(out.end(), {m[0] * p[k] + m[1] * p[k + 1] + m[4], m[2] * p[k] + m[3] * p[k + 1] + m[5]});
   }
   return out;
+}
+
+/// The same bits, or both not a number.
+inline bool SameOrBothNaN(double a, double b) {
+  return warpix_test::SameBits(a, b) || (std::isnan(a) && std::isnan(b));
+}
+
+/// Runs `route` (which returns its results, flat) with each vector target this
+/// processor runs selected in turn, and expects the bits of `reference` from
+/// each; `what` names the case in a failure.
+template <class F>
+void ExpectBitsOnEveryTarget(const Points& reference, F&& route, const std::string& what) {
+  EXPECT_GT(warpix_test::ForEveryTarget([&](const char* target) {
+    const Points out = route();
+    ASSERT_EQ(out.size(), reference.size()) << what;
+    for (size_t k = 0; k < out.size(); ++k) {
+      ASSERT_TRUE(SameOrBothNaN(out[k], reference[k]))
+          << target << " " << what << " value " << k << ": " << out[k] << " != " << reference[k];
+    }
+  }), 0);
 }
 
 }  // namespace deform_test
