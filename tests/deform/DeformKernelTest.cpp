@@ -32,7 +32,7 @@ void PointsAndTargets(std::mt19937& gen, int m, Points& orig, Points& target) {
 
 // count positions in and around the unit square; every `every`-th (from
 // index 2) on a control point.
-Points Positions(std::mt19937& gen, int count, const Points& on, int every) {
+Points Places(std::mt19937& gen, int count, const Points& on, int every) {
   std::uniform_real_distribution<double> u(-0.2, 1.2);
   Points p;
   for (int k = 0; k < count; ++k) {
@@ -48,7 +48,7 @@ TEST(MLSKernel, EveryTargetEqualsTheOneVertexLoopForBothFits) {
   for (int m : {1, 2, 3, 8, 16}) {
     PointsAndTargets(gen, m, orig, target);
     for (int n = 1; n <= 19; n += (n < 17 ? 1 : 2)) {
-      const Points at = Positions(gen, n, orig, 5);
+      const Points at = Places(gen, n, orig, 5);
       std::vector<Warpixator::ImgVertex> rest(n);
       for (int k = 0; k < n; ++k) rest[k].m_fRestX = at[2 * k], rest[k].m_fRestY = at[2 * k + 1], rest[k].id = k;
       for (bool rigid : {false, true}) {
@@ -56,9 +56,7 @@ TEST(MLSKernel, EveryTargetEqualsTheOneVertexLoopForBothFits) {
         auto fit = [&](bool oneVertex) {
           auto v = rest;
           warpix::MLSFitVertices(orig, target, rigid, scratch, v, oneVertex);
-          Points out;
-          for (const auto& x : v) out.insert(out.end(), {x.m_fX, x.m_fY});
-          return out;
+          return deform_test::Positions(v);
         };
         ExpectBitsOnEveryTarget(fit(true), [&] { return fit(false); },
                                 "m " + std::to_string(m) + " n " + std::to_string(n) + " rigid " + std::to_string(rigid));
@@ -80,7 +78,7 @@ TEST(MVCKernel, EveryTargetEqualsTheOnePointRoute) {
       target.insert(target.end(), {orig[2 * j] + move(gen), orig[2 * j + 1] + move(gen)});
     }
     for (int count = 1; count <= 19; count += (count < 17 ? 1 : 2)) {
-      Points p = Positions(gen, count, orig, 7), x, y, reference(2 * count);
+      Points p = Places(gen, count, orig, 7), x, y, reference(2 * count);
       for (int k = 5; k < count; k += 7) {  // the middle of edge k
         const int j = k % n, i = (j + 1) % n;
         p[2 * k] = 0.5 * (orig[2 * j] + orig[2 * i]), p[2 * k + 1] = 0.5 * (orig[2 * j + 1] + orig[2 * i + 1]);
@@ -171,7 +169,7 @@ TEST(SplineKernel, EveryTargetEvaluatesLikeTheOnePointRoute) {
     ASSERT_TRUE(DeformThinPlateSpline::PrepareTPSCoefficients(cen, vals, coeffs));
     const DeformThinPlateSpline::Evaluator spline(cen, coeffs);
     for (int count = 1; count <= 19; ++count) {
-      const Points p = Positions(gen, count, orig, 5);
+      const Points p = Places(gen, count, orig, 5);
       Points x, y, reference;
       for (int k = 0; k < count; ++k) {
         x.push_back(p[2 * k]), y.push_back(p[2 * k + 1]);

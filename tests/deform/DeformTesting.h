@@ -20,12 +20,15 @@ inline void Mesh(Warpixator& d, int cols, int rows, double x0 = 0, double x1 = 1
   d.SwitchMeshBasedDeformation(cols, rows, false, false, RNRgb(0, 0, 0), -1, x0, x1, y0, y1);
 }
 
-/// The rest (or current) position of every vertex, x and y in turn.
-inline Points Positions(const Warpixator& d, bool rest = true) {
+/// The current (or rest) position of every vertex, x and y in turn.
+inline Points Positions(const std::vector<Warpixator::ImgVertex>& vertices, bool rest = false) {
   Points out;
-  for (const auto& v : d.m_Vertices) out.insert(out.end(), {rest ? v.m_fRestX : v.m_fX, rest ? v.m_fRestY : v.m_fY});
+  for (const auto& v : vertices) out.insert(out.end(), {rest ? v.m_fRestX : v.m_fX, rest ? v.m_fRestY : v.m_fY});
   return out;
 }
+
+/// The rest (or current) position of every mesh vertex.
+inline Points Positions(const Warpixator& d, bool rest = true) { return Positions(d.m_Vertices, rest); }
 
 /// The mesh the next frame shows: the deformation redone and the vertices mapped.
 inline Points Shown(Warpixator& d) {
