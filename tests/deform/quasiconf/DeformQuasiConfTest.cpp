@@ -23,6 +23,9 @@ using Q = DeformQuasiConf;
 // Points on vertices of the 10 x 10 mesh: a convex quadrilateral first.
 const Points kQuad = {0.2, 0.2, 0.8, 0.3, 0.7, 0.8, 0.3, 0.7};
 const Points kFive = {0.2, 0.2, 0.8, 0.3, 0.7, 0.8, 0.3, 0.7, 0.5, 0.5};
+// A quadrilateral for the line modes on a 50 x 50 (or 20 x 20) mesh, and moved targets.
+const Points kLineQuad = {0.22, 0.26, 0.76, 0.20, 0.70, 0.74, 0.28, 0.68};
+const Points kLineMoved = {0.25, 0.30, 0.80, 0.22, 0.66, 0.77, 0.30, 0.65};
 
 class DeformQuasiConfTest : public ::testing::Test {
  protected:
@@ -51,19 +54,6 @@ TEST_F(DeformQuasiConfTest, DeltaStaysBetweenItsLimits) {
   EXPECT_EQ(d->m_fDelta1, 1.0);
 }
 
-TEST_F(DeformQuasiConfTest, ModeSwitchBelowTheOperatorsMinimumShowsTheRestMesh) {
-  // (A switch with points deforms as a cell built with the new operator: the
-  // e2e quasiconf test compares the frames.) Below the new operator's minimum
-  // the maps are the identity: the rest mesh.
-  auto two = Make(DeformQuasiConf::OP_MEAN_VAL_COORDS);
-  Load(*two, kFive, {0.22, 0.18, 0.85, 0.32});
-  Load(*two, {}, {});
-  CoutCapture quiet;
-  two->ClearControls(false);
-  two->ChangeMode(1);
-  warpix_test::expectNear(Shown(*two), Positions(*two), 0.0, "switched without points");
-}
-
 TEST_F(DeformQuasiConfTest, SingularConfigurationsKeepTheLastGoodMeshWithOneWarning) {
   // Coincident targets, collinear targets: the mesh stays as it was, one
   // warning, and a good configuration deforms again.
@@ -85,7 +75,11 @@ TEST_F(DeformQuasiConfTest, SingularConfigurationsKeepTheLastGoodMeshWithOneWarn
   }
 }
 
-TEST_F(DeformQuasiConfTest, ClearKeepsShowingTheMeshWhileTooFewPointsFollow) {
+// "c" keeps showing the mesh while fewer points than an operator needs
+// follow; a mode switch then (below the new operator's minimum) shows the
+// rest mesh. (A switch with points deforms as a cell built with the new
+// operator: e2e/quasiconf.sh compares the frames.)
+TEST_F(DeformQuasiConfTest, ClearKeepsTheMeshAndASwitchBelowTheMinimumShowsTheRest) {
   for (Op op : kFittingOps) {
     auto cleared = Make(op);
     Load(*cleared, kQuad, {0.25, 0.15, 0.85, 0.3});
@@ -97,6 +91,9 @@ TEST_F(DeformQuasiConfTest, ClearKeepsShowingTheMeshWhileTooFewPointsFollow) {
     double x = 0, y = 0;
     cleared->AddControlPoint(0.5, 0.5, &x, &y);
     warpix_test::expectNear(Shown(*cleared), before, 0.0, "one point after c");
+    cleared->ClearControls(false);
+    cleared->ChangeMode(op == DeformQuasiConf::OP_AFFINE_QUAD ? 2 : 1);
+    warpix_test::expectNear(Shown(*cleared), Positions(*cleared), 0.0, "switched without points");
   }
 }
 
@@ -189,8 +186,6 @@ TEST_F(DeformQuasiConfTest, LineModesTakeFourPointsAndRefuseCollapsedSides) {
   for (const auto& v : q->m_Vertices) ASSERT_TRUE(std::isfinite(v.m_fX) && std::isfinite(v.m_fY));
 }
 
-namespace {
-
 // The mesh route (whole vectors of vertices) shows every vertex exactly where
 // MapPoint's one-point route puts its rest position, on every target the
 // processor runs: a 13 x 13 mesh leaves a remainder at every vector width.
@@ -222,12 +217,10 @@ TEST_F(DeformQuasiConfTest, MeshVerticesAreMapPointsOnEveryTarget) {
 // it; a refused one prints one warning and keeps the delta and the mesh to the
 // bit.
 TEST_F(DeformQuasiConfTest, RefusedDeltaKeepsTheDeltasAndTheShownMesh) {
-  const Points quad = {0.22, 0.26, 0.76, 0.20, 0.70, 0.74, 0.28, 0.68};
-  const Points moved = {0.25, 0.30, 0.80, 0.22, 0.66, 0.77, 0.30, 0.65};
   for (Op op : {DeformQuasiConf::OP_FIXED_LINES_TPS, DeformQuasiConf::OP_FIXED_LINES_TPS_NO_QC}) {
     SCOPED_TRACE(op);
     auto d = Make(op, 50);
-    Load(*d, quad, moved);
+    Load(*d, kLineQuad, kLineMoved);
     const Points rest = Positions(*d);
     std::vector<Points> upward = {Shown(*d)};
     ASSERT_GT(MaxDistance(upward.back(), rest), 0.02);
@@ -258,10 +251,8 @@ TEST_F(DeformQuasiConfTest, RefusedDeltaKeepsTheDeltasAndTheShownMesh) {
 // A side switch that the points cannot take is refused the same way. Side 0 alone takes a delta of 0.6, at which the
 // offset copies of sides 0 and 2 meet.
 TEST_F(DeformQuasiConfTest, RefusedSideSwitchKeepsTheLinesAndTheShownMesh) {
-  const Points quad = {0.22, 0.26, 0.76, 0.20, 0.70, 0.74, 0.28, 0.68};
-  const Points moved = {0.25, 0.30, 0.80, 0.22, 0.66, 0.77, 0.30, 0.65};
   auto d = Make(DeformQuasiConf::OP_FIXED_LINES_TPS, 50);
-  Load(*d, quad, moved);
+  Load(*d, kLineQuad, kLineMoved);
   {
     CoutCapture quiet;
     d->ChangeMode(9);  // side 2 off: side 0 alone
@@ -283,10 +274,9 @@ TEST_F(DeformQuasiConfTest, RefusedSideSwitchKeepsTheLinesAndTheShownMesh) {
 // corners dragged onto one spot make a segment of no length, which the
 // offset test meets as a point (it used to stop the program).
 TEST_F(DeformQuasiConfTest, UnconstrainedSideDraggedToAPointIsNoFault) {
-  const Points quad = {0.22, 0.26, 0.76, 0.20, 0.70, 0.74, 0.28, 0.68};
   for (Op op : {DeformQuasiConf::OP_FIXED_LINES_TPS, DeformQuasiConf::OP_FIXED_LINES_TPS_NO_QC}) {
     auto d = Make(op, 20);
-    Load(*d, quad, {});
+    Load(*d, kLineQuad, {});
     {
       CoutCapture quiet;
       d->ChangeMode(9);  // side 2 off
@@ -299,5 +289,3 @@ TEST_F(DeformQuasiConfTest, UnconstrainedSideDraggedToAPointIsNoFault) {
     }
   }
 }
-
-}  // namespace
