@@ -1,5 +1,6 @@
-// (Points on their targets and affine targets on the mesh: DeformPropertiesTest;
-// the coordinates' reproduction of every point below is the affine precision.)
+// (Points on their targets, affine targets and the batched mesh route:
+// DeformPropertiesTest; the coordinates' reproduction of every point below is
+// the affine precision.)
 #include "deform/DeformMeanValueCoords.h"
 
 #include <algorithm>
@@ -121,21 +122,4 @@ TEST_F(DeformMeanValueCoordsMap, PolygonsOfNoAreaAreRefusedAndTheLastGoodMapKept
   // Thin but not flat (a relative width of 1e-5) is a polygon.
   EXPECT_FALSE(DeformMeanValueCoords::IsFlatPolygon({0.2, 0.5, 0.5, 0.5 + 3e-6, 0.8, 0.5}));
   EXPECT_FALSE(DeformMeanValueCoords::IsFlatPolygon(kLShape));
-}
-
-TEST_F(DeformMeanValueCoordsMap, BatchedMeshMappingEqualsMapPointAtEveryVertex) {
-  // Control points on vertices of a 20 x 20 mesh, so other vertices lie on
-  // polygon edges; 441 vertices cover the two-vertex blocks and the last one.
-  deform_test::Mesh(m_Mvc, 20, 20);
-  std::mt19937 gen(1);
-  std::uniform_real_distribution<double> shift(-0.05, 0.05);
-  for (const Points& orig : {Points{0.2, 0.2, 0.8, 0.2, 0.8, 0.8, 0.2, 0.8}, kLShape}) {
-    Points target = orig, single;
-    for (double& v : target) v += shift(gen);
-    for (const auto& v : m_Mvc.m_Vertices) {
-      for (double c : Map(orig, target, v.m_fRestX, v.m_fRestY)) single.push_back(c);
-    }
-    m_Mvc.MapMeshVertices();
-    expectNear(deform_test::Positions(m_Mvc, false), single, 1e-15, "batched");  // index 2 k (+ 1): vertex k
-  }
 }

@@ -38,6 +38,9 @@ struct Method {
   AffineMap reproduced;  // a map of all points that the whole mesh follows
   double tolerance;
   size_t handles = 4;  // how many points the vertices under the points follow exactly
+  // How far the mesh route may be from MapPoint (rounding where it divides
+  // sums); negative: vertices behind a line follow that line, not MapPoint.
+  double meshRoute = 0.0;
 };
 
 std::vector<Method> Methods() {
@@ -46,7 +49,7 @@ std::vector<Method> Methods() {
       {"MLS similarity", [](R2Image& i) { return std::make_unique<DeformMLS>(i, "m", DeformMLS::MLS_FIT_SIMILARITY); },
        kSimilar, 1e-12},
       {"MLS rigid", [](R2Image& i) { return std::make_unique<DeformMLS>(i, "m", DeformMLS::MLS_RIGID); }, kRigid, 1e-12},
-      {"MVC", [](R2Image& i) { return std::make_unique<DeformMeanValueCoords>(i, "m"); }, kAffine, 1e-12},
+      {"MVC", [](R2Image& i) { return std::make_unique<DeformMeanValueCoords>(i, "m"); }, kAffine, 1e-12, 4, 1e-15},
       {"ARAP", [](R2Image& i) { return std::make_unique<DeformAsRigidAsPossible>(false, false, i, "m"); },
        kSimilar, 1e-9},
       {"ARAP rescale", [](R2Image& i) { return std::make_unique<DeformAsRigidAsPossible>(false, true, i, "m"); },
@@ -55,8 +58,9 @@ std::vector<Method> Methods() {
        [](R2Image& i) { return std::make_unique<DeformAsRigidAsPossible>(true, true, i, "m"); }, kRigid, 1e-9}};
   static const char* const kOps[] = {"QC 0", "QC 1", "QC 2", "QC 3", "QC 4", "QC 5", "QC 6"};
   for (int op = 0; op <= 6; ++op) {
+    // Operators 0 and 3 put exactly three points on their targets.
     m.push_back({kOps[op], [op](R2Image& i) { return std::make_unique<Q>(i, "m", Q::IntermediateOperator(op)); },
-                 kSimilar, 1e-8, op == 0 || op == 3 ? 3u : 4u});  // 0, 3: exact for a triangle
+                 kSimilar, 1e-8, op == 0 || op == 3 ? 3u : 4u, op == 2 ? 1e-14 : op > 4 ? -1.0 : 0.0});
   }
   return m;
 }
@@ -103,6 +107,23 @@ TEST_P(DeformProperties, AMapOfItsKindOfAllPointsMovesTheWholeMesh) {
   auto d = Make();
   Load(*d, kQuad, Affine(kQuad, GetParam().reproduced));
   warpix_test::expectNear(Shown(*d), Affine(Positions(*d), GetParam().reproduced), GetParam().tolerance, "map");
+}
+
+// Where a method maps any point, the mesh route (whole vectors of vertices, on
+// every vector target; 121 vertices leave a remainder at every width) puts
+// every vertex where MapPoint puts its rest position; the square's sides run
+// through vertices.
+TEST_P(DeformProperties, MeshVerticesAreWhereMapPointPutsThem) {
+  auto d = Make();
+  Load(*d, {0.2, 0.2, 0.8, 0.2, 0.8, 0.8, 0.2, 0.8}, {0.22, 0.18, 0.85, 0.22, 0.78, 0.84, 0.18, 0.76});
+  if (!d->MapsPoints() || GetParam().meshRoute < 0) GTEST_SKIP() << "no point map for the mesh";
+  Points expected(2 * d->m_Vertices.size());
+  for (size_t k = 0; k < d->m_Vertices.size(); ++k) {
+    d->MapPoint(d->m_Vertices[k].m_fRestX, d->m_Vertices[k].m_fRestY, expected[2 * k], expected[2 * k + 1]);
+  }
+  EXPECT_GT(warpix_test::ForEveryTarget([&](const char* target) {
+    warpix_test::expectNear(Shown(*d), expected, GetParam().meshRoute, target);
+  }), 0);
 }
 
 TEST_P(DeformProperties, ClickedAndDraggedPointsSaveAndReplayAsTheShownMesh) {

@@ -186,30 +186,7 @@ TEST_F(DeformQuasiConfTest, LineModesTakeFourPointsAndRefuseCollapsedSides) {
   for (const auto& v : q->m_Vertices) ASSERT_TRUE(std::isfinite(v.m_fX) && std::isfinite(v.m_fY));
 }
 
-// The mesh route (whole vectors of vertices) shows every vertex exactly where
-// MapPoint's one-point route puts its rest position, on every target the
-// processor runs: a 13 x 13 mesh leaves a remainder at every vector width.
-// With mean value coordinates MapPoint normalises the weights before the sum
-// and the mesh divides the sums (the deformator's fast route): equal to
-// rounding only.
-TEST_F(DeformQuasiConfTest, MeshVerticesAreMapPointsOnEveryTarget) {
-  std::mt19937 gen(31);
-  for (Op op : {DeformQuasiConf::OP_NONE, DeformQuasiConf::OP_AFFINE_QUAD,
-                DeformQuasiConf::OP_MEAN_VAL_COORDS, DeformQuasiConf::OP_THIN_PLATE_SPLINES}) {
-    auto d = Make(op, 13);
-    Load(*d, kFive, qc_test::Jitter(gen, kFive, 0.05));
-    warpix_test::ForEveryTarget([&](const char* name) {
-      const Points shown = Shown(*d);
-      for (size_t k = 0; k < d->m_Vertices.size(); ++k) {
-        double x = 0.0, y = 0.0;
-        d->MapPoint(d->m_Vertices[k].m_fRestX, d->m_Vertices[k].m_fRestY, x, y);
-        const double tolerance = op == DeformQuasiConf::OP_MEAN_VAL_COORDS ? 1e-14 : 0.0;
-        ASSERT_TRUE(std::fabs(shown[2 * k] - x) <= tolerance && std::fabs(shown[2 * k + 1] - y) <= tolerance)
-            << name << " operator " << op << " vertex " << k;
-      }
-    });
-  }
-}
+// (The mesh route against MapPoint: DeformPropertiesTest.)
 
 // Holding '+' (steps of 0.001) on a line mode with sides 0 and 2 constrained
 // reaches a delta at which the offset copies meet. Every press is checked: an
