@@ -3,6 +3,7 @@
 // Helpers shared by the deformator tests.
 #include <array>
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,26 @@ inline Points Affine(const Points& p, const AffineMap& m) {
     out.insert(out.end(), {m[0] * p[k] + m[1] * p[k + 1] + m[4], m[2] * p[k] + m[3] * p[k + 1] + m[5]});
   }
   return out;
+}
+
+/// m points in the unit square and their targets moved by up to 0.1.
+inline void PointsAndTargets(std::mt19937& gen, int m, Points& orig, Points& target) {
+  std::uniform_real_distribution<double> u(0.0, 1.0), move(-0.1, 0.1);
+  orig.clear(), target.clear();
+  for (int j = 0; j < 2 * m; ++j) orig.push_back(u(gen));
+  for (double v : orig) target.push_back(v + move(gen));
+}
+
+/// count positions in and around the unit square; every `every`-th (from
+/// index 2) on a control point.
+inline Points Places(std::mt19937& gen, int count, const Points& on, int every) {
+  std::uniform_real_distribution<double> u(-0.2, 1.2);
+  Points p;
+  for (int k = 0; k < count; ++k) {
+    const size_t j = 2 * (k % (on.size() / 2));
+    p.insert(p.end(), {k % every == 2 ? on[j] : u(gen), k % every == 2 ? on[j + 1] : u(gen)});
+  }
+  return p;
 }
 
 /// The same bits, or both not a number.

@@ -62,7 +62,7 @@ TEST_F(QuasiConfOperatorsTest, MeanValueOperatorInterpolatesThePolygonsOrIsTheId
   m_Qc.FillNPointInterpMVC(src, dst);
   EXPECT_EQ(m_Qc.m_MVCSource, (std::vector<double>{0.1, 0.1, 0.9, 0.2, 0.8, 0.9, 0.2, 0.7}));
   // The trigonometric coordinates of the mean-value method agree (its batch
-  // route: DeformKernelTest and DeformMeanValueCoordsTest).
+  // route: DeformMVCKernelTest and DeformMeanValueCoordsTest).
   std::vector<double> w;
   ASSERT_TRUE(DeformMeanValueCoords::CalcMVC(m_Qc.m_MVCSource, z.m_fRe, z.m_fIm, w));
   double x = 0, y = 0;

@@ -1,6 +1,5 @@
-// The vector kernels of moving least squares, mean value coordinates and the
-// thin-plate spline: on every vector target this processor runs, each gives
-// the one-point route's bits, for point counts leaving every remainder.
+#include "deform/DeformTPSKernel.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -11,91 +10,14 @@
 #include <vector>
 
 #include "DeformTesting.h"
-#include "deform/DeformMLSKernel.h"
-#include "deform/DeformMVCKernel.h"
-#include "deform/DeformMeanValueCoords.h"
-#include "deform/DeformTPSKernel.h"
 #include "deform/DeformThinPlateSpline.h"
 
 namespace {
 
 using deform_test::ExpectBitsOnEveryTarget;
+using deform_test::Places;
 using deform_test::Points;
-
-// m points in the unit square and their targets moved by up to 0.1.
-void PointsAndTargets(std::mt19937& gen, int m, Points& orig, Points& target) {
-  std::uniform_real_distribution<double> u(0.0, 1.0), move(-0.1, 0.1);
-  orig.clear(), target.clear();
-  for (int j = 0; j < 2 * m; ++j) orig.push_back(u(gen));
-  for (double v : orig) target.push_back(v + move(gen));
-}
-
-// count positions in and around the unit square; every `every`-th (from
-// index 2) on a control point.
-Points Places(std::mt19937& gen, int count, const Points& on, int every) {
-  std::uniform_real_distribution<double> u(-0.2, 1.2);
-  Points p;
-  for (int k = 0; k < count; ++k) {
-    const size_t j = 2 * (k % (on.size() / 2));
-    p.insert(p.end(), {k % every == 2 ? on[j] : u(gen), k % every == 2 ? on[j + 1] : u(gen)});
-  }
-  return p;
-}
-
-TEST(MLSKernel, EveryTargetEqualsTheOneVertexLoopForBothFits) {
-  std::mt19937 gen(5);
-  Points orig, target;
-  for (int m : {1, 2, 3, 8, 16}) {
-    PointsAndTargets(gen, m, orig, target);
-    for (int n = 1; n <= 19; n += (n < 17 ? 1 : 2)) {
-      const Points at = Places(gen, n, orig, 5);
-      std::vector<Warpixator::ImgVertex> rest(n);
-      for (int k = 0; k < n; ++k) rest[k].m_fRestX = at[2 * k], rest[k].m_fRestY = at[2 * k + 1], rest[k].id = k;
-      for (bool rigid : {false, true}) {
-        std::vector<double> scratch;
-        auto fit = [&](bool oneVertex) {
-          auto v = rest;
-          warpix::MLSFitVertices(orig, target, rigid, scratch, v, oneVertex);
-          return deform_test::Positions(v);
-        };
-        ExpectBitsOnEveryTarget(fit(true), [&] { return fit(false); },
-                                "m " + std::to_string(m) + " n " + std::to_string(n) + " rigid " + std::to_string(rigid));
-      }
-    }
-  }
-}
-
-// Convex polygons of 3 to 16 points; points on control points and in the
-// middle of edges among the mapped ones.
-TEST(MVCKernel, EveryTargetEqualsTheOnePointRoute) {
-  std::mt19937 gen(9);
-  std::uniform_real_distribution<double> move(-0.1, 0.1);
-  for (int n : {3, 4, 8, 16}) {
-    Points orig, target;
-    for (int j = 0; j < n; ++j) {
-      const double a = 6.283185307179586 * j / n;
-      orig.insert(orig.end(), {0.5 + 0.4 * std::cos(a), 0.5 + 0.4 * std::sin(a)});
-      target.insert(target.end(), {orig[2 * j] + move(gen), orig[2 * j + 1] + move(gen)});
-    }
-    for (int count = 1; count <= 19; count += (count < 17 ? 1 : 2)) {
-      Points p = Places(gen, count, orig, 7), x, y, reference(2 * count);
-      for (int k = 5; k < count; k += 7) {  // the middle of edge k
-        const int j = k % n, i = (j + 1) % n;
-        p[2 * k] = 0.5 * (orig[2 * j] + orig[2 * i]), p[2 * k + 1] = 0.5 * (orig[2 * j + 1] + orig[2 * i + 1]);
-      }
-      for (int k = 0; k < count; ++k) {
-        x.push_back(p[2 * k]), y.push_back(p[2 * k + 1]);
-        DeformMeanValueCoords::MapPolygonPoint(orig, target, x[k], y[k], reference[2 * k], reference[2 * k + 1]);
-      }
-      ExpectBitsOnEveryTarget(reference, [&] {
-        Points ox(count), oy(count), out;
-        DeformMeanValueCoords::MapPolygonPoints(orig, target, count, x.data(), y.data(), ox.data(), oy.data());
-        for (int k = 0; k < count; ++k) out.insert(out.end(), {ox[k], oy[k]});
-        return out;
-      }, "n " + std::to_string(n) + " count " + std::to_string(count));
-    }
-  }
-}
+using deform_test::PointsAndTargets;
 
 // Units in the last place between two finite doubles of one sign.
 int64_t UlpsApart(double a, double b) {
