@@ -220,13 +220,10 @@ TEST(QuasiConfLines, PackedSplineRouteFollowsTheDocumentedCompositionAndBatchesM
     }
   // A 13 x 13 grid over and around the quadrilateral: 169 vertices, not a
   // multiple of any vector width.
-  std::vector<QuasiConfLines::ImgVertex> grid;
-  for (int i = 0; i < 13; ++i)
-    for (int j = 0; j < 13; ++j) {
-      QuasiConfLines::ImgVertex v{};
-      v.m_fRestX = -0.1 + i * 0.1, v.m_fRestY = -0.1 + j * 0.1;
-      grid.push_back(v);
-    }
+  R2Image image(4, 4, 3);
+  Warpixator mesh(image, "grid");
+  deform_test::Mesh(mesh, 12, 12, -0.1, 1.1, -0.1, 1.1);
+  std::vector<QuasiConfLines::ImgVertex>& grid = mesh.m_Vertices;
   for (bool sectionMap : {false, true}) {
     set.m_VertexToSection.clear();
     if (sectionMap)
