@@ -168,7 +168,9 @@ TEST(DeformAsRigidAsPossible, StepOneMinimisesTheEnergyAndStepTwoMatchesTheFitte
             grad[2 * v[i] + 1] += 2 * ((a.m_fY - b.m_fY) - (fy[i] - fy[j]));
           }
       }
-      for (int v : d->m_FreeParamToVertex) ASSERT_TRUE(std::fmax(std::fabs(grad[2 * v]), std::fabs(grad[2 * v + 1])) < 1e-10) << v;
+      for (int v : d->m_FreeParamToVertex) {
+        ASSERT_TRUE(std::fmax(std::fabs(grad[2 * v]), std::fabs(grad[2 * v + 1])) < 1e-10) << v;
+      }
       // Twice the same targets: the same vertices (the factors are reused).
       EXPECT_EQ(Drag(*d, targets), shown);
       continue;

@@ -86,7 +86,10 @@ TEST(SplineKernel, EveryTargetEvaluatesLikeTheOnePointRoute) {
   for (int m : {3, 10, 43}) {
     PointsAndTargets(gen, m, orig, target);
     std::vector<LinAlgComplex> cen, vals;
-    for (int i = 0; i < m; ++i) cen.emplace_back(orig[2 * i], orig[2 * i + 1]), vals.emplace_back(target[2 * i], target[2 * i + 1]);
+    for (int i = 0; i < m; ++i) {
+      cen.emplace_back(orig[2 * i], orig[2 * i + 1]);
+      vals.emplace_back(target[2 * i], target[2 * i + 1]);
+    }
     LinAlgVectorComplex coeffs(m + 3);
     ASSERT_TRUE(DeformThinPlateSpline::PrepareTPSCoefficients(cen, vals, coeffs));
     const DeformThinPlateSpline::Evaluator spline(cen, coeffs);

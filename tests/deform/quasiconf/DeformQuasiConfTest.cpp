@@ -174,7 +174,8 @@ TEST_F(DeformQuasiConfTest, LineModesTakeFourPointsAndRefuseCollapsedSides) {
 
   auto q = Make(DeformQuasiConf::OP_FIXED_LINES_TPS);
   text = Load(*q, kQuad, {0.22, 0.18});
-  EXPECT_NE(text.find("delta=0.01\nCreated Line pair: 43\n[WARNING] Number of double-crossed faces "), std::string::npos) << text;
+  EXPECT_NE(text.find("delta=0.01\nCreated Line pair: 43\n[WARNING] Number of double-crossed faces "),
+            std::string::npos) << text;
   const Points good = Shown(*q);
   CoutCapture out;
   q->m_ControlPointsNewPos[2] = q->m_ControlPointsNewPos[0];  // corner 1 onto corner 0
