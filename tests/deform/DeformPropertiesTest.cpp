@@ -42,6 +42,7 @@ struct Method {
   // sums); negative: no point map for the mesh (fitted vertices only, or
   // vertices behind a line follow that line).
   double meshRoute = -1.0;
+  bool exactRest = false;  // targets at the originals leave the mesh at rest to the bit
 };
 
 std::vector<Method> Methods() {
@@ -61,7 +62,7 @@ std::vector<Method> Methods() {
   for (int op = 0; op <= 6; ++op) {
     // Operators 0 and 3 put exactly three points on their targets.
     m.push_back({kOps[op], [op](R2Image& i) { return std::make_unique<Q>(i, "m", Q::IntermediateOperator(op)); },
-                 kSimilar, 1e-8, op == 0 || op == 3 ? 3u : 4u, op == 2 ? 1e-14 : op >= 4 ? -1.0 : 0.0});
+                 kSimilar, 1e-8, op == 0 || op == 3 ? 3u : 4u, op == 2 ? 1e-14 : op >= 4 ? -1.0 : 0.0, true});
   }
   return m;
 }
@@ -89,7 +90,7 @@ TEST_P(DeformProperties, TargetsAtTheOriginalsLeaveTheMeshAtRest) {
   for (const Points& target : {kQuad, nearly}) {
     auto d = Make();
     Load(*d, kQuad, target);
-    warpix_test::expectNear(Shown(*d), Positions(*d), 1e-9, "at rest");
+    warpix_test::expectNear(Shown(*d), Positions(*d), target != kQuad ? 1e-9 : GetParam().exactRest ? 0.0 : 1e-12, "at rest");
   }
 }
 
