@@ -2,12 +2,10 @@
 
 #include <cmath>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "../DeformTesting.h"
-#include "QuasiConfTesting.h"
 
 namespace {
 
