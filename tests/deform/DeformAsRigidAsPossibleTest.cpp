@@ -1,3 +1,6 @@
+// (Rest, similarity and rigid targets, the vertices under the points, clicks
+// against loaded points, save and replay, pixel mode and points on one spot:
+// DeformPropertiesTest.)
 #include "deform/DeformAsRigidAsPossible.h"
 
 #include <cmath>
@@ -47,12 +50,6 @@ Points Drag(ARAP& d, Points targets) {
 
 const Points kFour = {0.2, 0.2, 0.8, 0.2, 0.8, 0.8, 0.2, 0.7};
 
-int Count(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 Points Moved(const Points& p, double seedOffset = 0.0) {
   std::mt19937 gen(11 + static_cast<int>(seedOffset));
   std::uniform_real_distribution<double> u(-0.08, 0.08);
@@ -83,7 +80,7 @@ double Step1Energy(const ARAP& d) {
 
 }  // namespace
 
-TEST(DeformAsRigidAsPossible, FittedTriangleReproducesItsShapeAndLocalCoordinates) {
+TEST(DeformAsRigidAsPossible, FittedTriangleIsTheLeastSquaresSimilarShapeRescaled) {
   using V = Warpixator::ImgVertex;
   const double h = std::sqrt(3.0) / 2;
   V a, b, c;
@@ -109,10 +106,8 @@ TEST(DeformAsRigidAsPossible, FittedTriangleReproducesItsShapeAndLocalCoordinate
   const double s = std::abs(f0 - f1) / std::abs(p0 - p1);
   const std::complex<double> m = (f0 + f1 + f2) / 3.0;
   const std::complex<double> want[3] = {m + s * (f0 - m), m + s * (f1 - m), m + s * (f2 - m)};
-  EXPECT_NEAR(t.x0f, want[0].real(), 1e-12);
-  EXPECT_NEAR(t.y0f, want[0].imag(), 1e-12);
-  EXPECT_NEAR(t.x1f, want[1].real(), 1e-12);
-  EXPECT_NEAR(t.y2f, want[2].imag(), 1e-12);
+  warpix_test::expectNear({t.x0f, t.y0f, t.x1f, t.y1f, t.x2f, t.y2f}, {want[0].real(), want[0].imag(), want[1].real(),
+                          want[1].imag(), want[2].real(), want[2].imag()}, 1e-12, "fitted");
   // Collapsed corners give finite fitted corners (no 0 / 0 scale).
   t.GetFittedTriangle(0.5, 0.5, 0.5, 0.5, 0.5, 0.5);
   for (double v : {t.x0f, t.y0f, t.x1f, t.y1f, t.x2f, t.y2f}) EXPECT_NEAR(v, 0.5, 1e-12);
@@ -136,10 +131,7 @@ TEST(DeformAsRigidAsPossible, FittedTriangleReproducesItsShapeAndLocalCoordinate
 TEST(DeformAsRigidAsPossible, BelowFourPointsOnlyThePointsVerticesMove) {
   R2Image image(4, 4, 3);
   auto d = Make(image, {});
-  CoutCapture out;
-  d->AddControlPoint(0.31, 0.02, nullptr, nullptr);  // snaps to vertex (2, 0) of the 6 x 6 mesh
-  EXPECT_NE(out.str().find("actual=[0.333333, 0]"), std::string::npos) << out.str();
-  Add(*d, {0.9, 0.9, 0.1, 0.8});
+  Add(*d, {0.31, 0.02, 0.9, 0.9, 0.1, 0.8});  // the first on vertex (2, 0) of the 6 x 6 mesh
   EXPECT_FALSE(d->Prepared());
   Points expect = Positions(*d, false);
   Points t = d->m_ControlPointsNewPos;
@@ -147,45 +139,17 @@ TEST(DeformAsRigidAsPossible, BelowFourPointsOnlyThePointsVerticesMove) {
   d->MoveAllControlPoints(t);
   expect[2 * (2 * 7 + 0)] = t[0];
   EXPECT_EQ(Positions(*d, false), expect);
-  d->AddControlPoint(0.5, 0.5, nullptr, nullptr);
+  Add(*d, {0.5, 0.5});
   EXPECT_TRUE(d->Prepared());
 }
 
-TEST(DeformAsRigidAsPossible, RestTranslationRotationAndScaleAreReproduced) {
-  R2Image image(4, 4, 3);
-  for (bool rescale : {false, true}) {
-    auto d = Make(image, {rescale});
-    Add(*d, kFour);
-    const Points rest = Positions(*d);
-    warpix_test::expectNear(Drag(*d, d->m_ControlPointsOrigPos), rest, 1e-12, "rest");
-    // A similarity of the targets moves the whole mesh by it (step 1 keeps
-    // shapes up to similarity; step 2's fitted triangles are then exact).
-    for (const deform_test::AffineMap& m :
-         {deform_test::AffineMap{1, 0, 0, 1, 0.07, -0.03},
-          deform_test::AffineMap{std::cos(0.4), -std::sin(0.4), std::sin(0.4), std::cos(0.4), 0.1, 0.2}}) {
-      const Points shown = Drag(*d, deform_test::Affine(d->m_ControlPointsOrigPos, m));
-      warpix_test::expectNear(shown, deform_test::Affine(rest, m), 1e-9, rescale ? "step 2" : "step 1");
-    }
-    if (!rescale) {
-      const deform_test::AffineMap zoom{1.3, 0, 0, 1.3, -0.1, -0.1};
-      warpix_test::expectNear(Drag(*d, deform_test::Affine(d->m_ControlPointsOrigPos, zoom)),
-                              deform_test::Affine(rest, zoom), 1e-9, "zoom");
-    }
-  }
-}
-
-TEST(DeformAsRigidAsPossible, StepOneMinimisesTheEnergyAndPinsTheControlVertices) {
+TEST(DeformAsRigidAsPossible, StepOneMinimisesTheEnergyAndStepTwoMatchesTheFittedTriangles) {
   R2Image image(4, 4, 3);
   for (bool rescale : {false, true}) {
     auto d = Make(image, {rescale});
     Add(*d, {0.2, 0.2, 0.8, 0.2, 0.8, 0.8, 0.2, 0.7, 0.5, 0.5});
     Points targets = Moved(d->m_ControlPointsOrigPos);
     const Points shown = Drag(*d, targets);
-    for (size_t k = 0; k < d->m_ConstrainedParamToVertex.size(); ++k) {
-      const auto& v = d->m_Vertices[d->m_ConstrainedParamToVertex[k]];
-      EXPECT_EQ(v.m_fX, targets[2 * k]);
-      EXPECT_EQ(v.m_fY, targets[2 * k + 1]);
-    }
     if (rescale) {
       // Step 2 is the least-squares match of every face's edges to its
       // fitted triangle (held as last fitted, from the step-1 positions):
@@ -205,8 +169,7 @@ TEST(DeformAsRigidAsPossible, StepOneMinimisesTheEnergyAndPinsTheControlVertices
           }
       }
       for (int v : d->m_FreeParamToVertex) {
-        ASSERT_LT(std::fabs(grad[2 * v]), 1e-10) << v;
-        ASSERT_LT(std::fabs(grad[2 * v + 1]), 1e-10) << v;
+        ASSERT_TRUE(std::fmax(std::fabs(grad[2 * v]), std::fabs(grad[2 * v + 1])) < 1e-10) << v;
       }
       // Twice the same targets: the same vertices (the factors are reused).
       EXPECT_EQ(Drag(*d, targets), shown);
@@ -216,16 +179,14 @@ TEST(DeformAsRigidAsPossible, StepOneMinimisesTheEnergyAndPinsTheControlVertices
     // way by h raises the energy by about the curvature times h^2 only.
     const double e0 = Step1Energy(*d), h = 1e-5;
     for (int v : d->m_FreeParamToVertex) {
-      for (int c = 0; c < 2; ++c) {
-        double& x = c == 0 ? d->m_Vertices[v].m_fX : d->m_Vertices[v].m_fY;
-        const double keep = x;
-        x = keep + h;
+      for (double* x : {&d->m_Vertices[v].m_fX, &d->m_Vertices[v].m_fY}) {
+        const double keep = *x;
+        *x = keep + h;
         const double plus = Step1Energy(*d);
-        x = keep - h;
+        *x = keep - h;
         const double minus = Step1Energy(*d);
-        x = keep;
-        ASSERT_LT(std::fabs(plus - minus) / (2 * h), 1e-8) << "vertex " << v << " coord " << c;
-        ASSERT_GT(plus + minus - 2 * e0, 0.0);
+        *x = keep;
+        ASSERT_TRUE(std::fabs(plus - minus) / (2 * h) < 1e-8 && plus + minus - 2 * e0 > 0.0) << "vertex " << v;
       }
     }
   }
@@ -263,13 +224,6 @@ TEST(DeformAsRigidAsPossible, DegenerateConfigurationsNeverStop) {
     Drag(*d, t);
     EXPECT_EQ(d->m_Vertices[d->m_ConstrainedParamToVertex[0]].m_fX, t[2]);
   }
-  // Four points on one vertex: no unique step 1, nothing prepared.
-  {
-    auto d = Make(image, {});
-    Add(*d, {0.5, 0.5, 0.5, 0.5, 0.51, 0.5, 0.5, 0.49});
-    EXPECT_FALSE(d->Prepared());
-    Drag(*d, {0.6, 0.5, 0.6, 0.5, 0.6, 0.5, 0.6, 0.5});
-  }
   // Every vertex constrained (one cell, four corners): the vertices are the targets.
   {
     auto d = Make(image, {true, false, false, 1});
@@ -289,7 +243,8 @@ TEST(DeformAsRigidAsPossible, DegenerateConfigurationsNeverStop) {
     }
     d->PrepareDeformator();
     ASSERT_TRUE(d->Prepared());
-    EXPECT_EQ(Count(out.str(), "[WARNING] thin: 9 of 18 mesh triangles cannot be fitted"), 1)
+    const std::string warning = "[WARNING] thin: 9 of 18 mesh triangles cannot be fitted";
+    EXPECT_TRUE(out.str().find(warning) != std::string::npos && out.str().find(warning) == out.str().rfind(warning))
         << out.str();
     Points t = d->m_ControlPointsOrigPos;
     t[1] += 0.1;
@@ -311,42 +266,6 @@ TEST(DeformAsRigidAsPossible, DegenerateConfigurationsNeverStop) {
   }
 }
 
-TEST(DeformAsRigidAsPossible, SaveLoadAndReplayEqualTheDraggedMesh) {
-  R2Image image(4, 4, 3);
-  for (bool rescale : {false, true}) {
-    auto dragged = Make(image, {rescale});
-    Add(*dragged, kFour);
-    const Points targets = Moved(kFour);
-    const Points shown = Drag(*dragged, targets);
-    // Loaded from the file's starting points: the same mesh.
-    auto loaded = Make(image, {rescale});
-    {
-      Points orig = dragged->m_ControlPointsOrigPos, moved = targets;
-      CoutCapture quiet;
-      loaded->InitializeCtrlPntState(orig, moved);
-      loaded->Deform();
-    }
-    warpix_test::expectNear(Positions(*loaded, false), shown, 1e-12, "loaded");
-    // A save makes the shown mesh the rest mesh; points added after it keep
-    // it at rest, and a replay of the history gives it again.
-    {
-      CoutCapture quiet;
-      dragged->ClearControls(true);
-    }
-    warpix_test::expectNear(Positions(*dragged), shown, 0, "saved");
-    Add(*dragged, kFour);
-    warpix_test::expectNear(Drag(*dragged, dragged->m_ControlPointsOrigPos), shown, 1e-12, "after save");
-    auto replayed = Make(image, {rescale});
-    replayed->m_History = dragged->m_History;
-    {
-      CoutCapture quiet;
-      replayed->DeformUsingHistory();
-    }
-    // The history holds its numbers as text with six significant digits.
-    warpix_test::expectNear(Positions(*replayed), shown, 1e-5, "replayed");
-  }
-}
-
 TEST(DeformAsRigidAsPossible, QuasiConformalStartFollowsTheInnerMap) {
   R2Image image(4, 4, 3);
   auto d = Make(image, {false, true});
@@ -355,29 +274,11 @@ TEST(DeformAsRigidAsPossible, QuasiConformalStartFollowsTheInnerMap) {
   const Points shown = Drag(*d, targets);
   // An independent affine-quad deformator with the same points and targets.
   DeformQuasiConf reference(image, "ref", DeformQuasiConf::OP_AFFINE_QUAD);
-  reference.m_ControlPointsOrigPos = d->m_ControlPointsOrigPos;
-  reference.m_ControlPointsNewPos = targets;
-  reference.PrepareDeformator();
-  reference.m_bNeedsUpdate = true;
-  reference.Deform();
+  deform_test::Load(reference, d->m_ControlPointsOrigPos, targets);
   for (int v : d->m_FreeParamToVertex) {
     double x = 0, y = 0;
     reference.MapPoint(d->m_Vertices[v].m_fRestX, d->m_Vertices[v].m_fRestY, x, y);
-    ASSERT_EQ(shown[2 * v], x);
-    ASSERT_EQ(shown[2 * v + 1], y);
+    ASSERT_TRUE(shown[2 * v] == x && shown[2 * v + 1] == y) << v;
   }
 }
 
-TEST(DeformAsRigidAsPossible, PixelModeShowsThePictureUndeformed) {
-  R2Image image(4, 4, 3);
-  ARAP d(true, true, image, "arap");
-  CoutCapture quiet;
-  for (size_t k = 0; k < kFour.size(); k += 2) d.AddControlPoint(kFour[k], kFour[k + 1], nullptr, nullptr);
-  EXPECT_FALSE(d.Prepared());
-  Points t = Moved(kFour);
-  d.MoveAllControlPoints(t);
-  double x = 0, y = 0;
-  d.MapPoint(0.3, 0.4, x, y);
-  EXPECT_EQ(x, 0.3);
-  EXPECT_EQ(y, 0.4);
-}

@@ -1,3 +1,5 @@
+// (Rest, motions of each fit's kind, vertices under the points, pixel mode
+// and meshes without vertices: DeformPropertiesTest; the snap: SnapTest.)
 #include "deform/DeformMLS.h"
 
 #include <cmath>
@@ -36,8 +38,7 @@ class DeformMLSTest : public ::testing::TestWithParam<DeformMLS::MLSErrorType> {
     if (m > 0) m_Mls.QCONF_closed_MLS(P, tP, X, tX);
     m_Mls.m_ControlPointsOrigPos = orig;
     m_Mls.m_ControlPointsNewPos = target;
-    m_Mls.m_bNeedsUpdate = true;
-    m_Mls.Deform();
+    deform_test::Shown(m_Mls);
     for (const auto& v : m_Mls.m_Vertices) {
       warpix_test::expectNear({v.m_fX, v.m_fY}, {tX(v.id).m_fRe, tX(v.id).m_fIm}, 1e-12, "solver");
       if (map) warpix_test::expectNear({v.m_fX, v.m_fY}, map(v.m_fRestX, v.m_fRestY), tol, "map");
@@ -46,31 +47,19 @@ class DeformMLSTest : public ::testing::TestWithParam<DeformMLS::MLSErrorType> {
   void ExpectDeformed(const Points& orig, const Points& target, const AffineMap& m, double tol) {
     ExpectDeformed(orig, target, [&](double x, double y) { return Affine({x, y}, m); }, tol);
   }
-  bool Rigid() const { return GetParam() == DeformMLS::MLS_RIGID; }
   R2Image m_Image{4, 4, 3};
   DeformMLS m_Mls{m_Image, "mls", GetParam()};
 };
 
 }  // namespace
 
-TEST_P(DeformMLSTest, ReproducesMotionsOfItsKindAndVerticesOnPointsFollowTheirTargets) {
-  // Rotation, scale 1.3 (rigid: 1) and translation; the identity.
-  const double s = Rigid() ? 1.0 : 1.3, c = s * std::cos(0.4), n = s * std::sin(0.4);
-  for (const AffineMap& m : {AffineMap{c, -n, n, c, 0.05, -0.1}, AffineMap{1, 0, 0, 1, 0, 0}}) {
-    ExpectDeformed(kOrig, Affine(kOrig, m), m, 1e-12);
-  }
-  const Points target = {0.25, 0.3, 0.7, 0.15, 0.85, 0.8, 0.3, 0.75, 0.45, 0.55};
-  ExpectDeformed(kOrig, target);
-  for (size_t k = 0; k < kOrig.size(); k += 2) {
-    const auto& v = m_Mls.m_Vertices[std::lround(kOrig[k] * 10) * 11 + std::lround(kOrig[k + 1] * 10)];
-    warpix_test::expectNear({v.m_fX, v.m_fY}, {target[k], target[k + 1]}, 1e-9, "on a point");
-  }
+TEST_P(DeformMLSTest, ScaledTargetsFollowTheClosedForm) {
   // Targets scaled by 2 about c: the similarity scales the mesh the same way;
   // the rigid fit keeps rotation 1 and moves X by q* - p* = p* - c, with p*
   // the mean of the originals weighted by 1/(|p - X| + 1e-6)^2.
   const double cx = 0.4, cy = 0.6;
   ExpectDeformed(kOrig, Affine(kOrig, {2, 0, 0, 2, -cx, -cy}), [&](double x, double y) {
-    if (!Rigid()) return Points{2 * x - cx, 2 * y - cy};
+    if (GetParam() != DeformMLS::MLS_RIGID) return Points{2 * x - cx, 2 * y - cy};
     double sum = 0, px = 0, py = 0;
     for (size_t k = 0; k < kOrig.size(); k += 2) {
       const double w = std::pow(std::hypot(kOrig[k] - x, kOrig[k + 1] - y) + 1e-6, -2);
@@ -107,35 +96,4 @@ TEST_P(DeformMLSTest, SeededConfigurationsMatchTheSolverAndFewPointsTranslate) {
   ExpectDeformed({1e300, 0.5}, {1e300, 0.6}, {1, 0, 0, 1, 0, 0}, 0.0);
 }
 
-TEST_P(DeformMLSTest, PixelModeAndMissingMeshNeverReachAnAssertion) {
-  DeformMLS pixel(m_Image, "pixel", GetParam()), noMesh(m_Image, "empty", GetParam());
-  deform_test::Mesh(noMesh, -1, -1);
-  for (DeformMLS* mls : {&pixel, &noMesh}) {
-    double x = 0.0, y = 0.0;
-    for (double c : {0.26, 0.5, 0.74, 0.3}) mls->AddControlPoint(c, 1 - c, &x, &y);
-    EXPECT_EQ(Points({x, y}), Points({0.3, 0.7}));  // clicked position kept
-    mls->SelectControlPoint(0.5, 0.5);
-    mls->MoveSelectedControlPoint(0.55, 0.5);
-    EXPECT_EQ(mls->m_ControlPointsNewPos[2], 0.55);
-    warpix_test::CoutCapture quiet;
-    mls->ClearControls(true);  // the "s" key
-    mls->ClearControls(false);
-  }
-}
-
 INSTANTIATE_TEST_SUITE_P(Types, DeformMLSTest, ::testing::Values(DeformMLS::MLS_FIT_SIMILARITY, DeformMLS::MLS_RIGID));
-
-TEST(DeformMLS, SnapsToTheNearestVertexAndPrintsIt) {
-  R2Image image(4, 4, 3);
-  DeformMLS mls(image, "mls", DeformMLS::MLS_RIGID);
-  deform_test::Mesh(mls, 10, 10);
-  double x = 0.0, y = 0.0;
-  warpix_test::CoutCapture capture;
-  mls.AddControlPoint(0.26, 0.74, &x, &y);
-  EXPECT_EQ(capture.str(), "actual=[0.3, 0.7]\n");
-  const Points vertex40 = {mls.m_Vertices[40].m_fX, mls.m_Vertices[40].m_fY};  // vertex (3, 7)
-  EXPECT_EQ((std::vector<Points>{{x, y}, mls.m_ControlPointsOrigPos, mls.m_ControlPointsNewPos}),
-            std::vector<Points>(3, vertex40));
-  mls.AddControlPoint(0.25, 0.5, &x, &y);  // halfway: the lower index wins
-  EXPECT_EQ(x, mls.m_Vertices[27].m_fX);
-}

@@ -1,3 +1,6 @@
+// (Points on their targets, affine targets and the batched mesh route:
+// DeformPropertiesTest; the coordinates' reproduction of every point below is
+// the affine precision.)
 #include "deform/DeformMeanValueCoords.h"
 
 #include <algorithm>
@@ -10,8 +13,6 @@
 
 namespace {
 
-using deform_test::Affine;
-using deform_test::AffineMap;
 using deform_test::Points;
 using warpix_test::expectNear;
 
@@ -88,17 +89,6 @@ TEST(DeformMeanValueCoords, FastRouteMatchesTrigonometricRoute) {
   }
 }
 
-TEST_F(DeformMeanValueCoordsMap, ControlPointsMapExactlyToTheirTargetsAndAffineMapsAreReproduced) {
-  const Points target = {0.15, 0.1, 0.8, 0.05, 0.95, 0.5, 0.45, 0.35, 0.3, 0.95, 0.1, 0.7};
-  for (int k = 0; k < 12; k += 2) EXPECT_EQ(Map(kLShape, target, kLShape[k], kLShape[k + 1]), Points(&target[k], &target[k + 2]));
-  // Targets T(p) (identity and translation included): interior points of the concave polygon map by T.
-  for (const AffineMap& m : {AffineMap{1, 0, 0, 1, 0, 0}, AffineMap{1, 0, 0, 1, 0.05, -0.02}, AffineMap{1.2, 0.3, -0.1, 0.8, 0.05, -0.02}}) {
-    for (const Points& p : {Points{0.2, 0.2}, {0.3, 0.7}, {0.7, 0.3}, {0.39, 0.39}, {0.4, 0.25}}) {
-      expectNear(Map(kLShape, Affine(kLShape, m), p[0], p[1]), Affine(p, m), 1e-12, "affine");
-    }
-  }
-}
-
 TEST_F(DeformMeanValueCoordsMap, FewerThanThreePointsMoveByTheMeanDisplacement) {
   EXPECT_EQ(Map({}, {}, 0.3, 0.4), Points({0.3, 0.4}));
   // One and two points, mean displacement (0.05, -0.1).
@@ -132,21 +122,4 @@ TEST_F(DeformMeanValueCoordsMap, PolygonsOfNoAreaAreRefusedAndTheLastGoodMapKept
   // Thin but not flat (a relative width of 1e-5) is a polygon.
   EXPECT_FALSE(DeformMeanValueCoords::IsFlatPolygon({0.2, 0.5, 0.5, 0.5 + 3e-6, 0.8, 0.5}));
   EXPECT_FALSE(DeformMeanValueCoords::IsFlatPolygon(kLShape));
-}
-
-TEST_F(DeformMeanValueCoordsMap, BatchedMeshMappingEqualsMapPointAtEveryVertex) {
-  // Control points on vertices of a 20 x 20 mesh, so other vertices lie on
-  // polygon edges; 441 vertices cover the two-vertex blocks and the last one.
-  deform_test::Mesh(m_Mvc, 20, 20);
-  std::mt19937 gen(1);
-  std::uniform_real_distribution<double> shift(-0.05, 0.05);
-  for (const Points& orig : {Points{0.2, 0.2, 0.8, 0.2, 0.8, 0.8, 0.2, 0.8}, kLShape}) {
-    Points target = orig, single;
-    for (double& v : target) v += shift(gen);
-    for (const auto& v : m_Mvc.m_Vertices) {
-      for (double c : Map(orig, target, v.m_fRestX, v.m_fRestY)) single.push_back(c);
-    }
-    m_Mvc.MapMeshVertices();
-    expectNear(deform_test::Positions(m_Mvc, false), single, 1e-15, "batched");  // index 2 k (+ 1): vertex k
-  }
 }

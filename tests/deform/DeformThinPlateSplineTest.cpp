@@ -53,7 +53,6 @@ TEST(DeformThinPlateSpline, AffineValuesGiveNoKernelWeightsAndTheAffineMapEveryw
   ASSERT_TRUE(TPS::PrepareTPSCoefficients(cen, vals, coeffs));
   for (int i = 0; i < 7; ++i) EXPECT_LT(coeffs(i).Power(), 1e-10) << i;
   for (const LinAlgComplex& z : Random(gen, 20)) EXPECT_LT(Dist(TPS::MapUsignTPS(z, cen, coeffs), Affine(z)), 1e-10);
-
   // Three centres: whatever the values, the affine map through them, here
   // found independently by Cramer's rule.
   Centres three = {{0.1, 0.2}, {0.8, 0.3}, {0.4, 0.9}}, v3 = {{0.3, 0.3}, {0.9, 0.1}, {0.2, 0.7}};
@@ -78,9 +77,7 @@ TEST(DeformThinPlateSpline, EvaluationByHand) {
   coeffs(1) = LinAlgComplex(1, 0.5);
   coeffs(3) = LinAlgComplex(0, 0.25);
   // At z = 2: s = 4, U = 4 log 4.
-  const LinAlgComplex f = TPS::MapUsignTPS({2.0, 0.0}, cen, coeffs);
-  EXPECT_DOUBLE_EQ(f.m_fRe, 2 * 4 * std::log(4.0) + 2);
-  EXPECT_DOUBLE_EQ(f.m_fIm, 3 * 4 * std::log(4.0) + 1 + 0.25);
+  EXPECT_LT(Dist(TPS::MapUsignTPS({2.0, 0.0}, cen, coeffs), {8 * std::log(4.0) + 2, 12 * std::log(4.0) + 1.25}), 1e-15);
   // On the centre the kernel is 0.
   EXPECT_EQ(TPS::MapUsignTPS({0.0, 0.0}, cen, coeffs), LinAlgComplex(0, 0.25));
 }
@@ -100,9 +97,8 @@ TEST(DeformThinPlateSpline, SingularCentresAreRefusedAndLeaveTheCoefficients) {
   // Centres a billionth off a line still make a system (the line constraints
   // put offset centres that close).
   Centres near = {{0.1, 0.1}, {0.3, 0.3}, {0.6, 0.6}, {0.35, 0.35 + 1e-9}};
-  Centres vals = near;
   LinAlgVectorComplex coeffs(7);
-  EXPECT_TRUE(TPS::PrepareTPSCoefficients(near, vals, coeffs));
+  EXPECT_TRUE(TPS::PrepareTPSCoefficients(near, near, coeffs));
 }
 
 // The packed evaluator takes its own logarithm (within one unit in the last
@@ -130,8 +126,8 @@ TEST(DeformThinPlateSpline, PackedEvaluatorEqualsTheDocumentedSumToRounding) {
         size += (std::fabs(coeffs(i).m_fRe) + std::fabs(coeffs(i).m_fIm)) * std::fabs(s > 0 ? s * std::log(s) : 0.0);
       }
       const LinAlgComplex documented = TPS::MapUsignTPS(z, cen, coeffs), fast = packed.Map(z);
-      ASSERT_LE(std::fabs(fast.m_fRe - documented.m_fRe), 4e-16 * size) << m;
-      ASSERT_LE(std::fabs(fast.m_fIm - documented.m_fIm), 4e-16 * size) << m;
+      ASSERT_TRUE(std::fmax(std::fabs(fast.m_fRe - documented.m_fRe), std::fabs(fast.m_fIm - documented.m_fIm)) <=
+                  4e-16 * size) << m;
       exact += fast == documented;
       ++compared;
     }

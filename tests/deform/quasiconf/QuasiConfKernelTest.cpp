@@ -5,13 +5,12 @@
 #include <random>
 #include <vector>
 
-#include "TestCommon.h"
+#include "../DeformTesting.h"
 #include "deform/quasiconf/QuasiConfDetail.h"
 
 namespace {
 
-// The same bits, or both not a number.
-bool Same(double a, double b) { return warpix_test::SameBits(a, b) || (std::isnan(a) && std::isnan(b)); }
+const auto Same = deform_test::SameOrBothNaN;
 
 // Seeded points with the awkward ones among them: signed zeros, a point
 // whose divisor c z + d is exactly zero, not-a-number and infinities.

@@ -12,18 +12,10 @@ namespace {
 
 using qc_test::Dist;
 using qc_test::Image;
+using qc_test::Matrix;
 using qc_test::Points;
 using qc_test::Pt;
 using Q = DeformQuasiConf;
-
-LinAlgMatrixComplex Matrix(LinAlgComplex a, LinAlgComplex b, LinAlgComplex c, LinAlgComplex d) {
-  LinAlgMatrixComplex M(2, 2);
-  M(0, 0) = a;
-  M(0, 1) = b;
-  M(1, 0) = c;
-  M(1, 1) = d;
-  return M;
-}
 
 // The regular n-gon as the unweighted fit builds it.
 LinAlgComplex Ngon(int k, int n) {

@@ -28,12 +28,14 @@ inline Points Jitter(std::mt19937& gen, const Points& p, double by) {
   return out;
 }
 
-/// The identity Mobius matrix.
-inline LinAlgMatrixComplex Identity() {
+/// The Mobius matrix [[a, b], [c, d]].
+inline LinAlgMatrixComplex Matrix(LinAlgComplex a, LinAlgComplex b, LinAlgComplex c, LinAlgComplex d) {
   LinAlgMatrixComplex M(2, 2);
-  M(0, 0) = M(1, 1) = LinAlgComplex(1, 0);
+  M(0, 0) = a, M(0, 1) = b, M(1, 0) = c, M(1, 1) = d;
   return M;
 }
+
+inline LinAlgMatrixComplex Identity() { return Matrix({1, 0}, {0, 0}, {0, 0}, {1, 0}); }
 
 inline LinAlgComplex Pt(const Points& p, int k) { return LinAlgComplex(p[2 * k], p[2 * k + 1]); }
 
