@@ -10,11 +10,12 @@
 // Construction and control points
 
 DeformAsRigidAsPossible::DeformAsRigidAsPossible(bool useQuasiConf, bool rescale, R2Image& image,
-                                                 const ZelString& name)
+                                                 const ZelString& name, ScaleRule scaleRule)
     : Warpixator(image, name),
       m_iNumFreeParams(0),
       m_iNumConstrainedParams(0),
       m_bRescale(rescale),
+      m_ScaleRule(scaleRule),
       m_bUseQuasiConf(useQuasiConf) {
   if (m_bUseQuasiConf) {
     ZelString innerName("QuasiConf_");
@@ -138,7 +139,7 @@ void DeformAsRigidAsPossible::Deform() {
   for (const auto& t : m_FittedTriangles) {
     const ImgFace& f = m_Faces[t->m_iFace];
     const ImgVertex &a = m_Vertices[f.m_iV0], &b = m_Vertices[f.m_iV1], &c = m_Vertices[f.m_iV2];
-    t->GetFittedTriangle(a.m_fX, a.m_fY, b.m_fX, b.m_fY, c.m_fX, c.m_fY);
+    t->GetFittedTriangle(a.m_fX, a.m_fY, b.m_fX, b.m_fY, c.m_fX, c.m_fY, m_ScaleRule);
     AddCoeffsForTriangleStep2(*m_pStep2F, *t);
   }
   m_pStep2HC->Multiply(q, *m_pStep2Rhs);

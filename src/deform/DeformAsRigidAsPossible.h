@@ -5,8 +5,8 @@
 // shape up to a similarity as well as possible: with the targets q of the
 // control points, the free parameters are u = M q for a matrix M built once
 // per preparation. Step 2 (Rescale) fits to every step-1 triangle a triangle
-// similar to its rest shape and solves once more so that all edges match the
-// fitted triangles. Control points are pinned to mesh vertices. With
+// similar to its rest shape, scales it by the scale rule, and solves once more
+// so that all edges match the fitted triangles. Control points are pinned to mesh vertices. With
 // QuasiConf the free vertices of step 1 come from an inner quasi-conformal
 // deformator (operator AffineQuad) instead.
 //
@@ -32,6 +32,12 @@ class DeformQuasiConf;
 
 class DeformAsRigidAsPossible : public Warpixator {
  public:
+  /// How step 2 sizes each fitted triangle before the edge fit.
+  enum class ScaleRule {
+    kFitted,  // by |fitted first edge| / |step-1 first edge|: keeps step 1's size
+    kRest     // by |rest first edge| / |fitted first edge|: the rest size (rigid)
+  };
+
   /// A triangle similar to one face's rest shape, fitted by least squares to
   /// three given corners.
   class FittedTriangle {
@@ -46,10 +52,13 @@ class DeformAsRigidAsPossible : public Warpixator {
     /// normal matrix; false when it cannot be inverted.
     bool FillMatrixF(double x01, double y01);
     /// The fitted corners for the given corners into x0f ... y2f, scaled
-    /// about their centroid by the documented edge ratio (or, where that
-    /// ratio exceeds kMaxEdgeScale or is not finite, by the ratio of the
-    /// triangles' RMS sizes).
-    void GetFittedTriangle(double x0, double y0, double x1, double y1, double x2, double y2);
+    /// about their centroid by the rule's ratio. kFitted: the edge ratio (or,
+    /// where that ratio exceeds kMaxEdgeScale or is not finite, the ratio of
+    /// the triangles' RMS sizes). kRest: the rest first edge over the fitted
+    /// one; a fitted first edge of no length (or a ratio that is not finite)
+    /// keeps the fitted triangle as it is.
+    void GetFittedTriangle(double x0, double y0, double x1, double y1, double x2, double y2,
+                           ScaleRule rule = ScaleRule::kFitted);
     bool Valid() const { return m_bValid; }
 
     int m_iFace;
@@ -58,6 +67,7 @@ class DeformAsRigidAsPossible : public Warpixator {
     std::unique_ptr<LinAlgVectorReal> m_pX;
     std::unique_ptr<LinAlgMatrixReal> m_pF;
     double x01 = 0, y01 = 0;
+    double m_fRestEdge = 0;  // length of the rest shape's first edge
 
    private:
     bool m_bValid = true;
@@ -65,8 +75,10 @@ class DeformAsRigidAsPossible : public Warpixator {
 
   // === Constructor
   /// With useQuasiConf an inner DeformQuasiConf named "QuasiConf_" + name
-  /// (operator AffineQuad) supplies step 1's free vertices; rescale runs step 2.
-  DeformAsRigidAsPossible(bool useQuasiConf, bool rescale, R2Image& image, const ZelString& name);
+  /// (operator AffineQuad) supplies step 1's free vertices; rescale runs step 2,
+  /// which sizes its fitted triangles by scaleRule.
+  DeformAsRigidAsPossible(bool useQuasiConf, bool rescale, R2Image& image, const ZelString& name,
+                          ScaleRule scaleRule = ScaleRule::kFitted);
   ~DeformAsRigidAsPossible() override;
 
   // === Methods
@@ -126,6 +138,7 @@ class DeformAsRigidAsPossible : public Warpixator {
   std::vector<int> m_iVertexToParam;
   std::map<int, bool> m_ConstrainedVertices;
   bool m_bRescale;
+  ScaleRule m_ScaleRule;
   bool m_bUseQuasiConf;
   std::unique_ptr<DeformQuasiConf> m_pQuasiConf;
   /// Build the dense route's matrices (default: false, the sparse route).

@@ -26,7 +26,8 @@ DeformAsRigidAsPossible::FittedTriangle::FittedTriangle(ImgVertex v0, ImgVertex 
     : m_iFace(face),
       m_pB(std::make_unique<LinAlgVectorReal>(4, 0.0)),
       m_pX(std::make_unique<LinAlgVectorReal>(4, 0.0)),
-      m_pF(std::make_unique<LinAlgMatrixReal>(4, 4, 0.0)) {
+      m_pF(std::make_unique<LinAlgMatrixReal>(4, 4, 0.0)),
+      m_fRestEdge(std::hypot(v1.m_fX - v0.m_fX, v1.m_fY - v0.m_fY)) {
   double a = 0.0, b = 0.0;
   if (!LocalCoordinates(v0.m_fX, v0.m_fY, v1.m_fX, v1.m_fY, v2.m_fX, v2.m_fY, a, b)) {
     m_bValid = false;
@@ -67,7 +68,8 @@ bool DeformAsRigidAsPossible::FittedTriangle::FillMatrixF(double x, double y) {
 }
 
 void DeformAsRigidAsPossible::FittedTriangle::GetFittedTriangle(double x0, double y0, double x1,
-                                                                double y1, double x2, double y2) {
+                                                                double y1, double x2, double y2,
+                                                                ScaleRule rule) {
   if (!m_bValid) {
     x0f = x0, y0f = y0, x1f = x1, y1f = y1, x2f = x2, y2f = y2;
     return;
@@ -84,11 +86,21 @@ void DeformAsRigidAsPossible::FittedTriangle::GetFittedTriangle(double x0, doubl
   x2f = x0f + x * (x1f - x0f) + y * (y1f - y0f);
   y2f = y0f + x * (y1f - y0f) + y * (x0f - x1f);
 
-  double s = std::hypot(x0f - x1f, y0f - y1f) / std::hypot(x0 - x1, y0 - y1);
-  if (!(s <= kMaxEdgeScale)) {
-    // A collapsed or nearly collapsed first edge: the whole triangles' sizes.
-    s = RmsSize(x0f, y0f, x1f, y1f, x2f, y2f) / RmsSize(x0, y0, x1, y1, x2, y2);
-    if (!(s <= kMaxEdgeScale)) s = 1.0;
+  double s = 1.0;
+  if (rule == ScaleRule::kRest) {
+    // The fitted triangle is similar to the rest shape: scaled to the rest
+    // first edge it is the rest triangle, rotated and moved. One of no size
+    // is kept (there is no direction to scale along).
+    const double fittedEdge = std::hypot(x0f - x1f, y0f - y1f);
+    if (fittedEdge > 0) s = m_fRestEdge / fittedEdge;
+    if (!std::isfinite(s)) s = 1.0;
+  } else {
+    s = std::hypot(x0f - x1f, y0f - y1f) / std::hypot(x0 - x1, y0 - y1);
+    if (!(s <= kMaxEdgeScale)) {
+      // A collapsed or nearly collapsed first edge: the whole triangles' sizes.
+      s = RmsSize(x0f, y0f, x1f, y1f, x2f, y2f) / RmsSize(x0, y0, x1, y1, x2, y2);
+      if (!(s <= kMaxEdgeScale)) s = 1.0;
+    }
   }
   const double mx = (x0f + x1f + x2f) / 3, my = (y0f + y1f + y2f) / 3;
   x0f = mx + s * (x0f - mx), y0f = my + s * (y0f - my);

@@ -100,6 +100,28 @@ ZelString ReadMLSType(const ParamParser& parameters, const ZelString& name) {
   return mlsType;
 }
 
+// ScaleRule of the rigid method's step 2: Fitted (the default) or Rest. Rest
+// takes effect with Rescale true only; without it, and for any other word,
+// one warning.
+DeformAsRigidAsPossible::ScaleRule ReadScaleRule(const ParamParser& parameters,
+                                                 const ZelString& name, bool rescale) {
+  bool valid = false;
+  const ZelString word = parameters.GetStrValue(name, "ScaleRule", valid);
+  if (!valid || word == "Fitted") return DeformAsRigidAsPossible::ScaleRule::kFitted;
+  if (word != "Rest") {
+    std::cout << "[WARNING] " << name << ": ScaleRule '" << word
+              << "' is not Fitted or Rest; Fitted is used" << std::endl;
+    return DeformAsRigidAsPossible::ScaleRule::kFitted;
+  }
+  if (!rescale) {
+    std::cout << "[WARNING] " << name
+              << ": ScaleRule Rest applies to the rescaling step only (Rescale true); "
+                 "it changes nothing here"
+              << std::endl;
+  }
+  return DeformAsRigidAsPossible::ScaleRule::kRest;
+}
+
 // Applies the settings module (the deformator's own DeformSetting, else
 // General's, else none): its DeformType picks pixel or mesh mode. False,
 // after the error line, when DeformType names neither.
@@ -192,7 +214,8 @@ Warpixator* GetDeformator(ParamParser& parameters, const ZelString& name, R2Imag
   } else if (type == "DeformAsRigidAsPossible") {
     const bool rescale = ReadFlag(parameters, name, "Rescale", false);
     const bool quasiConf = ReadFlag(parameters, name, "QuasiConf", false);
-    deformator = std::make_unique<DeformAsRigidAsPossible>(quasiConf, rescale, image, displayName);
+    deformator = std::make_unique<DeformAsRigidAsPossible>(
+        quasiConf, rescale, image, displayName, ReadScaleRule(parameters, name, rescale));
   } else {
     std::cout << "[WARNING] Unknown Deformation type - " << type << std::endl;
     return nullptr;
