@@ -141,9 +141,10 @@ Factory QuasiConf(DeformQuasiConf::IntermediateOperator op) {
   return [op](R2Image& image) { return std::make_unique<DeformQuasiConf>(image, "qc", op); };
 }
 
-Factory Rigid(bool quasiConf, bool rescale, bool dense = false) {
+Factory Rigid(bool quasiConf, bool rescale, bool dense = false,
+             DeformAsRigidAsPossible::ScaleRule rule = DeformAsRigidAsPossible::ScaleRule::kFitted) {
   return [=](R2Image& image) {
-    auto d = std::make_unique<DeformAsRigidAsPossible>(quasiConf, rescale, image, "arap");
+    auto d = std::make_unique<DeformAsRigidAsPossible>(quasiConf, rescale, image, "arap", rule);
     d->m_bDenseRoute = dense;
     return d;
   };
@@ -184,6 +185,8 @@ const bool kRegistered = [] {
        true, true},
       {"ARAP", Rigid(false, false), true, true, false, rigidSizes},
       {"ARAP_Rescale", Rigid(false, true), true, true, false, rigidSizes},
+      {"ARAP_Rest", Rigid(false, true, false, DeformAsRigidAsPossible::ScaleRule::kRest), true,
+       true, false, rigidSizes},
       {"ARAP_QuasiConf", Rigid(true, false), true, true, false, rigidSizes},
       // The documented dense route, for comparison (its inverse grows with
       // the cube of the vertex count).
