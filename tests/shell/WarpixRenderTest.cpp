@@ -97,7 +97,7 @@ TEST(WarpixRenderParse, BackgroundIsRgbOrTransparent) {
 
 TEST_F(WarpixRender, DemoGivesOneFilePerCellAtTheChosenSize) {
   const Args names = Split("NullPixel NullMesh NullMeshLines MeanValue MLSSimilarity MLSRigid QCAffineQuad QCMeanValue "
-                           "QCMovingLS QCLines QCLinesNoQC Rigid RigidRescaled RigidQuasiConf");
+                           "QCMovingLS QCLines QCLinesNoQC Rigid RigidRescaled RigidRest RigidQuasiConf");
   const Args overrides = Split(WARPIX_SOURCE_DIR "/examples/demo.params -General Image " WARPIX_SOURCE_DIR "/examples/demo.jpg "
       "InitCtrlPnts [ 0.25 0.3 0.7 0.25 0.75 0.7 0.3 0.65 ] DeformCtrlPnts [ 0.2 0.35 0.7 0.25 0.8 0.75 0.3 0.65 ] "
       "History [ 8 0.25 0.3 0.7 0.25 0.75 0.7 0.3 0.65 0.27 0.3 0.7 0.25 0.75 0.72 0.3 0.65 ]");
@@ -107,7 +107,7 @@ TEST_F(WarpixRender, DemoGivesOneFilePerCellAtTheChosenSize) {
     args.insert(args.end(), overrides.begin(), overrides.end());
     const RunResult run = Render(args);
     ASSERT_EQ(run.status, 0) << run.output << run.err;
-    EXPECT_EQ(Files(ext), 14);
+    EXPECT_EQ(Files(ext), 15);
     for (size_t k = 0; k < names.size(); ++k) {
       const std::string path = m_Dir + ext + "/" + (k < 10 ? "0" : "") + std::to_string(k) + "_" + names[k] + "." + ext;
       const R2Image file(path.c_str());
