@@ -95,6 +95,7 @@ inline const std::vector<std::vector<const char*>>& EveryMethod() {
       {"Type", "DeformQuasiConf", "InterOp", "FixedLinesTPSNoQuasiConf"},
       {"Type", "DeformAsRigidAsPossible", "Rescale", "false", "QuasiConf", "false"},
       {"Type", "DeformAsRigidAsPossible", "Rescale", "true", "QuasiConf", "false"},
+      {"Type", "DeformAsRigidAsPossible", "Rescale", "true", "QuasiConf", "false", "ScaleRule", "Rest"},
       {"Type", "DeformAsRigidAsPossible", "Rescale", "false", "QuasiConf", "true"},
       {"Type", "DeformAsRigidAsPossible", "Rescale", "true", "QuasiConf", "true"}};
   return methods;
