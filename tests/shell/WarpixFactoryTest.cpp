@@ -10,6 +10,7 @@
 #include "deform/DeformAsRigidAsPossible.h"
 #include "deform/DeformMLS.h"
 #include "deform/DeformMeanValueCoords.h"
+#include "deform/DeformTesting.h"
 #include "deform/Warpixator.h"
 #include "deform/quasiconf/DeformQuasiConf.h"
 #include "support/ParamParser.h"
@@ -84,16 +85,42 @@ TEST_F(WarpixFactoryTest, QuasiConfRowReadsItsOperatorWord) {
   }
 }
 
-TEST_F(WarpixFactoryTest, RigidRowReadsItsTwoSwitches) {
-  struct Case { const char* keys; bool quasiConf, rescale; };
-  for (const Case& c : {Case{"", false, false}, Case{"Rescale true\n", false, true},
-                        Case{"QuasiConf true\nRescale TRUE\n", true, false},
-                        Case{"QuasiConf true\nRescale true\n", true, true}}) {
-    auto d = Build(std::string("-D\nType DeformAsRigidAsPossible\n") + c.keys + kMesh +
-                   "MeshResolution [4 4]\nDefaultRect [0 1 0 1]\n");
+TEST_F(WarpixFactoryTest, RigidRowReadsItsSwitchesAndScaleRule) {
+  using Rule = DeformAsRigidAsPossible::ScaleRule;
+  // Four points on vertices of the 4 x 4 mesh, dragged far enough for the
+  // two rules to part.
+  const std::vector<double> orig{0.25, 0.25, 0.75, 0.25, 0.75, 0.75, 0.25, 0.75};
+  const std::vector<double> target{0.1, 0.1, 0.95, 0.2, 0.9, 0.95, 0.2, 0.8};
+  auto reference = [&](bool quasiConf, bool rescale, Rule rule) {
+    DeformAsRigidAsPossible d(quasiConf, rescale, m_Image, "D", rule);
+    deform_test::Mesh(d, 4, 4);
+    deform_test::Load(d, orig, target);
+    return deform_test::Positions(d, false);
+  };
+  EXPECT_GT(deform_test::MaxDistance(reference(false, true, Rule::kRest), reference(false, true, Rule::kFitted)), 0.01);
+  const std::string restOnly =
+      "[WARNING] D: ScaleRule Rest applies to the rescaling step only (Rescale true); it changes nothing here";
+  const std::string notARule = "[WARNING] D: ScaleRule 'Bogus' is not Fitted or Rest; Fitted is used";
+  struct Case { const char* keys; bool quasiConf, rescale; Rule rule; std::string warning; };
+  for (const Case& c : {Case{"", false, false, Rule::kFitted, ""},
+                        Case{"Rescale true\n", false, true, Rule::kFitted, ""},
+                        Case{"QuasiConf true\nRescale TRUE\n", true, false, Rule::kFitted, ""},
+                        Case{"QuasiConf true\nRescale true\n", true, true, Rule::kFitted, ""},
+                        Case{"Rescale true\nScaleRule Rest\n", false, true, Rule::kRest, ""},
+                        Case{"Rescale true\nScaleRule Fitted\n", false, true, Rule::kFitted, ""},
+                        Case{"ScaleRule Rest\n", false, false, Rule::kFitted, restOnly},
+                        Case{"Rescale true\nScaleRule Bogus\n", false, true, Rule::kFitted, notARule}}) {
+    auto d = Build("InitCtrlPnts [0.25 0.25 0.75 0.25 0.75 0.75 0.25 0.75]\n"
+                   "DeformCtrlPnts [0.1 0.1 0.95 0.2 0.9 0.95 0.2 0.8]\n-D\nType DeformAsRigidAsPossible\n" +
+                   std::string(c.keys) + kMesh + "MeshResolution [4 4]\nDefaultRect [0 1 0 1]\n");
     auto* arap = dynamic_cast<DeformAsRigidAsPossible*>(d.get());
     ASSERT_NE(arap, nullptr) << c.keys;
     EXPECT_TRUE(arap->m_bUseQuasiConf == c.quasiConf && (arap->m_pQuasiConf != nullptr) == c.quasiConf && arap->m_bRescale == c.rescale) << c.keys;
+    // The one warning line, if any; the vertices of the rule in effect.
+    const size_t at = m_Output.find("[WARNING]");
+    EXPECT_EQ(at == std::string::npos ? "" : m_Output.substr(at, m_Output.find('\n', at) - at), c.warning) << m_Output;
+    EXPECT_EQ(m_Output.find("[WARNING]", at == std::string::npos ? 0 : at + 1), std::string::npos) << m_Output;
+    EXPECT_EQ(deform_test::Positions(*d, false), reference(c.quasiConf, c.rescale, c.rule)) << c.keys;
   }
 }
 
