@@ -117,6 +117,9 @@ class DeformAsRigidAsPossible : public Warpixator {
   /// Largest edge ratio the fitted triangle's scale takes before the RMS
   /// size ratio replaces it (ordinary drags give 0.5 to 1.8).
   static constexpr double kMaxEdgeScale = 4.0;
+  /// A fitted first edge at most this fraction of the rest one has no size
+  /// for the rest rule (rounding leaves about 1e-16 of a fit to a point).
+  static constexpr double kNoSize = 1e-9;
   /// The dense route's largest matrix order (2 x vertex count); above it the
   /// sparse route runs even when the dense one is asked for (about 290 MB).
   static constexpr int kDenseMaxOrder = 6000;

@@ -90,9 +90,10 @@ void DeformAsRigidAsPossible::FittedTriangle::GetFittedTriangle(double x0, doubl
   if (rule == ScaleRule::kRest) {
     // The fitted triangle is similar to the rest shape: scaled to the rest
     // first edge it is the rest triangle, rotated and moved. One of no size
-    // is kept (there is no direction to scale along).
+    // is kept: the corners of a mirror image of the rest shape fit to a
+    // point, whose first edge is rounding noise and gives no direction.
     const double fittedEdge = std::hypot(x0f - x1f, y0f - y1f);
-    if (fittedEdge > 0) s = m_fRestEdge / fittedEdge;
+    if (fittedEdge > kNoSize * m_fRestEdge) s = m_fRestEdge / fittedEdge;
     if (!std::isfinite(s)) s = 1.0;
   } else {
     s = std::hypot(x0f - x1f, y0f - y1f) / std::hypot(x0 - x1, y0 - y1);

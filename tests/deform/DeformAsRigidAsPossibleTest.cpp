@@ -227,6 +227,12 @@ TEST(DeformAsRigidAsPossible, FittedTriangleIsTheLeastSquaresSimilarShapeRescale
     for (double v : {t.x0f, t.y0f, t.x1f, t.y1f, t.x2f, t.y2f}) EXPECT_NEAR(v, 0.5, 1e-12);
     t.GetFittedTriangle(0.5, 0.5, 0.5, 0.5, 0.9, 0.5, rule);
     for (double v : {t.x0f, t.y0f, t.x1f, t.y1f, t.x2f, t.y2f}) EXPECT_TRUE(std::isfinite(v));
+    // The mirror image of the rest shape fits to its centroid, up to
+    // rounding; the rest rule keeps that point instead of scaling the noise.
+    t.GetFittedTriangle(a.m_fX, a.m_fY, b.m_fX, b.m_fY, c.m_fX, 2 * a.m_fY - c.m_fY, rule);
+    const double my = (2 * a.m_fY + b.m_fY - h) / 3;
+    for (double v : {t.x0f, t.x1f, t.x2f}) EXPECT_NEAR(v, 0.6, 1e-9);
+    for (double v : {t.y0f, t.y1f, t.y2f}) EXPECT_NEAR(v, my, 1e-9);
   }
   // A shape with no first edge cannot be fitted, nor one too thin for double
   // precision (a first edge of 1e-8 with the third corner 0.3 away: its fit
