@@ -48,6 +48,10 @@ class CoordinateTable {
   /// same bits on every target.
   void Apply(const double* targets, std::vector<Warpixator::ImgVertex>& vertices,
              bool oneByOne = false) const;
+  /// The same for the count vertices at vertices (count must be Vertices()):
+  /// a table of one stretch of a larger mesh.
+  void Apply(const double* targets, Warpixator::ImgVertex* vertices, int count,
+             bool oneByOne = false) const;
 
   /// The one-vertex arithmetic of Apply for one point whose coefficients are
   /// given directly (re[j], and im[j] unless im is null: real coefficients),

@@ -122,9 +122,14 @@ double CoordinateTable::Bytes(double vertices, double points, Kind kind) {
 
 void CoordinateTable::Apply(const double* targets, std::vector<Warpixator::ImgVertex>& vertices,
                             bool oneByOne) const {
-  if (Empty() || static_cast<int>(vertices.size()) != m_iVertices) return;
+  Apply(targets, vertices.data(), static_cast<int>(vertices.size()), oneByOne);
+}
+
+void CoordinateTable::Apply(const double* targets, Warpixator::ImgVertex* vertices, int count,
+                            bool oneByOne) const {
+  if (Empty() || count != m_iVertices) return;
   HWY_DYNAMIC_DISPATCH(ApplyTable)(m_Re.data(), m_Kind == Kind::kComplex ? m_Im.data() : nullptr,
-                                   m_iVertices, m_iPoints, targets, vertices.data(), oneByOne);
+                                   m_iVertices, m_iPoints, targets, vertices, oneByOne);
 }
 
 void CoordinateTable::Combine(int points, const double* re, const double* im,
