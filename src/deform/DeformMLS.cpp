@@ -2,8 +2,10 @@
 
 #include "deform/DeformMLSKernel.h"
 
+#include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <string>
 
 #include "linalg/LinAlgComplex.h"
 #include "linalg/LinAlgMatrixComplex.h"
@@ -82,7 +84,70 @@ void DeformMLS::AddControlPoint(double x, double y, double* outX, double* outY) 
   Warpixator::AddControlPoint(placedX, placedY, outX, outY);
 }
 
-void DeformMLS::PrepareDeformator() {}
+void DeformMLS::PrepareDeformator() {
+  if (m_ErrorType == MLS_AFFINE) PrepareAffine();
+}
+
+void DeformMLS::PrepareAffine() {
+  m_AffineTable.Clear();
+  m_AffineUndetermined.clear();
+  m_AffineOrig = m_ControlPointsOrigPos;
+  m_iAffineVertices = static_cast<int>(m_Vertices.size());
+  m_bAffineStretches = false;
+  const int m = NumControlPoints();
+  if (m_DeformationType != DEFORM_REGULAR_MESH || m == 0 || m_Vertices.empty()) return;
+  const double bytes =
+      warpix::CoordinateTable::Bytes(static_cast<double>(m_Vertices.size()), m,
+                                     warpix::CoordinateTable::Kind::kReal);
+  const std::string what = "the affine fit of " + std::to_string(m_Vertices.size()) +
+                           " mesh vertices and " + std::to_string(m) + " control points";
+  if (!FitsTableLimit(bytes, what.c_str(),
+                      "its coefficients are computed anew at every frame, a stretch at a time")) {
+    m_bAffineStretches = true;
+    return;
+  }
+  m_AffineTable.Reset(static_cast<int>(m_Vertices.size()), m,
+                      warpix::CoordinateTable::Kind::kReal);
+  warpix::MLSAffineTable(m_ControlPointsOrigPos, m_Vertices.data(),
+                         static_cast<int>(m_Vertices.size()), 0, m_AffineTable,
+                         m_AffineUndetermined);
+}
+
+void DeformMLS::DeformAffine() {
+  // The coefficients belong to the originals and the mesh they were made for.
+  if (m_AffineOrig != m_ControlPointsOrigPos ||
+      m_iAffineVertices != static_cast<int>(m_Vertices.size())) {
+    PrepareAffine();
+  }
+  const double* targets = m_ControlPointsNewPos.data();
+  if (!m_bAffineStretches) {
+    m_AffineTable.Apply(targets, m_Vertices);
+  } else {
+    // Beyond the table limit: the same coefficients, one stretch at a time.
+    m_AffineUndetermined.clear();
+    const int n = static_cast<int>(m_Vertices.size());
+    for (int first = 0; first < n; first += kAffineStretch) {
+      const int count = std::min(kAffineStretch, n - first);
+      m_AffineTable.Reset(count, NumControlPoints(), warpix::CoordinateTable::Kind::kReal);
+      warpix::MLSAffineTable(m_ControlPointsOrigPos, m_Vertices.data() + first, count, first,
+                             m_AffineTable, m_AffineUndetermined);
+      m_AffineTable.Apply(targets, m_Vertices.data() + first, count);
+    }
+    m_AffineTable.Clear();
+  }
+  FitUndeterminedBySimilarity();
+}
+
+void DeformMLS::FitUndeterminedBySimilarity() {
+  if (m_AffineUndetermined.empty()) return;
+  m_Undetermined.clear();
+  for (int k : m_AffineUndetermined) m_Undetermined.push_back(m_Vertices[k]);
+  warpix::MLSFitVertices(m_ControlPointsOrigPos, m_ControlPointsNewPos, false, m_Weights,
+                         m_Undetermined);
+  for (size_t k = 0; k < m_Undetermined.size(); ++k) {
+    m_Vertices[m_AffineUndetermined[k]] = m_Undetermined[k];
+  }
+}
 
 void DeformMLS::Deform() {
   if (!m_bNeedsUpdate) return;
@@ -96,6 +161,10 @@ void DeformMLS::Deform() {
       vertex.m_fX = vertex.m_fRestX;
       vertex.m_fY = vertex.m_fRestY;
     }
+    return;
+  }
+  if (m_ErrorType == MLS_AFFINE) {
+    DeformAffine();
     return;
   }
   ClosedMLSFast(m_ControlPointsOrigPos, m_ControlPointsNewPos, m_Vertices);

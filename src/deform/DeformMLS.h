@@ -2,13 +2,15 @@
 
 #include <vector>
 
+#include "deform/CoordinateTable.h"
 #include "deform/Warpixator.h"
 #include "linalg/LinAlgVectorComplex.h"
 
 /// Moving least squares on the regular mesh: every vertex gets its own best
-/// similarity (or rotation with translation) carrying the original control
-/// points onto their targets, with weights 1/(|P - X| + 1e-6)^2. Points are
-/// complex numbers x + iy. New control points snap to the nearest mesh vertex.
+/// affine map, similarity or rotation with translation carrying the original
+/// control points onto their targets, with weights 1/(|P - X| + 1e-6)^2.
+/// Points are complex numbers x + iy. New control points snap to the nearest
+/// mesh vertex.
 /// Needs mesh mode: in pixel mode (or without a mesh) points keep their clicked
 /// positions and nothing is deformed, so the undeformed image is shown.
 class DeformMLS : public Warpixator {
@@ -16,7 +18,8 @@ class DeformMLS : public Warpixator {
   /// The map fitted at each vertex.
   enum MLSErrorType {
     MLS_FIT_SIMILARITY = 0,  // rotation, uniform scale and translation
-    MLS_RIGID = 1            // rotation and translation only
+    MLS_RIGID = 1,           // rotation and translation only
+    MLS_AFFINE = 2           // any affine map; the similarity where that is undetermined
   };
 
   // === Constructor
@@ -28,11 +31,15 @@ class DeformMLS : public Warpixator {
   /// index on a tie), prints "actual=[x, y]" and adds the point there, at rest.
   /// Without a mesh or in pixel mode the clicked position is kept.
   void AddControlPoint(double x, double y, double* outX, double* outY) override;
-  /// Nothing: every quantity depends on the targets.
+  /// The affine fit: its per-vertex coefficients, which depend only on the
+  /// originals and the rest mesh (see PrepareAffine). The other fits: nothing,
+  /// every quantity depends on the targets.
   void PrepareDeformator() override;
   /// Honours m_bNeedsUpdate; moves every vertex's current position to its
   /// fitted map of the rest position. No point: the rest mesh; one point (or
-  /// coincident ones): a translation. Does nothing outside mesh mode.
+  /// coincident ones): a translation. The affine fit takes the similarity fit
+  /// at vertices where it is undetermined (fewer than three points, or points
+  /// on one line). Does nothing outside mesh mode.
   void Deform() override;
   /// Not available: this method maps mesh vertices only (fatal "false";
   /// MapsPoints() says so, and no caller reaches it).
@@ -60,6 +67,25 @@ class DeformMLS : public Warpixator {
 
   MLSErrorType m_ErrorType;
 
+  /// Vertices per stretch when the affine coefficients of the whole mesh would
+  /// exceed the table limit and are computed anew at every frame instead.
+  static constexpr int kAffineStretch = 4096;
+
  private:
+  /// The affine fit's coefficient table of the whole mesh for the current
+  /// originals, or (beyond the table limit) none: Deform then works stretch
+  /// by stretch.
+  void PrepareAffine();
+  /// The affine fit of every vertex from the current targets.
+  void DeformAffine();
+  /// The similarity fit of the vertices listed in m_AffineUndetermined.
+  void FitUndeterminedBySimilarity();
+
   std::vector<double> m_Weights;  // scratch of ClosedMLSFast: one weight per control point and lane
+  warpix::CoordinateTable m_AffineTable;  // the affine coefficients, or a stretch's
+  std::vector<int> m_AffineUndetermined;  // vertices the affine fit leaves to the similarity
+  std::vector<double> m_AffineOrig;       // the originals m_AffineTable was made for
+  int m_iAffineVertices = -1;             // and the vertex count
+  bool m_bAffineStretches = false;        // the whole table did not fit the limit
+  std::vector<Warpixator::ImgVertex> m_Undetermined;  // scratch of FitUndeterminedBySimilarity
 };

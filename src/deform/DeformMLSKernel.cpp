@@ -101,7 +101,93 @@ int FitBlocks(const double* p, const double* q, int m, bool rigid, double* weigh
   return first;
 }
 
+// The affine coefficients of P::kLanes vertices at rest positions x, y from
+// the m originals p, into the runs re(j) (stride apart, point j at
+// re + j * stride); usable gets all bits set where the fit is determined.
+// weights holds m * P::kLanes scratch values.
+template <class P>
+void AffineLanes(const double* p, int m, double* weights, const double* x, const double* y,
+                 double* re, size_t stride, double* usable) {
+  constexpr int L = P::kLanes;
+  const P X = P::Load(x), Y = P::Load(y);
+  const P zero = P::Splat(0.0), one = P::Splat(1.0), epsilon = P::Splat(kWeightEpsilon);
+  P sum = zero, pX = zero, pY = zero;
+  for (int j = 0; j < m; ++j) {
+    const P px = P::Splat(p[2 * j]), py = P::Splat(p[2 * j + 1]);
+    const P dx = px - X;
+    const P dy = py - Y;
+    const P W = one / (Sqrt(dx * dx + dy * dy) + epsilon);
+    const P w = W * W;
+    w.Store(weights + static_cast<size_t>(j) * L);
+    sum = sum + w;
+    pX = pX + w * px;
+    pY = pY + w * py;
+  }
+  pX = pX / sum;
+  pY = pY / sum;
+
+  // M = sum_j w_j p^_j p^_j^T = [[a, b], [b, d]].
+  P a = zero, b = zero, d = zero;
+  for (int j = 0; j < m; ++j) {
+    const P w = P::Load(weights + static_cast<size_t>(j) * L);
+    const P ax = P::Splat(p[2 * j]) - pX;
+    const P ay = P::Splat(p[2 * j + 1]) - pY;
+    a = a + w * (ax * ax);
+    b = b + w * (ax * ay);
+    d = d + w * (ay * ay);
+  }
+  const P det = a * d - b * b;
+  const P trace = a + d;
+  const P ok = And(And(Greater(sum, zero), Finite(sum)),
+                   And(Greater(det, P::Splat(kMinAffineAspect2) * trace * trace), Finite(det)));
+  ok.Store(usable);
+
+  // u = (v - p*)^T M^-1; undetermined lanes get u = 0 and 1/sum = 0.
+  const P vx = X - pX;
+  const P vy = Y - pY;
+  const P ux = Select(ok, (vx * d - vy * b) / det, zero);
+  const P uy = Select(ok, (vy * a - vx * b) / det, zero);
+  const P share = Select(ok, one / sum, zero);
+  for (int j = 0; j < m; ++j) {
+    const P w = P::Load(weights + static_cast<size_t>(j) * L);
+    const P ax = P::Splat(p[2 * j]) - pX;
+    const P ay = P::Splat(p[2 * j + 1]) - pY;
+    const P c = w * (ux * ax + uy * ay + share);
+    Select(ok, c, zero).Store(re + j * stride);
+  }
+}
+
+template <class P>
+int AffineBlocks(const double* p, int m, double* weights, const Warpixator::ImgVertex* vertices,
+                 int n, int first, int firstIndex, double* re, std::vector<int>& undetermined) {
+  constexpr int kLanes = P::kLanes;
+  double x[kLanes], y[kLanes], usable[kLanes];
+  for (; first + kLanes <= n; first += kLanes) {
+    for (int l = 0; l < kLanes; ++l) {
+      x[l] = vertices[first + l].m_fRestX;
+      y[l] = vertices[first + l].m_fRestY;
+    }
+    AffineLanes<P>(p, m, weights, x, y, re + first, static_cast<size_t>(n), usable);
+    for (int l = 0; l < kLanes; ++l) {
+      if (usable[l] == 0.0) undetermined.push_back(firstIndex + first + l);
+    }
+  }
+  return first;
+}
+
 }  // namespace
+
+void AffineTable(const double* p, int m, const Warpixator::ImgVertex* vertices, int n,
+                 int firstIndex, double* re, std::vector<int>& undetermined, bool oneByOne) {
+  using Block = Twice<Pack>;
+  std::vector<double> weights(static_cast<size_t>(m) * Block::kLanes);
+  int first = 0;
+  if (!oneByOne) {
+    first = AffineBlocks<Block>(p, m, weights.data(), vertices, n, first, firstIndex, re, undetermined);
+    first = AffineBlocks<Pack>(p, m, weights.data(), vertices, n, first, firstIndex, re, undetermined);
+  }
+  AffineBlocks<OneLane>(p, m, weights.data(), vertices, n, first, firstIndex, re, undetermined);
+}
 
 void FitVertices(const double* p, const double* q, int m, bool rigid,
                  std::vector<double>& scratch, Warpixator::ImgVertex* vertices, int n,
@@ -125,6 +211,7 @@ HWY_AFTER_NAMESPACE();
 namespace warpix {
 
 HWY_EXPORT(FitVertices);
+HWY_EXPORT(AffineTable);
 
 void MLSFitVertices(const std::vector<double>& orig, const std::vector<double>& target, bool rigid,
                     std::vector<double>& scratch, std::vector<Warpixator::ImgVertex>& vertices,
@@ -133,6 +220,18 @@ void MLSFitVertices(const std::vector<double>& orig, const std::vector<double>& 
   if (m == 0 || target.size() != orig.size()) return;
   HWY_DYNAMIC_DISPATCH(FitVertices)(orig.data(), target.data(), m, rigid, scratch,
                                     vertices.data(), static_cast<int>(vertices.size()), oneByOne);
+}
+
+void MLSAffineTable(const std::vector<double>& orig, const Warpixator::ImgVertex* vertices,
+                    int count, int firstIndex, CoordinateTable& table,
+                    std::vector<int>& undetermined, bool oneByOne) {
+  const int m = static_cast<int>(orig.size() / 2);
+  if (m == 0 || table.Points() != m || table.Vertices() != count ||
+      table.GetKind() != CoordinateTable::Kind::kReal) {
+    return;
+  }
+  HWY_DYNAMIC_DISPATCH(AffineTable)(orig.data(), m, vertices, count, firstIndex, table.Re(0), undetermined,
+                                    oneByOne);
 }
 
 }  // namespace warpix

@@ -88,14 +88,14 @@ DeformQuasiConf::IntermediateOperator ReadInterOp(const ParamParser& parameters,
   return op;
 }
 
-// MLSType, which is required: MLS_FIT_SIMILARITY or MLS_RIGID; any other
-// word (or none) is returned after the error line.
+// MLSType, which is required: MLS_FIT_SIMILARITY, MLS_RIGID or MLS_AFFINE;
+// any other word (or none) is returned after the error line.
 ZelString ReadMLSType(const ParamParser& parameters, const ZelString& name) {
   bool valid = false;
   const ZelString mlsType = parameters.GetStrValue(name, "MLSType", valid);
-  if (mlsType != "MLS_FIT_SIMILARITY" && mlsType != "MLS_RIGID") {
-    std::cout << "[ERROR] " << name << ": MLSType must be MLS_FIT_SIMILARITY or MLS_RIGID"
-              << std::endl;
+  if (mlsType != "MLS_FIT_SIMILARITY" && mlsType != "MLS_RIGID" && mlsType != "MLS_AFFINE") {
+    std::cout << "[ERROR] " << name
+              << ": MLSType must be MLS_FIT_SIMILARITY, MLS_RIGID or MLS_AFFINE" << std::endl;
   }
   return mlsType;
 }
@@ -205,12 +205,17 @@ Warpixator* GetDeformator(ParamParser& parameters, const ZelString& name, R2Imag
   } else if (type == "DeformMeanValueCoords") {
     deformator = std::make_unique<DeformMeanValueCoords>(image, displayName);
   } else if (type == "DeformMLS") {
-    // A similarity or a rigid fit per mesh vertex.
+    // A similarity, rigid or affine fit per mesh vertex.
     const ZelString mlsType = ReadMLSType(parameters, name);
-    const bool similarity = mlsType == "MLS_FIT_SIMILARITY";
-    if (!similarity) WARPIX_CONFIG_ASSERT((mlsType=="MLS_RIGID"));
-    deformator = std::make_unique<DeformMLS>(
-        image, displayName, similarity ? DeformMLS::MLS_FIT_SIMILARITY : DeformMLS::MLS_RIGID);
+    DeformMLS::MLSErrorType fit = DeformMLS::MLS_RIGID;
+    if (mlsType == "MLS_FIT_SIMILARITY") {
+      fit = DeformMLS::MLS_FIT_SIMILARITY;
+    } else if (mlsType == "MLS_AFFINE") {
+      fit = DeformMLS::MLS_AFFINE;
+    } else {
+      WARPIX_CONFIG_ASSERT((mlsType=="MLS_RIGID"));
+    }
+    deformator = std::make_unique<DeformMLS>(image, displayName, fit);
   } else if (type == "DeformAsRigidAsPossible") {
     const bool rescale = ReadFlag(parameters, name, "Rescale", false);
     const bool quasiConf = ReadFlag(parameters, name, "QuasiConf", false);

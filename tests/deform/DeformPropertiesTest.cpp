@@ -52,6 +52,7 @@ std::vector<Method> Methods() {
       {"MLS similarity", [](R2Image& i) { return std::make_unique<DeformMLS>(i, "m", DeformMLS::MLS_FIT_SIMILARITY); },
        kSimilar, 1e-12},
       {"MLS rigid", [](R2Image& i) { return std::make_unique<DeformMLS>(i, "m", DeformMLS::MLS_RIGID); }, kRigid, 1e-12},
+      {"MLS affine", [](R2Image& i) { return std::make_unique<DeformMLS>(i, "m", DeformMLS::MLS_AFFINE); }, kAffine, 1e-12},
       {"MVC", [](R2Image& i) { return std::make_unique<DeformMeanValueCoords>(i, "m"); }, kAffine, 1e-12, 4, 0.0, 1e-15},
       {"ARAP", [](R2Image& i) { return std::make_unique<DeformAsRigidAsPossible>(false, false, i, "m"); },
        kSimilar, 1e-9, 4, 0.0},

@@ -56,7 +56,8 @@ TEST_F(WarpixFactoryTest, MethodRowsBuildTheirClasses) {
   auto mvc = Build("-D\nType DeformMeanValueCoords\nName [Mean value]\n" + kMesh);
   ASSERT_NE(dynamic_cast<DeformMeanValueCoords*>(mvc.get()), nullptr);
   EXPECT_STREQ(mvc->GetDeformatorName(), "Mean value");
-  for (const auto& [type, expected] : {std::pair{"MLS_FIT_SIMILARITY", DeformMLS::MLS_FIT_SIMILARITY}, {"MLS_RIGID", DeformMLS::MLS_RIGID}}) {
+  for (const auto& [type, expected] : {std::pair{"MLS_FIT_SIMILARITY", DeformMLS::MLS_FIT_SIMILARITY}, {"MLS_RIGID", DeformMLS::MLS_RIGID},
+                                       {"MLS_AFFINE", DeformMLS::MLS_AFFINE}}) {
     auto mls = Build(std::string("-D\nType DeformMLS\nMLSType ") + type + "\n" + kMesh);
     auto* asMls = dynamic_cast<DeformMLS*>(mls.get());
     ASSERT_NE(asMls, nullptr) << type;
@@ -199,7 +200,7 @@ TEST_F(WarpixFactoryTest, ConfigurationErrorsReportThenStop) {
        "newVals\\.size\\(\\) <= origVals\\.size\\(\\)"},
       {"History [2 0.1 zz 0.2 0.2]\n" + kMesh + kNull,
        "Loading History\n\\[ERROR\\] History: token 2.*\\(ok\\)"},
-      {"-D\nType DeformMLS\nMLSType MLS_AFFINE\n",
+      {"-D\nType DeformMLS\nMLSType MLS_PROJECTIVE\n",
        "\\[ERROR\\] D: MLSType must be.*\\(mlsType==\"MLS_RIGID\"\\)"},
       {"-D\nType DeformMLS\n", "\\(mlsType==\"MLS_RIGID\"\\)"}};
   for (const auto& [text, expected] : cases) {
