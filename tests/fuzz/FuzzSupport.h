@@ -86,6 +86,7 @@ inline const std::vector<std::vector<const char*>>& EveryMethod() {
       {"Type", "DeformMeanValueCoords"},
       {"Type", "DeformMLS", "MLSType", "MLS_FIT_SIMILARITY"},
       {"Type", "DeformMLS", "MLSType", "MLS_RIGID"},
+      {"Type", "DeformMLS", "MLSType", "MLS_AFFINE"},
       {"Type", "DeformQuasiConf", "InterOp", "None"},
       {"Type", "DeformQuasiConf", "InterOp", "AffineQuad"},
       {"Type", "DeformQuasiConf", "InterOp", "MeanValCoords"},
