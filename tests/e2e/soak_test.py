@@ -177,7 +177,9 @@ class ParameterFile(unittest.TestCase):
                     self.assertEqual(setting["TransparentColor"], "[ 1 1 1 ]", name)
                     self.assertEqual(setting["TransparencyThreshold"], "0.3", name)
         methods = [("NullDeformator", ""), ("DeformMeanValueCoords", ""),
+                   ("DeformGreenCoords", ""), ("DeformThinPlateSplineWarp", ""),
                    ("DeformMLS", "MLS_FIT_SIMILARITY"), ("DeformMLS", "MLS_RIGID"),
+                   ("DeformMLS", "MLS_AFFINE"),
                    ("DeformAsRigidAsPossible", ""), ("DeformAsRigidAsPossible", "Rescale"),
                    ("DeformAsRigidAsPossible", "QuasiConf")]
         methods += [("DeformQuasiConf", op) for op in (
