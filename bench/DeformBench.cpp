@@ -7,11 +7,14 @@
 // Control points sit on distinct mesh vertices drawn by a generator with seed
 // 1; each target is moved by up to 0.05 in a random direction. For the
 // quasi-conformal keys that need a quadrilateral the first four points are
-// the vertices nearest to a fixed convex one; the line modes run on a picture
+// the vertices nearest to a fixed convex one; for the cage methods that need
+// a polygon that does not cross itself (Green coordinates) the points are
+// ordered by their angle about their centroid; the line modes run on a picture
 // whose background is transparent (see BenchImage). m_bNeedsUpdate is set before
 // every Deform so that the map is really recomputed, as after each drawn frame.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <iostream>
@@ -22,6 +25,7 @@
 #include <string>
 
 #include "deform/DeformAsRigidAsPossible.h"
+#include "deform/DeformGreenCoords.h"
 #include "deform/DeformMLS.h"
 #include "deform/DeformMeanValueCoords.h"
 #include "deform/Warpixator.h"
@@ -47,7 +51,32 @@ int NearestVertex(const Warpixator& deformator, double x, double y) {
   return best;
 }
 
-void PlacePoints(Warpixator& deformator, int points, bool convexFirstFour) {
+// Puts the points (and their targets) in the order of their angle about
+// their centroid: a cage polygon that does not cross itself.
+void OrderAsCage(Warpixator& deformator) {
+  std::vector<double>& orig = deformator.m_ControlPointsOrigPos;
+  std::vector<double>& target = deformator.m_ControlPointsNewPos;
+  const size_t n = orig.size() / 2;
+  double cx = 0.0, cy = 0.0;
+  for (size_t k = 0; k < n; ++k) cx += orig[2 * k] / n, cy += orig[2 * k + 1] / n;
+  std::vector<std::pair<double, size_t>> order;
+  for (size_t k = 0; k < n; ++k) order.emplace_back(std::atan2(orig[2 * k + 1] - cy, orig[2 * k] - cx), k);
+  std::sort(order.begin(), order.end());
+  std::vector<double> o, t;
+  for (const auto& entry : order) {
+    o.insert(o.end(), {orig[2 * entry.second], orig[2 * entry.second + 1]});
+    t.insert(t.end(), {target[2 * entry.second], target[2 * entry.second + 1]});
+  }
+  orig = o;
+  target = t;
+}
+
+// Where the control points go: random distinct vertices, the first four of
+// them nearest a fixed convex quadrilateral, or ordered as a cage.
+enum class Placement { kRandom, kConvexFirstFour, kCage };
+
+void PlacePoints(Warpixator& deformator, int points, Placement placement) {
+  const bool convexFirstFour = placement == Placement::kConvexFirstFour;
   std::mt19937 gen(1);
   std::uniform_int_distribution<int> vertex(0, static_cast<int>(deformator.m_Vertices.size()) - 1);
   std::uniform_real_distribution<double> angle(0.0, 2.0 * M_PI);
@@ -67,18 +96,19 @@ void PlacePoints(Warpixator& deformator, int points, bool convexFirstFour) {
     deformator.m_ControlPointsNewPos.push_back(v.m_fRestX + d * std::cos(a));
     deformator.m_ControlPointsNewPos.push_back(v.m_fRestY + d * std::sin(a));
   }
+  if (placement == Placement::kCage) OrderAsCage(deformator);
 }
 
 // A deformator of the method on a cells x cells mesh with its points placed
 // (set-up lines kept out of the results table).
 std::unique_ptr<Warpixator> Setup(R2Image& image, const Factory& make, int cells, int points,
-                                  bool convexFirstFour) {
+                                  Placement placement) {
   std::unique_ptr<Warpixator> deformator = make(image);
   std::ostringstream quiet;
   std::streambuf* const console = std::cout.rdbuf(quiet.rdbuf());
   deformator->SwitchMeshBasedDeformation(cells, cells, false, true, RNRgb(1, 1, 1), 0.1, 0.0,
                                          1.0, 0.0, 1.0);
-  PlacePoints(*deformator, points, convexFirstFour);
+  PlacePoints(*deformator, points, placement);
   deformator->PrepareDeformator();
   std::cout.rdbuf(console);
   return deformator;
@@ -104,9 +134,9 @@ R2Image BenchImage(bool lineModes) {
 }
 
 void BenchPrepare(benchmark::State& state, const Factory& make, int cells, int points,
-                  bool convexFirstFour) {
-  R2Image image = BenchImage(convexFirstFour && points == 4);
-  std::unique_ptr<Warpixator> deformator = Setup(image, make, cells, points, convexFirstFour);
+                 Placement placement) {
+  R2Image image = BenchImage(placement == Placement::kConvexFirstFour && points == 4);
+  std::unique_ptr<Warpixator> deformator = Setup(image, make, cells, points, placement);
   // The preparation's console lines stay out of the table.
   std::ostringstream quiet;
   std::streambuf* const console = std::cout.rdbuf(quiet.rdbuf());
@@ -119,9 +149,9 @@ void BenchPrepare(benchmark::State& state, const Factory& make, int cells, int p
 }
 
 void BenchDeform(benchmark::State& state, const Factory& make, int cells, int points,
-                 bool convexFirstFour) {
-  R2Image image = BenchImage(convexFirstFour && points == 4);
-  std::unique_ptr<Warpixator> deformator = Setup(image, make, cells, points, convexFirstFour);
+                 Placement placement) {
+  R2Image image = BenchImage(placement == Placement::kConvexFirstFour && points == 4);
+  std::unique_ptr<Warpixator> deformator = Setup(image, make, cells, points, placement);
   // The deformators' own console lines (timing reports) stay out of the table.
   std::ostringstream quiet;
   std::streambuf* const console = std::cout.rdbuf(quiet.rdbuf());
@@ -160,6 +190,7 @@ const bool kRegistered = [] {
     // (cells, points) to run; empty: every combination of 10, 50, 100 cells
     // and 4, 8, 16 points.
     std::vector<std::pair<int, int>> sizes = {};
+    bool cage = false;  // the points in the order of a cage that does not cross itself
   };
   const std::vector<std::pair<int, int>> rigidSizes = {{10, 8}, {30, 8}, {50, 8}, {100, 16}};
   const Method methods[] = {
@@ -167,6 +198,8 @@ const bool kRegistered = [] {
        false},
       {"MVC", [](R2Image& image) { return std::make_unique<DeformMeanValueCoords>(image, "mvc"); },
        false, false},
+      {"GREEN", [](R2Image& image) { return std::make_unique<DeformGreenCoords>(image, "green"); },
+       true, false, false, {}, true},
       {"MLS_SIM",
        [](R2Image& image) {
          return std::make_unique<DeformMLS>(image, "mls", DeformMLS::MLS_FIT_SIMILARITY);
@@ -207,7 +240,9 @@ const bool kRegistered = [] {
         const std::string size = std::string(method.key) + "/" + std::to_string(cells) + "/" +
                                  std::to_string(points);
         const Factory factory = method.make;
-        const bool convex = method.convexFirstFour;
+        const Placement convex = method.cage             ? Placement::kCage
+                                 : method.convexFirstFour ? Placement::kConvexFirstFour
+                                                          : Placement::kRandom;
         benchmark::RegisterBenchmark(("Deform/" + size).c_str(),
                                      [factory, cells, points, convex](benchmark::State& state) {
                                        BenchDeform(state, factory, cells, points, convex);

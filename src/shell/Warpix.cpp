@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "deform/DeformAsRigidAsPossible.h"
+#include "deform/DeformGreenCoords.h"
 #include "deform/DeformMLS.h"
 #include "deform/DeformMeanValueCoords.h"
 #include "deform/Warpixator.h"
@@ -204,6 +205,8 @@ Warpixator* GetDeformator(ParamParser& parameters, const ZelString& name, R2Imag
     deformator = std::make_unique<DeformQuasiConf>(image, displayName, ReadInterOp(parameters, name));
   } else if (type == "DeformMeanValueCoords") {
     deformator = std::make_unique<DeformMeanValueCoords>(image, displayName);
+  } else if (type == "DeformGreenCoords") {
+    deformator = std::make_unique<DeformGreenCoords>(image, displayName);
   } else if (type == "DeformMLS") {
     // A similarity, rigid or affine fit per mesh vertex.
     const ZelString mlsType = ReadMLSType(parameters, name);

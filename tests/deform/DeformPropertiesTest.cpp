@@ -12,6 +12,7 @@
 
 #include "DeformTesting.h"
 #include "deform/DeformAsRigidAsPossible.h"
+#include "deform/DeformGreenCoords.h"
 #include "deform/DeformMLS.h"
 #include "deform/DeformMeanValueCoords.h"
 #include "deform/quasiconf/DeformQuasiConf.h"
@@ -54,6 +55,9 @@ std::vector<Method> Methods() {
       {"MLS rigid", [](R2Image& i) { return std::make_unique<DeformMLS>(i, "m", DeformMLS::MLS_RIGID); }, kRigid, 1e-12},
       {"MLS affine", [](R2Image& i) { return std::make_unique<DeformMLS>(i, "m", DeformMLS::MLS_AFFINE); }, kAffine, 1e-12},
       {"MVC", [](R2Image& i) { return std::make_unique<DeformMeanValueCoords>(i, "m"); }, kAffine, 1e-12, 4, 0.0, 1e-15},
+      // The cage's vertices do not follow their targets exactly (the method
+      // does not interpolate), but its point map is the mesh's to the bit.
+      {"Green", [](R2Image& i) { return std::make_unique<DeformGreenCoords>(i, "m"); }, kSimilar, 1e-12, 0, 0.0, 0.0},
       {"ARAP", [](R2Image& i) { return std::make_unique<DeformAsRigidAsPossible>(false, false, i, "m"); },
        kSimilar, 1e-9, 4, 0.0},
       {"ARAP rescale", [](R2Image& i) { return std::make_unique<DeformAsRigidAsPossible>(false, true, i, "m"); },

@@ -84,6 +84,7 @@ inline const std::vector<std::vector<const char*>>& EveryMethod() {
   static const std::vector<std::vector<const char*>> methods = {
       {"Type", "NullDeformator"},
       {"Type", "DeformMeanValueCoords"},
+      {"Type", "DeformGreenCoords"},
       {"Type", "DeformMLS", "MLSType", "MLS_FIT_SIMILARITY"},
       {"Type", "DeformMLS", "MLSType", "MLS_RIGID"},
       {"Type", "DeformMLS", "MLSType", "MLS_AFFINE"},
