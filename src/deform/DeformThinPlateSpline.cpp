@@ -15,33 +15,51 @@ double SquaredDistance(const LinAlgComplex& a, const LinAlgComplex& b) {
   return dx * dx + dy * dy;
 }
 
-// True when the centres give a regular system: at least three, finite, no two
-// on one spot and not all on one line, all relative to their extent. The
-// distances from the line through the first centre and the one farthest from
-// it are cross products, free of the cancellation a covariance would suffer.
-bool WellPlaced(const std::vector<LinAlgComplex>& cen) {
+}  // namespace
+
+// The distances from the line through the first centre and the one farthest
+// from it are cross products, free of the cancellation a covariance would
+// suffer.
+DeformThinPlateSpline::Placement DeformThinPlateSpline::CheckPlacement(
+    const std::vector<LinAlgComplex>& cen, bool coincidentAllowed) {
   const int m = static_cast<int>(cen.size());
-  if (m < 3) return false;
+  if (m < 3) return Placement::kTooFew;
   int far = 0;
   for (int i = 0; i < m; ++i) {
-    if (!std::isfinite(cen[i].m_fRe) || !std::isfinite(cen[i].m_fIm)) return false;
+    if (!std::isfinite(cen[i].m_fRe) || !std::isfinite(cen[i].m_fIm)) return Placement::kNotFinite;
     if (SquaredDistance(cen[i], cen[0]) > SquaredDistance(cen[far], cen[0])) far = i;
   }
   const double extent = std::sqrt(SquaredDistance(cen[far], cen[0]));
-  const double tolerance = DeformThinPlateSpline::kMinRelativeSeparation * extent;
-  if (!(extent > 0.0)) return false;
+  const double tolerance = kMinRelativeSeparation * extent;
+  if (!(extent > 0.0)) return Placement::kOnOneLine;
   const double ex = cen[far].m_fRe - cen[0].m_fRe, ey = cen[far].m_fIm - cen[0].m_fIm;
   double offLine = 0.0;
   for (int i = 0; i < m; ++i) {
     const double dx = cen[i].m_fRe - cen[0].m_fRe, dy = cen[i].m_fIm - cen[0].m_fIm;
     offLine = std::fmax(offLine, std::fabs(ex * dy - ey * dx) / extent);
+    if (coincidentAllowed) continue;
     for (int j = i + 1; j < m; ++j)
-      if (SquaredDistance(cen[i], cen[j]) <= tolerance * tolerance) return false;
+      if (SquaredDistance(cen[i], cen[j]) <= tolerance * tolerance) return Placement::kCoincident;
   }
-  return offLine > tolerance;
+  return offLine > tolerance ? Placement::kGood : Placement::kOnOneLine;
 }
 
-}  // namespace
+LinAlgMatrixReal DeformThinPlateSpline::SystemMatrix(const std::vector<LinAlgComplex>& cen,
+                                                     double diagonal) {
+  const int m = static_cast<int>(cen.size());
+  LinAlgMatrixReal L(m + 3, m + 3, 0.0);
+  for (int i = 0; i < m; ++i) {
+    for (int j = 0; j < m; ++j) {
+      const double s = SquaredDistance(cen[i], cen[j]);
+      L(i, j) = s != 0.0 ? s * std::log(s) : 0.0;
+    }
+    L(i, i) += diagonal;
+    L(m, i) = L(i, m) = cen[i].m_fRe;
+    L(m + 1, i) = L(i, m + 1) = cen[i].m_fIm;
+    L(m + 2, i) = L(i, m + 2) = 1.0;
+  }
+  return L;
+}
 
 bool DeformThinPlateSpline::PrepareTPSCoefficients(std::vector<LinAlgComplex>& cen,
                                                    std::vector<LinAlgComplex>& vals,
@@ -49,18 +67,9 @@ bool DeformThinPlateSpline::PrepareTPSCoefficients(std::vector<LinAlgComplex>& c
   const int m = static_cast<int>(cen.size());
   WARPIX_ASSERT(vals.size()>=cen.size());
   WARPIX_ASSERT(coeffs.Rows()==m+3);
-  if (!WellPlaced(cen)) return false;
+  if (CheckPlacement(cen) != Placement::kGood) return false;
 
-  LinAlgMatrixReal L(m + 3, m + 3, 0.0);
-  for (int i = 0; i < m; ++i) {
-    for (int j = 0; j < m; ++j) {
-      const double s = SquaredDistance(cen[i], cen[j]);
-      L(i, j) = s != 0.0 ? s * std::log(s) : 0.0;
-    }
-    L(m, i) = L(i, m) = cen[i].m_fRe;
-    L(m + 1, i) = L(i, m + 1) = cen[i].m_fIm;
-    L(m + 2, i) = L(i, m + 2) = 1.0;
-  }
+  LinAlgMatrixReal L = SystemMatrix(cen);
   // Zero side conditions: sum w = sum w x = sum w y = 0.
   LinAlgVectorReal rx(m + 3, 0.0), ry(m + 3, 0.0), sx(m + 3, 0.0), sy(m + 3, 0.0);
   for (int i = 0; i < m; ++i) {

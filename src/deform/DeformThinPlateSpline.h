@@ -9,6 +9,7 @@
 
 #include "deform/DeformTPSKernel.h"
 #include "linalg/LinAlgComplex.h"
+#include "linalg/LinAlgMatrixReal.h"
 #include "linalg/LinAlgVectorComplex.h"
 
 class DeformThinPlateSpline {
@@ -22,6 +23,26 @@ class DeformThinPlateSpline {
   static bool PrepareTPSCoefficients(std::vector<LinAlgComplex>& cen,
                                      std::vector<LinAlgComplex>& vals,
                                      LinAlgVectorComplex& coeffs);
+  /// How a set of centres stands for the spline's system.
+  enum class Placement {
+    kGood,        // a regular system
+    kTooFew,      // fewer than three centres
+    kNotFinite,   // a centre is not a finite point
+    kCoincident,  // two centres on one spot (relative to the extent)
+    kOnOneLine    // all centres on one line, or all on one spot
+  };
+  /// Whether the centres give a regular system: at least three, finite, not
+  /// all on one line and, unless coincidentAllowed (a smoothed system, whose
+  /// diagonal keeps it regular), no two on one spot; all relative to their
+  /// extent (kMinRelativeSeparation).
+  static Placement CheckPlacement(const std::vector<LinAlgComplex>& cen,
+                                  bool coincidentAllowed = false);
+  /// The (m + 3) x (m + 3) system of the m centres: the kernel block
+  /// U(|c_i - c_j|) with `diagonal` added to its diagonal, the affine block
+  /// of rows and columns (x_i, y_i, 1), and zeros in the corner.
+  static LinAlgMatrixReal SystemMatrix(const std::vector<LinAlgComplex>& cen,
+                                       double diagonal = 0.0);
+
   /// f(z) for the spline of coeffs over the centres cen (cen.size() must be
   /// coeffs.Rows() - 3).
   static LinAlgComplex MapUsignTPS(LinAlgComplex z, std::vector<LinAlgComplex>& cen,
