@@ -28,6 +28,7 @@
 #include "deform/DeformGreenCoords.h"
 #include "deform/DeformMLS.h"
 #include "deform/DeformMeanValueCoords.h"
+#include "deform/DeformThinPlateSplineWarp.h"
 #include "deform/Warpixator.h"
 #include "deform/quasiconf/DeformQuasiConf.h"
 #include "image/R2Image.h"
@@ -200,6 +201,8 @@ const bool kRegistered = [] {
        false, false},
       {"GREEN", [](R2Image& image) { return std::make_unique<DeformGreenCoords>(image, "green"); },
        true, false, false, {}, true},
+      {"TPS", [](R2Image& image) { return std::make_unique<DeformThinPlateSplineWarp>(image, "tps"); },
+       true, false},
       {"MLS_SIM",
        [](R2Image& image) {
          return std::make_unique<DeformMLS>(image, "mls", DeformMLS::MLS_FIT_SIMILARITY);

@@ -1,5 +1,6 @@
 #include "shell/Warpix.h"
 
+#include <cmath>
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "deform/DeformGreenCoords.h"
 #include "deform/DeformMLS.h"
 #include "deform/DeformMeanValueCoords.h"
+#include "deform/DeformThinPlateSplineWarp.h"
 #include "deform/Warpixator.h"
 #include "deform/quasiconf/DeformQuasiConf.h"
 #include "image/R2Image.h"
@@ -123,6 +125,19 @@ DeformAsRigidAsPossible::ScaleRule ReadScaleRule(const ParamParser& parameters,
   return DeformAsRigidAsPossible::ScaleRule::kRest;
 }
 
+// Smoothing of the thin-plate-spline warp: a number >= 0 (absent: 0, exact
+// interpolation); anything else gives one warning and 0.
+double ReadSmoothing(const ParamParser& parameters, const ZelString& name) {
+  bool valid = false;
+  const ZelString word = parameters.GetStrValue(name, "Smoothing", valid);
+  if (!valid) return 0.0;
+  const double smoothing = parameters.GetDoubleValue(name, "Smoothing", valid);
+  if (valid && std::isfinite(smoothing) && smoothing >= 0.0) return smoothing;
+  std::cout << "[WARNING] " << name << ": Smoothing '" << word
+            << "' is not a number >= 0; 0 is used (exact interpolation)" << std::endl;
+  return 0.0;
+}
+
 // Applies the settings module (the deformator's own DeformSetting, else
 // General's, else none): its DeformType picks pixel or mesh mode. False,
 // after the error line, when DeformType names neither.
@@ -207,6 +222,9 @@ Warpixator* GetDeformator(ParamParser& parameters, const ZelString& name, R2Imag
     deformator = std::make_unique<DeformMeanValueCoords>(image, displayName);
   } else if (type == "DeformGreenCoords") {
     deformator = std::make_unique<DeformGreenCoords>(image, displayName);
+  } else if (type == "DeformThinPlateSplineWarp") {
+    deformator = std::make_unique<DeformThinPlateSplineWarp>(image, displayName,
+                                                             ReadSmoothing(parameters, name));
   } else if (type == "DeformMLS") {
     // A similarity, rigid or affine fit per mesh vertex.
     const ZelString mlsType = ReadMLSType(parameters, name);

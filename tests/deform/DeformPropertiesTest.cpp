@@ -15,6 +15,7 @@
 #include "deform/DeformGreenCoords.h"
 #include "deform/DeformMLS.h"
 #include "deform/DeformMeanValueCoords.h"
+#include "deform/DeformThinPlateSplineWarp.h"
 #include "deform/quasiconf/DeformQuasiConf.h"
 
 namespace {
@@ -58,6 +59,8 @@ std::vector<Method> Methods() {
       // The cage's vertices do not follow their targets exactly (the method
       // does not interpolate), but its point map is the mesh's to the bit.
       {"Green", [](R2Image& i) { return std::make_unique<DeformGreenCoords>(i, "m"); }, kSimilar, 1e-12, 0, 0.0, 0.0},
+      {"Thin-plate spline", [](R2Image& i) { return std::make_unique<DeformThinPlateSplineWarp>(i, "m"); },
+       kAffine, 1e-12, 4, 1e-12, 1e-12},
       {"ARAP", [](R2Image& i) { return std::make_unique<DeformAsRigidAsPossible>(false, false, i, "m"); },
        kSimilar, 1e-9, 4, 0.0},
       {"ARAP rescale", [](R2Image& i) { return std::make_unique<DeformAsRigidAsPossible>(false, true, i, "m"); },

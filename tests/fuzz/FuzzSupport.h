@@ -85,6 +85,8 @@ inline const std::vector<std::vector<const char*>>& EveryMethod() {
       {"Type", "NullDeformator"},
       {"Type", "DeformMeanValueCoords"},
       {"Type", "DeformGreenCoords"},
+      {"Type", "DeformThinPlateSplineWarp"},
+      {"Type", "DeformThinPlateSplineWarp", "Smoothing", "0.01"},
       {"Type", "DeformMLS", "MLSType", "MLS_FIT_SIMILARITY"},
       {"Type", "DeformMLS", "MLSType", "MLS_RIGID"},
       {"Type", "DeformMLS", "MLSType", "MLS_AFFINE"},

@@ -8,6 +8,8 @@
 
 #include "TestCommon.h"
 #include "deform/DeformAsRigidAsPossible.h"
+#include "deform/DeformGreenCoords.h"
+#include "deform/DeformThinPlateSplineWarp.h"
 #include "deform/DeformMLS.h"
 #include "deform/DeformMeanValueCoords.h"
 #include "deform/DeformTesting.h"
@@ -68,6 +70,24 @@ TEST_F(WarpixFactoryTest, MethodRowsBuildTheirClasses) {
     ASSERT_NE(Build(std::string("-D\nType ") + type + "\n"), nullptr) << type;
     const std::string name(type, std::strchr(type, '\n'));
     EXPECT_EQ(m_Output, "[WARNING] D: " + name + " needs DeformType DEFORM_REGULAR_MESH; the image is shown undeformed\n");
+  }
+}
+
+TEST_F(WarpixFactoryTest, CageAndSplineRowsReadTheirSettings) {
+  // Both map any point, so pixel mode needs no warning.
+  EXPECT_NE(dynamic_cast<DeformGreenCoords*>(Build("-D\nType DeformGreenCoords\n").get()), nullptr);
+  EXPECT_EQ(m_Output, "");
+  const std::string notANumber = "' is not a number >= 0; 0 is used (exact interpolation)\n";
+  const std::pair<const char*, double> cases[] = {{"", 0.0}, {"Smoothing 0.25\n", 0.25}, {"Smoothing 0\n", 0.0},
+                                                  {"Smoothing -1\n", 0.0}, {"Smoothing soft\n", 0.0}, {"Smoothing nan\n", 0.0}};
+  for (const auto& [line, smoothing] : cases) {
+    auto d = Build(std::string("-D\nType DeformThinPlateSplineWarp\n") + line);
+    auto* spline = dynamic_cast<DeformThinPlateSplineWarp*>(d.get());
+    ASSERT_NE(spline, nullptr) << line;
+    EXPECT_EQ(spline->Smoothing(), smoothing) << line;
+    const bool refused = std::strchr(line, '-') != nullptr || std::strstr(line, "soft") || std::strstr(line, "nan");
+    const std::string word = *line ? std::string(line + 10, std::strchr(line, '\n')) : "";
+    EXPECT_EQ(m_Output, refused ? "[WARNING] D: Smoothing '" + word + notANumber : "") << line;
   }
 }
 
