@@ -297,6 +297,7 @@ TEST_F(WarpixRender, DegeneratePointsRenderEveryMethodInBoundedTime) {
   // by timeout, status 124) with every file written and no fatal report.
   std::string modules, names;
   const Args all = {"NullDeformator", "DeformMeanValueCoords", "DeformMLS MLSType MLS_FIT_SIMILARITY", "DeformMLS MLSType MLS_RIGID",
+      "DeformMLS MLSType MLS_AFFINE", "DeformGreenCoords", "DeformThinPlateSplineWarp", "DeformThinPlateSplineWarp Smoothing 0.5",
       "DeformAsRigidAsPossible", "DeformAsRigidAsPossible Rescale true", "DeformAsRigidAsPossible QuasiConf true Rescale true",
       "DeformQuasiConf InterOp AffineQuad", "DeformQuasiConf InterOp MeanValCoords", "DeformQuasiConf InterOp ThinPlateSplines",
       "DeformQuasiConf InterOp MovingLeastSquares", "DeformQuasiConf InterOp FixedLinesTPS",
