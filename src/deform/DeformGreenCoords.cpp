@@ -312,14 +312,7 @@ void DeformGreenCoords::MapPoint(double x, double y, double& outX, double& outY)
   }
   // Too few points for a cage: move by the mean displacement of the control
   // points (the identity without points).
-  const int n = static_cast<int>(m_MapOrig.size() / 2);
-  double shiftX = 0.0, shiftY = 0.0;
-  for (int k = 0; k < n; ++k) {
-    shiftX += m_MapTarget[2 * k] - m_MapOrig[2 * k];
-    shiftY += m_MapTarget[2 * k + 1] - m_MapOrig[2 * k + 1];
-  }
-  outX = n > 0 ? x + shiftX / n : x;
-  outY = n > 0 ? y + shiftY / n : y;
+  MoveByMeanDisplacement(m_MapOrig, m_MapTarget, x, y, outX, outY);
 }
 
 void DeformGreenCoords::MapMeshVertices() {

@@ -19,18 +19,16 @@ namespace warpix {
 namespace HWY_NAMESPACE {
 namespace {
 
-// The closed-form fit for P::kLanes vertices (rest positions x, y; images to
-// outX, outY) from m original points p and targets q, flat (x0, y0, x1, ...).
-// weights holds m * P::kLanes scratch values.
+// The weights w_j = W(i, j)^2 of P::kLanes vertices at X, Y from the m
+// originals p (flat) into weights (one run of P::kLanes per point), their sum
+// and the weighted centroid p* of the originals.
 template <class P>
-void FitLanes(const double* p, const double* q, int m, bool rigid, double* weights,
-              const double* x, const double* y, double* outX, double* outY) {
+HWY_INLINE void Weights(const double* p, int m, P X, P Y, double* weights, P& sum, P& pX, P& pY) {
   constexpr int L = P::kLanes;
-  const P X = P::Load(x), Y = P::Load(y);
-
-  // Weights w_j = W(i, j)^2 and weighted centroids p*, q*.
   const P zero = P::Splat(0.0), one = P::Splat(1.0), epsilon = P::Splat(kWeightEpsilon);
-  P sum = zero, pX = zero, pY = zero, qX = zero, qY = zero;
+  sum = zero;
+  pX = zero;
+  pY = zero;
   for (int j = 0; j < m; ++j) {
     const P px = P::Splat(p[2 * j]), py = P::Splat(p[2 * j + 1]);
     const P dx = px - X;
@@ -41,11 +39,29 @@ void FitLanes(const double* p, const double* q, int m, bool rigid, double* weigh
     sum = sum + w;
     pX = pX + w * px;
     pY = pY + w * py;
-    qX = qX + w * P::Splat(q[2 * j]);
-    qY = qY + w * P::Splat(q[2 * j + 1]);
   }
   pX = pX / sum;
   pY = pY / sum;
+}
+
+// The closed-form fit for P::kLanes vertices (rest positions x, y; images to
+// outX, outY) from m original points p and targets q, flat (x0, y0, x1, ...).
+// weights holds m * P::kLanes scratch values.
+template <class P>
+void FitLanes(const double* p, const double* q, int m, bool rigid, double* weights,
+              const double* x, const double* y, double* outX, double* outY) {
+  constexpr int L = P::kLanes;
+  const P X = P::Load(x), Y = P::Load(y);
+  const P zero = P::Splat(0.0), one = P::Splat(1.0);
+
+  // Weights, and the weighted centroids p*, q*.
+  P sum, pX, pY, qX = zero, qY = zero;
+  Weights<P>(p, m, X, Y, weights, sum, pX, pY);
+  for (int j = 0; j < m; ++j) {
+    const P w = P::Load(weights + static_cast<size_t>(j) * L);
+    qX = qX + w * P::Splat(q[2 * j]);
+    qY = qY + w * P::Splat(q[2 * j + 1]);
+  }
   qX = qX / sum;
   qY = qY / sum;
 
@@ -110,21 +126,9 @@ void AffineLanes(const double* p, int m, double* weights, const double* x, const
                  double* re, size_t stride, double* usable) {
   constexpr int L = P::kLanes;
   const P X = P::Load(x), Y = P::Load(y);
-  const P zero = P::Splat(0.0), one = P::Splat(1.0), epsilon = P::Splat(kWeightEpsilon);
-  P sum = zero, pX = zero, pY = zero;
-  for (int j = 0; j < m; ++j) {
-    const P px = P::Splat(p[2 * j]), py = P::Splat(p[2 * j + 1]);
-    const P dx = px - X;
-    const P dy = py - Y;
-    const P W = one / (Sqrt(dx * dx + dy * dy) + epsilon);
-    const P w = W * W;
-    w.Store(weights + static_cast<size_t>(j) * L);
-    sum = sum + w;
-    pX = pX + w * px;
-    pY = pY + w * py;
-  }
-  pX = pX / sum;
-  pY = pY / sum;
+  const P zero = P::Splat(0.0), one = P::Splat(1.0);
+  P sum, pX, pY;
+  Weights<P>(p, m, X, Y, weights, sum, pX, pY);
 
   // M = sum_j w_j p^_j p^_j^T = [[a, b], [b, d]].
   P a = zero, b = zero, d = zero;

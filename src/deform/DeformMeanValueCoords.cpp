@@ -207,31 +207,14 @@ void DeformMeanValueCoords::MapPolygonPoint(const std::vector<double>& orig,
 
   // Too few points for a polygon, or a degenerate one: move by the mean
   // displacement of the control points (the identity without points).
-  double shiftX = 0.0;
-  double shiftY = 0.0;
-  for (int k = 0; k < n; ++k) {
-    shiftX += target[2 * k] - orig[2 * k];
-    shiftY += target[2 * k + 1] - orig[2 * k + 1];
-  }
-  outX = n > 0 ? x + shiftX / n : x;
-  outY = n > 0 ? y + shiftY / n : y;
+  MoveByMeanDisplacement(orig, target, x, y, outX, outY);
 }
 
 void DeformMeanValueCoords::MapMeshVertices() {
-  const size_t count = m_Vertices.size();
-  m_Scratch.resize(4 * count);
-  double* const x = m_Scratch.data();
-  double* const y = x + count;
-  for (size_t k = 0; k < count; ++k) {
-    x[k] = m_Vertices[k].m_fRestX;
-    y[k] = m_Vertices[k].m_fRestY;
-  }
-  MapPolygonPoints(m_MapOrig, m_MapTarget, static_cast<int>(count), x, y, x + 2 * count,
-                   x + 3 * count);
-  for (size_t k = 0; k < count; ++k) {
-    m_Vertices[k].m_fX = x[2 * count + k];
-    m_Vertices[k].m_fY = x[3 * count + k];
-  }
+  MapRestPositions(m_Scratch, [this](int count, const double* x, const double* y, double* outX,
+                                     double* outY) {
+    MapPolygonPoints(m_MapOrig, m_MapTarget, count, x, y, outX, outY);
+  });
 }
 
 void DeformMeanValueCoords::MapPolygonPoints(const std::vector<double>& orig,

@@ -219,17 +219,6 @@ void DeformThinPlateSplineWarp::MapMeshVertices() {
   }
   // No table (pixel mode, beyond the size limit, or no points): the spline
   // itself, a vector of vertices at a time (the identity without points).
-  const size_t count = m_Vertices.size();
-  m_Scratch.resize(2 * count);
-  double* const x = m_Scratch.data();
-  double* const y = x + count;
-  for (size_t k = 0; k < count; ++k) {
-    x[k] = m_Vertices[k].m_fRestX;
-    y[k] = m_Vertices[k].m_fRestY;
-  }
-  m_Spline.MapPoints(static_cast<int>(count), x, y, x, y);
-  for (size_t k = 0; k < count; ++k) {
-    m_Vertices[k].m_fX = x[k];
-    m_Vertices[k].m_fY = y[k];
-  }
+  MapRestPositions(m_Scratch, [this](int count, const double* x, const double* y, double* outX,
+                                     double* outY) { m_Spline.MapPoints(count, x, y, outX, outY); });
 }

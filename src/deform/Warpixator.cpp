@@ -1,5 +1,6 @@
 #include "deform/Warpixator.h"
 
+#include <algorithm>
 #include <climits>
 #include <cfloat>
 #include <cmath>
@@ -189,6 +190,20 @@ void Warpixator::AppendControlPoint(double x, double y, double* outX, double* ou
   m_ControlPointsOrigPos.push_back(y);
   m_ControlPointsNewPos.push_back(x);
   m_ControlPointsNewPos.push_back(y);
+}
+
+void Warpixator::MoveByMeanDisplacement(const std::vector<double>& orig,
+                                        const std::vector<double>& target, double x, double y,
+                                        double& outX, double& outY) {
+  const int n = static_cast<int>(std::min(orig.size(), target.size()) / 2);
+  double shiftX = 0.0;
+  double shiftY = 0.0;
+  for (int k = 0; k < n; ++k) {
+    shiftX += target[2 * k] - orig[2 * k];
+    shiftY += target[2 * k + 1] - orig[2 * k + 1];
+  }
+  outX = n > 0 ? x + shiftX / n : x;
+  outY = n > 0 ? y + shiftY / n : y;
 }
 
 void Warpixator::PrepareDeformator() {}

@@ -201,6 +201,31 @@ class Warpixator {
   /// no vertex is found. Returns the vertex or -1.
   int SnapControlPoint(double x, double y, const SnapOptions& options, double& placedX,
                        double& placedY);
+  /// Every vertex's rest position through map(count, x, y, outX, outY), which
+  /// maps the count points (x[k], y[k]) into (outX[k], outY[k]) a block at a
+  /// time, into its current position; scratch holds the four arrays.
+  template <class Map>
+  void MapRestPositions(std::vector<double>& scratch, Map&& map) {
+    const size_t count = m_Vertices.size();
+    scratch.resize(4 * count);
+    double* const x = scratch.data();
+    double* const y = x + count;
+    for (size_t k = 0; k < count; ++k) {
+      x[k] = m_Vertices[k].m_fRestX;
+      y[k] = m_Vertices[k].m_fRestY;
+    }
+    map(static_cast<int>(count), x, y, x + 2 * count, x + 3 * count);
+    for (size_t k = 0; k < count; ++k) {
+      m_Vertices[k].m_fX = x[2 * count + k];
+      m_Vertices[k].m_fY = x[3 * count + k];
+    }
+  }
+  /// (x, y) moved by the mean displacement of the control points orig ->
+  /// target (flat, equally long): the map of the cage methods with too few
+  /// points for a cage; the identity without points.
+  static void MoveByMeanDisplacement(const std::vector<double>& orig,
+                                     const std::vector<double>& target, double x, double y,
+                                     double& outX, double& outY);
 
  private:
   // Targets changed while m_bNeedsUpdate was false, so a coalescing Deform
