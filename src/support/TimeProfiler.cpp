@@ -1,5 +1,6 @@
 #include "support/TimeProfiler.h"
 
+#include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <iostream>
@@ -11,6 +12,8 @@ namespace {
 
 int64_t ProcessorClock() { return static_cast<int64_t>(std::clock()); }
 
+std::atomic<long long> g_ClockReads{0};
+
 constexpr int64_t kTicksPerSecond = 1000000;
 constexpr ProgressBar::Style kBarStyle{40, '+', ' '};
 
@@ -19,6 +22,13 @@ constexpr ProgressBar::Style kBarStyle{40, '+', ' '};
 TimeProfiler::TimeProfiler() : m_Clock(ProcessorClock) {}
 TimeProfiler::TimeProfiler(ClockFunction clock) : m_Clock(clock) {}
 
+long long TimeProfiler::ClockReads() { return g_ClockReads.load(std::memory_order_relaxed); }
+
+int64_t TimeProfiler::ReadClock() {
+  g_ClockReads.fetch_add(1, std::memory_order_relaxed);
+  return m_Clock();
+}
+
 TimeProfiler::Process& TimeProfiler::Record(const ZelString& name) {
   return m_Processes[name];
 }
@@ -26,12 +36,12 @@ TimeProfiler::Process& TimeProfiler::Record(const ZelString& name) {
 void TimeProfiler::startedProcess(const ZelString& name) {
   Process& process = Record(name);
   if (process.start != -1) finishedProcess(name, false);
-  process.start = m_Clock();
+  process.start = ReadClock();
   if (process.name.isEmpty()) process.name = name;
 }
 
 void TimeProfiler::finishedProcess(const ZelString& name, bool print) {
-  const int64_t now = m_Clock();
+  const int64_t now = ReadClock();
   Process& process = Record(name);
   if (process.start == -1) process.start = now;
   process.total += now - 1 - process.start;

@@ -27,4 +27,16 @@ TEST_F(TimeProfilerTest, FinishedLineAndProfileText) {
   EXPECT_EQ(profiler.profile(), "Time Profile:\n    never \t 0.000s\n    solve_step \t 2.000s\n");
 }
 
+// Every start and finish reads the clock once, and only they do: the count
+// the benchmarks report per frame.
+TEST_F(TimeProfilerTest, ClockReadingsAreCounted) {
+  const long long before = TimeProfiler::ClockReads();
+  profiler.startedProcess("a");
+  profiler.startedProcess("a");  // finishes the running one first
+  profiler.finishedProcess("a", false);
+  profiler.profile();
+  profiler.getTotalProcessLengthInSeconds("a");
+  EXPECT_EQ(TimeProfiler::ClockReads() - before, 4);
+}
+
 }  // namespace
