@@ -1,5 +1,7 @@
 #include "linalg/LinAlgFactor.h"
 
+#include <complex>
+
 #include <Eigen/SparseCholesky>
 #include <Eigen/SparseCore>
 
@@ -94,5 +96,46 @@ void LinAlgSparseCholesky::SolveColumns(const double* b, double* x, int k) const
   if (m_iOrder == 0 || k == 0) return;
   const Eigen::Map<const Eigen::MatrixXd> rhs(b, m_iOrder, k);
   Eigen::Map<Eigen::MatrixXd> out(x, m_iOrder, k);
+  out = m_pBackend->solver.solve(rhs);
+}
+
+struct LinAlgSparseCholeskyComplex::Backend {
+  using Matrix = Eigen::SparseMatrix<std::complex<double>>;
+  Eigen::SimplicialLDLT<Matrix, Eigen::Lower, Eigen::AMDOrdering<int>> solver;
+};
+
+LinAlgSparseCholeskyComplex::LinAlgSparseCholeskyComplex(
+    int n, const std::vector<LinAlgComplexTriplet>& lower)
+    : m_iOrder(n), m_bOk(false), m_pBackend(std::make_unique<Backend>()) {
+  WARPIX_ASSERT(n>=0);
+  std::vector<Eigen::Triplet<std::complex<double>>> triplets;
+  triplets.reserve(lower.size());
+  for (const LinAlgComplexTriplet& e : lower) {
+    WARPIX_ASSERT(e.col>=0 && e.col<=e.row && e.row<n);
+    triplets.emplace_back(e.row, e.col, std::complex<double>(e.re, e.row == e.col ? 0.0 : e.im));
+  }
+  if (n == 0) {
+    m_bOk = true;
+    return;
+  }
+  Backend::Matrix matrix(n, n);
+  matrix.setFromTriplets(triplets.begin(), triplets.end());
+  m_pBackend->solver.compute(matrix);
+  // A Hermitian D is real: positive definite means every real pivot is
+  // positive.
+  m_bOk = m_pBackend->solver.info() == Eigen::Success &&
+          (m_pBackend->solver.vectorD().real().array() > 0.0).all();
+}
+
+LinAlgSparseCholeskyComplex::~LinAlgSparseCholeskyComplex() = default;
+
+void LinAlgSparseCholeskyComplex::SolveColumns(const double* b, double* x, int k) const {
+  WARPIX_ASSERT(m_bOk);
+  WARPIX_ASSERT(k>=0);
+  if (m_iOrder == 0 || k == 0) return;
+  // std::complex<double> is laid out as two doubles (re, im).
+  const Eigen::Map<const Eigen::MatrixXcd> rhs(reinterpret_cast<const std::complex<double>*>(b),
+                                               m_iOrder, k);
+  Eigen::Map<Eigen::MatrixXcd> out(reinterpret_cast<std::complex<double>*>(x), m_iOrder, k);
   out = m_pBackend->solver.solve(rhs);
 }
