@@ -52,11 +52,10 @@ bool Step1Triple(const Warpixator::ImgVertex& v0, const Warpixator::ImgVertex& v
 
 // Step 1's energy of one triple over the complex numbers: the error of the
 // third corner is e = (1 - w) z0 + w z1 - z2 with w = x01 - i y01, whose
-// squared modulus is the real route's ex^2 + ey^2. Calls add(vertex j,
-// vertex k, conj(c_j) c_k) for all nine pairs of the coefficients c.
-template <class Add>
+// squared modulus is the real route's ex^2 + ey^2. Adds conj(c_j) c_k for
+// the coefficients c of (z0, z1, z2) to h[j][k].
 bool Step1ComplexTriple(const Warpixator::ImgVertex& v0, const Warpixator::ImgVertex& v1,
-                        const Warpixator::ImgVertex& v2, Add add) {
+                        const Warpixator::ImgVertex& v2, std::complex<double> h[3][3]) {
   double x01 = 0.0, y01 = 0.0;
   if (!LocalCoordinates(v0.m_fRestX, v0.m_fRestY, v1.m_fRestX, v1.m_fRestY, v2.m_fRestX,
                         v2.m_fRestY, x01, y01)) {
@@ -64,23 +63,37 @@ bool Step1ComplexTriple(const Warpixator::ImgVertex& v0, const Warpixator::ImgVe
   }
   const std::complex<double> w(x01, -y01);
   const std::complex<double> c[3] = {1.0 - w, w, -1.0};
-  const Warpixator::ImgVertex* vertex[3] = {&v0, &v1, &v2};
   for (int j = 0; j < 3; ++j)
-    for (int k = 0; k < 3; ++k) add(*vertex[j], *vertex[k], std::conj(c[j]) * c[k]);
+    for (int k = 0; k < 3; ++k) h[j][k] += std::conj(c[j]) * c[k];
   return true;
 }
 
-// Step 1's energy of every face: its three (edge, opposite vertex) triples.
+// Step 1's energy of every face (its three (edge, opposite vertex) triples)
+// as one Hermitian 3 x 3 block over the face's vertices: calls
+// add(vertex j, vertex k, value) for all nine pairs.
 template <class Add>
 void Step1ComplexFaces(const std::vector<Warpixator::ImgFace>& faces,
                        const std::vector<Warpixator::ImgVertex>& vertices, Add add) {
   for (const Warpixator::ImgFace& f : faces) {
-    const Warpixator::ImgVertex& v0 = vertices[f.m_iV0];
-    const Warpixator::ImgVertex& v1 = vertices[f.m_iV1];
-    const Warpixator::ImgVertex& v2 = vertices[f.m_iV2];
-    Step1ComplexTriple(v0, v1, v2, add);
-    Step1ComplexTriple(v0, v2, v1, add);
-    Step1ComplexTriple(v1, v2, v0, add);
+    const Warpixator::ImgVertex* v[3] = {&vertices[f.m_iV0], &vertices[f.m_iV1],
+                                         &vertices[f.m_iV2]};
+    // Rows and columns of the triples' corners in the face's order.
+    std::complex<double> h01[3][3] = {}, h02[3][3] = {}, h12[3][3] = {};
+    Step1ComplexTriple(*v[0], *v[1], *v[2], h01);
+    Step1ComplexTriple(*v[0], *v[2], *v[1], h02);
+    Step1ComplexTriple(*v[1], *v[2], *v[0], h12);
+    const int order02[3] = {0, 2, 1}, order12[3] = {1, 2, 0};
+    std::complex<double> h[3][3];
+    for (int j = 0; j < 3; ++j)
+      for (int k = 0; k < 3; ++k) h[j][k] = h01[j][k];
+    for (int j = 0; j < 3; ++j) {
+      for (int k = 0; k < 3; ++k) {
+        h[order02[j]][order02[k]] += h02[j][k];
+        h[order12[j]][order12[k]] += h12[j][k];
+      }
+    }
+    for (int j = 0; j < 3; ++j)
+      for (int k = 0; k < 3; ++k) add(*v[j], *v[k], h[j][k]);
   }
 }
 
@@ -208,18 +221,20 @@ double DeformAsRigidAsPossible::PreparationBytes(bool dense) {
     return bytes + sizeof(double) * n * n * (m_bRescale ? 7 : 4);
   }
 
-  // The sparse route: the complex entries of step 1 counted exactly as
-  // PrepareSparse adds them (the free block's lower triangle). Each entry is
+  // The sparse route: the complex entries of step 1 that PrepareSparse adds
+  // (the free block's lower triangle). Each entry is
   // held as a triplet, as the factorisation's copy of it and in the sparse
   // matrix's assembly buffer; the matrix and its symmetric permuted copy hold
   // the distinct ones (a vertex couples with itself and six neighbours).
   const int vF = m_iNumFreeParams / 2;
+  // One entry per pair of a face's vertices.
   m_iStep1Entries = 0;
-  Step1ComplexFaces(m_Faces, m_Vertices, [&](const ImgVertex& a, const ImgVertex& b,
-                                             std::complex<double>) {
-    const int row = m_iVertexToParam[a.id], col = m_iVertexToParam[b.id];
-    if (row < vF && col <= row) ++m_iStep1Entries;
-  });
+  for (const ImgFace& f : m_Faces) {
+    const int p[3] = {m_iVertexToParam[f.m_iV0], m_iVertexToParam[f.m_iV1],
+                      m_iVertexToParam[f.m_iV2]};
+    for (int row : p)
+      for (int col : p) m_iStep1Entries += row < vF && col <= row ? 1 : 0;
+  }
   const double complexEntry = sizeof(LinAlgComplexTriplet) + 24 + 20;
   // The factor of an order-m mesh system under a fill-reducing ordering: its
   // columns hold about 8 log2(m) entries (measured: 42 at order 5000, 98 at
