@@ -221,13 +221,13 @@ double DeformAsRigidAsPossible::PreparationBytes(bool dense) {
     return bytes + sizeof(double) * n * n * (m_bRescale ? 7 : 4);
   }
 
-  // The sparse route: the complex entries of step 1 that PrepareSparse adds
-  // (the free block's lower triangle). Each entry is
-  // held as a triplet, as the factorisation's copy of it and in the sparse
-  // matrix's assembly buffer; the matrix and its symmetric permuted copy hold
-  // the distinct ones (a vertex couples with itself and six neighbours).
+  // The sparse route: the complex entries of step 1 that PrepareSparse adds,
+  // one per pair of a face's vertices in the free block's lower triangle.
+  // Each entry is held as a triplet, as the factorisation's copy of it and in
+  // the sparse matrix's assembly buffer; the matrix and its symmetric
+  // permuted copy hold the distinct ones (a vertex couples with itself and
+  // six neighbours).
   const int vF = m_iNumFreeParams / 2;
-  // One entry per pair of a face's vertices.
   m_iStep1Entries = 0;
   for (const ImgFace& f : m_Faces) {
     const int p[3] = {m_iVertexToParam[f.m_iV0], m_iVertexToParam[f.m_iV1],
