@@ -81,7 +81,7 @@ void DeformAsRigidAsPossible::SyncControlVertices() {
 }
 
 void DeformAsRigidAsPossible::SyncQuasiConf(bool prepare) {
-  // Only its MapPoint is used, so it needs no mesh: it takes the points
+  // Only its point map is used, so it needs no mesh: it takes the points
   // exactly where this deformator snapped them.
   DeformQuasiConf& inner = *m_pQuasiConf;
   if (prepare || inner.m_ControlPointsOrigPos != m_ControlPointsOrigPos) {
@@ -120,10 +120,7 @@ void DeformAsRigidAsPossible::Deform() {
   LinAlgVectorReal& u = *m_pFreeParams;
   const int freeVertices = static_cast<int>(m_FreeParamToVertex.size());
   if (m_bUseQuasiConf) {
-    for (int k = 0; k < freeVertices; ++k) {
-      ImgVertex& v = m_Vertices[m_FreeParamToVertex[k]];
-      m_pQuasiConf->MapPoint(v.m_fRestX, v.m_fRestY, v.m_fX, v.m_fY);
-    }
+    MapFreeVerticesByQuasiConf();
   } else if (u.Rows() > 0) {
     m_pStep1Map->Multiply(q, u);
     for (int k = 0; k < freeVertices; ++k) {
@@ -153,17 +150,48 @@ void DeformAsRigidAsPossible::Deform() {
   }
 }
 
+void DeformAsRigidAsPossible::MapFreeVerticesByQuasiConf() {
+  // Rest positions in, current positions out (kept where an image is not
+  // finite), all free vertices in one call.
+  const size_t n = m_FreeParamToVertex.size();
+  m_QuasiConfScratch.resize(4 * n);
+  double* const x = m_QuasiConfScratch.data();
+  double* const y = x + n;
+  double* const outX = x + 2 * n;
+  double* const outY = x + 3 * n;
+  for (size_t k = 0; k < n; ++k) {
+    const ImgVertex& v = m_Vertices[m_FreeParamToVertex[k]];
+    x[k] = v.m_fRestX;
+    y[k] = v.m_fRestY;
+    outX[k] = v.m_fX;
+    outY[k] = v.m_fY;
+  }
+  m_pQuasiConf->MapPoints(static_cast<int>(n), x, y, outX, outY);
+  for (size_t k = 0; k < n; ++k) {
+    ImgVertex& v = m_Vertices[m_FreeParamToVertex[k]];
+    v.m_fX = outX[k];
+    v.m_fY = outY[k];
+  }
+}
+
 void DeformAsRigidAsPossible::SolveStep2() {
   if (m_pStep2LU) {
     m_pStep2LU->Solve(*m_pStep2Rhs, *m_pFreeParams);
     return;
   }
   WARPIX_ASSERT(m_pStep2Cholesky != nullptr);
-  const int n = m_pFreeParams->Rows();
-  std::vector<double> rhs(n), x(n);
-  for (int i = 0; i < n; ++i) rhs[i] = (*m_pStep2Rhs)(i);
-  m_pStep2Cholesky->Solve(rhs.data(), x.data());
-  for (int i = 0; i < n; ++i) (*m_pFreeParams)(i) = x[i];
+  // The factor is the x block's: x and y solve as its two columns.
+  const int n = m_pStep2Cholesky->Order();
+  std::vector<double> rhs(2 * n), x(2 * n);
+  for (int i = 0; i < n; ++i) {
+    rhs[i] = (*m_pStep2Rhs)(2 * i);
+    rhs[n + i] = (*m_pStep2Rhs)(2 * i + 1);
+  }
+  m_pStep2Cholesky->SolveColumns(rhs.data(), x.data(), 2);
+  for (int i = 0; i < n; ++i) {
+    (*m_pFreeParams)(2 * i) = x[i];
+    (*m_pFreeParams)(2 * i + 1) = x[n + i];
+  }
 }
 
 void DeformAsRigidAsPossible::MapPoint(double x, double y, double& outX, double& outY) {

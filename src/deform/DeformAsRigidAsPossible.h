@@ -17,8 +17,10 @@
 //
 // Two routes build the same maps: the dense one (the energy matrices as
 // dense arrays, a dense inverse and a dense LU) and the sparse one (sparse
-// LDL^T factors of the same matrices, factored once per preparation). The
-// sparse route is the default: it is faster at every mesh size measured.
+// LDL^T factors, once per preparation: step 1 as the Hermitian system of the
+// same energy over complex positions z = x + i y, of half the real order,
+// and step 2 as the one matrix that x and y share). The sparse route is the
+// default: it is faster at every mesh size measured.
 #include <map>
 #include <memory>
 #include <vector>
@@ -170,12 +172,17 @@ class DeformAsRigidAsPossible : public Warpixator {
   void BuildFittedTriangles();
   /// Step 2's solve of H u = rhs into m_pFreeParams.
   void SolveStep2();
+  /// Step 1 with QuasiConf: the free vertices' rest positions through the
+  /// inner deformator's map in one batch; a vertex whose image is not finite
+  /// stays where it is.
+  void MapFreeVerticesByQuasiConf();
 
   std::vector<int> m_ConstrainedOrder;  // distinct constrained vertices, in control-point order
   std::vector<int> m_ParamSource;       // per constrained pair: the control point whose target it takes
   std::vector<double> m_SnappedAt;      // the original positions the vertices were snapped for
   size_t m_iStep1Entries = 0;           // the sparse route's step-1 entries (PreparationBytes)
+  std::vector<double> m_QuasiConfScratch;  // rest and mapped positions of the free vertices
   size_t m_iWarnedUnfitted = 0;         // unfittable triangles last reported by BuildFittedTriangles
   std::unique_ptr<LinAlgDenseLU> m_pStep2LU;
-  std::unique_ptr<LinAlgSparseCholesky> m_pStep2Cholesky;
+  std::unique_ptr<LinAlgSparseCholesky> m_pStep2Cholesky;  // free vertices' x (and y) block
 };

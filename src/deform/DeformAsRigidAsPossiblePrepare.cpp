@@ -3,6 +3,7 @@
 // sparse route.
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <iostream>
 #include <string>
 
@@ -49,17 +50,50 @@ bool Step1Triple(const Warpixator::ImgVertex& v0, const Warpixator::ImgVertex& v
   return true;
 }
 
-// Step 1's energy of every face: its three (edge, opposite vertex) triples.
+// Step 1's energy of one triple over the complex numbers: the error of the
+// third corner is e = (1 - w) z0 + w z1 - z2 with w = x01 - i y01, whose
+// squared modulus is the real route's ex^2 + ey^2. Adds conj(c_j) c_k for
+// the coefficients c of (z0, z1, z2) to h[j][k].
+bool Step1ComplexTriple(const Warpixator::ImgVertex& v0, const Warpixator::ImgVertex& v1,
+                        const Warpixator::ImgVertex& v2, std::complex<double> h[3][3]) {
+  double x01 = 0.0, y01 = 0.0;
+  if (!LocalCoordinates(v0.m_fRestX, v0.m_fRestY, v1.m_fRestX, v1.m_fRestY, v2.m_fRestX,
+                        v2.m_fRestY, x01, y01)) {
+    return false;
+  }
+  const std::complex<double> w(x01, -y01);
+  const std::complex<double> c[3] = {1.0 - w, w, -1.0};
+  for (int j = 0; j < 3; ++j)
+    for (int k = 0; k < 3; ++k) h[j][k] += std::conj(c[j]) * c[k];
+  return true;
+}
+
+// Step 1's energy of every face (its three (edge, opposite vertex) triples)
+// as one Hermitian 3 x 3 block over the face's vertices: calls
+// add(vertex j, vertex k, value) for all nine pairs.
 template <class Add>
-void Step1Faces(const std::vector<Warpixator::ImgFace>& faces,
-                const std::vector<Warpixator::ImgVertex>& vertices, Add add) {
+void Step1ComplexFaces(const std::vector<Warpixator::ImgFace>& faces,
+                       const std::vector<Warpixator::ImgVertex>& vertices, Add add) {
   for (const Warpixator::ImgFace& f : faces) {
-    const Warpixator::ImgVertex& v0 = vertices[f.m_iV0];
-    const Warpixator::ImgVertex& v1 = vertices[f.m_iV1];
-    const Warpixator::ImgVertex& v2 = vertices[f.m_iV2];
-    Step1Triple(v0, v1, v2, add);
-    Step1Triple(v0, v2, v1, add);
-    Step1Triple(v1, v2, v0, add);
+    const Warpixator::ImgVertex* v[3] = {&vertices[f.m_iV0], &vertices[f.m_iV1],
+                                         &vertices[f.m_iV2]};
+    // Rows and columns of the triples' corners in the face's order.
+    std::complex<double> h01[3][3] = {}, h02[3][3] = {}, h12[3][3] = {};
+    Step1ComplexTriple(*v[0], *v[1], *v[2], h01);
+    Step1ComplexTriple(*v[0], *v[2], *v[1], h02);
+    Step1ComplexTriple(*v[1], *v[2], *v[0], h12);
+    const int order02[3] = {0, 2, 1}, order12[3] = {1, 2, 0};
+    std::complex<double> h[3][3];
+    for (int j = 0; j < 3; ++j)
+      for (int k = 0; k < 3; ++k) h[j][k] = h01[j][k];
+    for (int j = 0; j < 3; ++j) {
+      for (int k = 0; k < 3; ++k) {
+        h[order02[j]][order02[k]] += h02[j][k];
+        h[order12[j]][order12[k]] += h12[j][k];
+      }
+    }
+    for (int j = 0; j < 3; ++j)
+      for (int k = 0; k < 3; ++k) add(*v[j], *v[k], h[j][k]);
   }
 }
 
@@ -187,25 +221,30 @@ double DeformAsRigidAsPossible::PreparationBytes(bool dense) {
     return bytes + sizeof(double) * n * n * (m_bRescale ? 7 : 4);
   }
 
-  // The sparse route: the entries of step 1 counted exactly as PrepareSparse
-  // adds them (the same triples, every free-free pair in both orders). Each
-  // entry is held as a triplet, as the factorisation's copy of it and in the
-  // sparse matrix's assembly buffer; the matrix itself holds the distinct
-  // ones (a vertex couples with itself and six neighbours: 28 per row).
+  // The sparse route: the complex entries of step 1 that PrepareSparse adds,
+  // one per pair of a face's vertices in the free block's lower triangle.
+  // Each entry is held as a triplet, as the factorisation's copy of it and in
+  // the sparse matrix's assembly buffer; the matrix and its symmetric
+  // permuted copy hold the distinct ones (a vertex couples with itself and
+  // six neighbours).
+  const int vF = m_iNumFreeParams / 2;
   m_iStep1Entries = 0;
-  auto count = [&](const ImgVertex& a, const ImgVertex& b, int ca, int cb, double) {
-    const int p1 = 2 * m_iVertexToParam[a.id] + ca, p2 = 2 * m_iVertexToParam[b.id] + cb;
-    if (p1 < nF && p2 < nF) m_iStep1Entries += p1 != p2 ? 4 : 2;
-  };
-  Step1Faces(m_Faces, m_Vertices, count);
-  const double perEntry = sizeof(LinAlgTriplet) + 16 + 12;
-  const double matrix = nF * 28 * 12;
+  for (const ImgFace& f : m_Faces) {
+    const int p[3] = {m_iVertexToParam[f.m_iV0], m_iVertexToParam[f.m_iV1],
+                      m_iVertexToParam[f.m_iV2]};
+    for (int row : p)
+      for (int col : p) m_iStep1Entries += row < vF && col <= row ? 1 : 0;
+  }
+  const double complexEntry = sizeof(LinAlgComplexTriplet) + 24 + 20;
   // The factor of an order-m mesh system under a fill-reducing ordering: its
   // columns hold about 8 log2(m) entries (measured: 42 at order 5000, 98 at
-  // 320000), each a value and a row index.
-  auto factor = [](double m) { return m * (8 * std::log2(m + 2) + 16) * 12; };
-  bytes += perEntry * static_cast<double>(m_iStep1Entries) + matrix + factor(nF);
-  if (m_bRescale) bytes += perEntry * 36 * faces + matrix + factor(nF);  // step 2: at most 36 per face
+  // 320000), each a value (of the given size) and a row index.
+  auto factor = [](double m, double value) { return m * (8 * std::log2(m + 2) + 16) * (value + 4); };
+  bytes += complexEntry * static_cast<double>(m_iStep1Entries) + vF * 14.0 * 20 + factor(vF, 16);
+  if (m_bRescale) {
+    // Step 2: at most 18 real entries per face, one factor for x and y.
+    bytes += (sizeof(LinAlgTriplet) + 16 + 12) * 18 * faces + vF * 14.0 * 12 + factor(vF, 8);
+  }
   return bytes;
 }
 
@@ -322,46 +361,58 @@ bool DeformAsRigidAsPossible::PrepareDense() {
 
 bool DeformAsRigidAsPossible::PrepareSparse() {
   const int nF = m_iNumFreeParams, nC = m_iNumConstrainedParams;
-  // The same sums as the dense route, entry by entry: each G entry (i, j)
-  // goes to A when both lie in the free block (and to A's transpose), to B
-  // when one does.
-  std::vector<LinAlgTriplet> entries;
-  entries.reserve(m_iStep1Entries);  // counted by PreparationBytes
-  std::vector<double> B(static_cast<size_t>(nF) * nC, 0.0);
-  auto addG = [&](int i, int j, double value) {
-    if (i < nF && j < nF) {
-      entries.push_back({i, j, value});
-      entries.push_back({j, i, value});
-    } else if (i < nF) {
-      B[i + static_cast<size_t>(nF) * (j - nF)] += value;
-    } else if (j < nF) {
-      B[j + static_cast<size_t>(nF) * (i - nF)] += value;
+  // Step 1 over the complex numbers: z = x + i y per vertex, so the free
+  // vertices solve Hff u = -Hfc q with H Hermitian of the vertex count's
+  // order instead of the real system of twice that order. The lower triangle
+  // of the free block goes to the factor, the coupling block Hfc (free rows,
+  // constrained columns) to B; the upper triangle and Hcf are conjugates.
+  const int vF = nF / 2, vC = nC / 2;
+  std::vector<LinAlgComplexTriplet> lower;
+  lower.reserve(m_iStep1Entries);  // counted by PreparationBytes
+  std::vector<std::complex<double>> B(static_cast<size_t>(vF) * vC);
+  Step1ComplexFaces(m_Faces, m_Vertices, [&](const ImgVertex& a, const ImgVertex& b,
+                                             std::complex<double> value) {
+    const int row = m_iVertexToParam[a.id], col = m_iVertexToParam[b.id];
+    if (row >= vF) return;
+    if (col < vF) {
+      if (col <= row) lower.push_back({row, col, value.real(), value.imag()});
+    } else {
+      B[row + static_cast<size_t>(vF) * (col - vF)] += value;
     }
-  };
-  auto add = [&](const ImgVertex& a, const ImgVertex& b, int ca, int cb, double value) {
-    const int p1 = 2 * m_iVertexToParam[a.id] + ca, p2 = 2 * m_iVertexToParam[b.id] + cb;
-    addG(p1, p2, value);
-    if (p1 != p2) addG(p2, p1, value);
-  };
-  Step1Faces(m_Faces, m_Vertices, add);
+  });
   m_pStep1Map = std::make_unique<LinAlgMatrixReal>(nF, nC, 0.0);
   if (nF > 0) {
-    const LinAlgSparseCholesky A(nF, entries);
+    const LinAlgSparseCholeskyComplex A(vF, lower);
     if (!A.Ok()) return false;
-    std::vector<double> map(B.size());
-    A.SolveColumns(B.data(), map.data(), nC);
+    // One complex solve per constrained vertex gives both of its real
+    // columns: m = a + i b moves (x, y) by (a x - b y, b x + a y).
+    std::vector<std::complex<double>> map(B.size());
+    A.SolveColumns(reinterpret_cast<const double*>(B.data()), reinterpret_cast<double*>(map.data()),
+                   vC);
     LinAlgMatrixReal& M = *m_pStep1Map;
-    for (int j = 0; j < nC; ++j)
-      for (int i = 0; i < nF; ++i) M(i, j) = -map[i + static_cast<size_t>(nF) * j];
+    for (int j = 0; j < vC; ++j) {
+      for (int i = 0; i < vF; ++i) {
+        const std::complex<double> m = -map[i + static_cast<size_t>(vF) * j];
+        M(2 * i, 2 * j) = m.real();
+        M(2 * i, 2 * j + 1) = -m.imag();
+        M(2 * i + 1, 2 * j) = m.imag();
+        M(2 * i + 1, 2 * j + 1) = m.real();
+      }
+    }
   }
   if (!m_bRescale) return true;
 
-  entries.clear();
+  // Step 2's x and y systems have the same matrix and no coupling: the
+  // factor holds the x block only (vertex order) and solves both.
+  std::vector<LinAlgTriplet> entries;
+  entries.reserve(18 * m_Faces.size());
   LinAlgMatrixReal& HC = *m_pStep2HC;
   auto addH = [&](int i, int j, double value) {
     if (i < nF && j < nF) {
-      entries.push_back({i, j, value});
-      entries.push_back({j, i, value});
+      if (i % 2 == 0 && j % 2 == 0) {
+        entries.push_back({i / 2, j / 2, value});
+        entries.push_back({j / 2, i / 2, value});
+      }
     } else if (i < nF) {
       HC.AddVal(i, j - nF, value);
     } else if (j < nF) {
@@ -374,6 +425,6 @@ bool DeformAsRigidAsPossible::PrepareSparse() {
                       m_iVertexToParam[f.m_iV2]};
     Step2Face(p, addH);
   }
-  m_pStep2Cholesky = std::make_unique<LinAlgSparseCholesky>(nF, entries);
+  m_pStep2Cholesky = std::make_unique<LinAlgSparseCholesky>(vF, entries);
   return m_pStep2Cholesky->Ok();
 }

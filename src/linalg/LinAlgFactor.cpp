@@ -1,5 +1,7 @@
 #include "linalg/LinAlgFactor.h"
 
+#include <complex>
+
 #include <Eigen/SparseCholesky>
 #include <Eigen/SparseCore>
 
@@ -95,4 +97,103 @@ void LinAlgSparseCholesky::SolveColumns(const double* b, double* x, int k) const
   const Eigen::Map<const Eigen::MatrixXd> rhs(b, m_iOrder, k);
   Eigen::Map<Eigen::MatrixXd> out(x, m_iOrder, k);
   out = m_pBackend->solver.solve(rhs);
+}
+
+struct LinAlgSparseCholeskyComplex::Backend {
+  using Matrix = Eigen::SparseMatrix<std::complex<double>>;
+  Eigen::SimplicialLDLT<Matrix, Eigen::Lower, Eigen::AMDOrdering<int>> solver;
+};
+
+LinAlgSparseCholeskyComplex::LinAlgSparseCholeskyComplex(
+    int n, const std::vector<LinAlgComplexTriplet>& lower)
+    : m_iOrder(n), m_bOk(false), m_pBackend(std::make_unique<Backend>()) {
+  WARPIX_ASSERT(n>=0);
+  std::vector<Eigen::Triplet<std::complex<double>>> triplets;
+  triplets.reserve(lower.size());
+  for (const LinAlgComplexTriplet& e : lower) {
+    WARPIX_ASSERT(e.col>=0 && e.col<=e.row && e.row<n);
+    triplets.emplace_back(e.row, e.col, std::complex<double>(e.re, e.row == e.col ? 0.0 : e.im));
+  }
+  if (n == 0) {
+    m_bOk = true;
+    return;
+  }
+  Backend::Matrix matrix(n, n);
+  matrix.setFromTriplets(triplets.begin(), triplets.end());
+  m_pBackend->solver.compute(matrix);
+  // A Hermitian D is real: positive definite means every real pivot is
+  // positive.
+  m_bOk = m_pBackend->solver.info() == Eigen::Success &&
+          (m_pBackend->solver.vectorD().real().array() > 0.0).all();
+}
+
+LinAlgSparseCholeskyComplex::~LinAlgSparseCholeskyComplex() = default;
+
+void LinAlgSparseCholeskyComplex::SolveColumns(const double* b, double* x, int k) const {
+  WARPIX_ASSERT(m_bOk);
+  WARPIX_ASSERT(k>=0);
+  const int n = m_iOrder;
+  if (n == 0 || k == 0) return;
+  // P A P^T = L D L^H with L unit lower (column-major, strictly lower part
+  // stored). All k columns go through L together: the right-hand sides are
+  // held row by row, so each entry of L is read once for the whole block
+  // instead of once per column.
+  const auto& solver = m_pBackend->solver;
+  const Backend::Matrix& L = solver.matrixL().nestedExpression();
+  const int* const start = L.outerIndexPtr();
+  const int* const row = L.innerIndexPtr();
+  const std::complex<double>* const value = L.valuePtr();
+  std::vector<int> perm(n);
+  const auto& ordering = solver.permutationP().indices();
+  for (int i = 0; i < n; ++i) perm[i] = ordering.size() == n ? ordering[i] : i;
+  const size_t width = 2 * static_cast<size_t>(k);  // doubles per row of the block
+  std::vector<double> w(width * n);
+  for (int c = 0; c < k; ++c) {
+    for (int i = 0; i < n; ++i) {
+      double* const to = &w[perm[i] * width + 2 * c];
+      const double* const from = b + 2 * (static_cast<size_t>(c) * n + i);
+      to[0] = from[0];
+      to[1] = from[1];
+    }
+  }
+  // Forward: L y = P b.
+  for (int j = 0; j < n; ++j) {
+    const double* const wj = &w[j * width];
+    for (int p = start[j]; p < start[j + 1]; ++p) {
+      const double lr = value[p].real(), li = value[p].imag();
+      double* const wi = &w[row[p] * width];
+      for (size_t c = 0; c < width; c += 2) {
+        wi[c] -= lr * wj[c] - li * wj[c + 1];
+        wi[c + 1] -= lr * wj[c + 1] + li * wj[c];
+      }
+    }
+  }
+  // D (real for a Hermitian matrix).
+  const auto& d = solver.vectorD();
+  for (int j = 0; j < n; ++j) {
+    const double inverse = 1.0 / d[j].real();
+    double* const wj = &w[j * width];
+    for (size_t c = 0; c < width; ++c) wj[c] *= inverse;
+  }
+  // Backward: L^H z = y; row j of L^H is column j of L, conjugated.
+  for (int j = n - 1; j >= 0; --j) {
+    double* const wj = &w[j * width];
+    for (int p = start[j]; p < start[j + 1]; ++p) {
+      const double lr = value[p].real(), li = value[p].imag();
+      const double* const wi = &w[row[p] * width];
+      for (size_t c = 0; c < width; c += 2) {
+        wj[c] -= lr * wi[c] + li * wi[c + 1];
+        wj[c + 1] -= lr * wi[c + 1] - li * wi[c];
+      }
+    }
+  }
+  // x = P^T z.
+  for (int c = 0; c < k; ++c) {
+    for (int i = 0; i < n; ++i) {
+      const double* const from = &w[perm[i] * width + 2 * c];
+      double* const to = x + 2 * (static_cast<size_t>(c) * n + i);
+      to[0] = from[0];
+      to[1] = from[1];
+    }
+  }
 }

@@ -32,11 +32,11 @@ std::string PrepareWith(Warpixator& d, const Points& points) {
 }
 
 TEST_F(TableLimitTest, DefaultLimitRefusesWhatWouldNotFitInAGigabyte) {
-  // About 1.5 GB of step-1 entries and factors for a 250 x 250 mesh.
+  // About 1.4 GB of step-1 entries and factors for a 500 x 500 mesh.
   DeformAsRigidAsPossible arap(false, false, m_Image, "A");
-  Mesh(arap, 250, 250);
+  Mesh(arap, 500, 500);
   std::string printed = PrepareWith(arap, kSquare);
-  const std::string head = "[WARNING] A: the as-rigid-as-possible preparation with 63001 mesh vertices and 4 "
+  const std::string head = "[WARNING] A: the as-rigid-as-possible preparation with 251001 mesh vertices and 4 "
                            "constrained vertices would need about ";
   const std::string tail = " MB of tables (more than 1024 MB); not prepared, the free vertices stay\n";
   EXPECT_TRUE(printed.rfind(head, 0) == 0 && printed.find(tail) == printed.size() - tail.size()) << printed;

@@ -205,6 +205,15 @@ void DeformQuasiConf::MapPoint(double x, double y, double& outX, double& outY) {
 
 bool DeformQuasiConf::MapsPoints() const { return Operator().MapsPoints(*this); }
 
+void DeformQuasiConf::MapPoints(int count, const double* x, const double* y, double* outX,
+                                double* outY) {
+  if (&Operator() == &m_Global) {
+    m_Global.MapPoints(*this, count, x, y, outX, outY);
+    return;
+  }
+  for (int k = 0; k < count; ++k) MapPoint(x[k], y[k], outX[k], outY[k]);
+}
+
 void DeformQuasiConf::MapMeshVertices() {
   m_Profiler.startedProcess("MapVerts");
   Operator().MapMeshVertices(*this);

@@ -1,5 +1,6 @@
 #include "deform/quasiconf/QuasiConfGlobalMap.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "deform/DeformMeanValueCoords.h"
@@ -179,6 +180,55 @@ void QuasiConfGlobalMap::MapMeshVertices(DeformQuasiConf& q) {
   const bool affine = q.m_IntermediateOp == DeformQuasiConf::OP_AFFINE_QUAD;
   warpix::MobiusChainVertices(orig, affine ? linear : nullptr, inverse, q.m_Vertices.data(),
                               static_cast<int>(q.m_Vertices.size()));
+}
+
+void QuasiConfGlobalMap::MapPoints(DeformQuasiConf& q, int count, const double* x,
+                                   const double* y, double* outX, double* outY) {
+  if (count <= 0) return;
+  if (m_bAtOriginals) {
+    for (int k = 0; k < count; ++k) {
+      if (std::isfinite(x[k]) && std::isfinite(y[k])) outX[k] = x[k], outY[k] = y[k];
+    }
+    return;
+  }
+  if (q.m_IntermediateOp == DeformQuasiConf::OP_MEAN_VAL_COORDS) {
+    // The vector mean value coordinates round differently from the
+    // one-point ones: MapPoint point by point, finite images only.
+    for (int k = 0; k < count; ++k) {
+      double px = 0.0, py = 0.0;
+      MapPoint(q, x[k], y[k], px, py);
+      if (std::isfinite(px) && std::isfinite(py)) outX[k] = px, outY[k] = py;
+    }
+    return;
+  }
+  const LinAlgComplex origElements[4] = {m_MobiusOrig(0, 0), m_MobiusOrig(0, 1),
+                                         m_MobiusOrig(1, 0), m_MobiusOrig(1, 1)};
+  const LinAlgComplex inverseElements[4] = {m_MobiusNew(0, 0), m_MobiusNew(0, 1),
+                                            m_MobiusNew(1, 0), m_MobiusNew(1, 1)};
+  double orig[8], inverse[8];
+  FlatMobius(origElements, orig);
+  FlatMobius(inverseElements, inverse);
+  const size_t n = static_cast<size_t>(count);
+  m_Scratch.resize(4 * n);
+  double* const wx = m_Scratch.data();
+  double* const wy = wx + n;
+  double* const ox = wx + 2 * n;
+  double* const oy = wx + 3 * n;
+  warpix::MobiusMapPoints(orig, count, x, y, wx, wy);
+  if (q.m_IntermediateOp == DeformQuasiConf::OP_AFFINE_QUAD) {
+    const double linear[4] = {m_LinearMap(0, 0), m_LinearMap(0, 1), m_LinearMap(1, 0),
+                              m_LinearMap(1, 1)};
+    warpix::RLinearMapPoints(linear, count, wx, wy, ox, oy);
+  } else {
+    std::copy(wx, wx + 2 * n, ox);
+  }
+  warpix::MobiusMapPoints(inverse, count, ox, oy, ox, oy);
+  for (size_t k = 0; k < n; ++k) {
+    if (std::isfinite(ox[k]) && std::isfinite(oy[k])) {
+      outX[k] = ox[k];
+      outY[k] = oy[k];
+    }
+  }
 }
 
 void QuasiConfGlobalMap::MapVerticesByMVC(DeformQuasiConf& q, const double* orig,

@@ -35,6 +35,12 @@ class QuasiConfGlobalMap : public QuasiConfOperator {
   /// MapPoint's arithmetic for every vertex at the vector width; a vertex
   /// whose image is not finite keeps its place.
   void MapMeshVertices(DeformQuasiConf& q) override;
+  /// MapPoint for the count points (x[k], y[k]), at once with the mesh
+  /// route's kernels (no per-point timing) for operators 0, 1 and 3: every
+  /// finite image equals MapPoint's bit for bit; a point whose image is not
+  /// finite keeps (outX[k], outY[k]) as they were.
+  void MapPoints(DeformQuasiConf& q, int count, const double* x, const double* y, double* outX,
+                 double* outY);
 
   // === Intermediate operators
   /// Fits m_LinearMap (z -> alpha z + beta conj z) from the first three
@@ -68,5 +74,5 @@ class QuasiConfGlobalMap : public QuasiConfOperator {
   LinAlgMatrixComplex m_PreparedOrig;  // the originals' normalisation of the last preparation
   bool m_bPrepared = false;            // m_PreparedOrig fits the points
   bool m_bAtOriginals = false;         // the committed fit had every target on its original
-  std::vector<double> m_Scratch;       // rest and mapped positions of MapVerticesByMVC
+  std::vector<double> m_Scratch;       // rest and mapped positions of MapVerticesByMVC, MapPoints
 };
