@@ -129,10 +129,13 @@ class DeformAsRigidAsPossible : public Warpixator {
   // === State
   int m_iNumFreeParams;
   int m_iNumConstrainedParams;
-  std::unique_ptr<LinAlgMatrixReal> m_pStep1Map;
+  // Step 1's map and step 2's coupling block and factor are read only once
+  // prepared, and shared with other cells prepared on the same rest mesh and
+  // constrained vertices (see PrepareSparse).
+  std::shared_ptr<LinAlgMatrixReal> m_pStep1Map;
   std::vector<std::unique_ptr<FittedTriangle>> m_FittedTriangles;
   std::unique_ptr<LinAlgMatrixReal> m_pStep2H;  // dense route only
-  std::unique_ptr<LinAlgMatrixReal> m_pStep2HC;
+  std::shared_ptr<LinAlgMatrixReal> m_pStep2HC;
   std::unique_ptr<LinAlgVectorReal> m_pStep2F;
   std::unique_ptr<LinAlgVectorReal> m_pStep2Rhs;
   std::unique_ptr<LinAlgVectorReal> m_pConstrainedParams;
@@ -165,6 +168,10 @@ class DeformAsRigidAsPossible : public Warpixator {
   /// when a system is singular.
   bool PrepareDense();
   bool PrepareSparse();
+  /// The sparse route's step 1 (its map) and step 2 (its factor and coupling
+  /// block), built anew; PrepareSparse takes them from another cell when it can.
+  bool PrepareSparseStep1();
+  bool PrepareSparseStep2();
   /// About how many bytes the preparation on the numbered parameters will
   /// allocate (dense: the dense route's); counts the sparse route's step-1
   /// entries into m_iStep1Entries.
@@ -184,5 +191,5 @@ class DeformAsRigidAsPossible : public Warpixator {
   std::vector<double> m_QuasiConfScratch;  // rest and mapped positions of the free vertices
   size_t m_iWarnedUnfitted = 0;         // unfittable triangles last reported by BuildFittedTriangles
   std::unique_ptr<LinAlgDenseLU> m_pStep2LU;
-  std::unique_ptr<LinAlgSparseCholesky> m_pStep2Cholesky;  // free vertices' x (and y) block
+  std::shared_ptr<const LinAlgSparseCholesky> m_pStep2Cholesky;  // free vertices' x (and y) block
 };

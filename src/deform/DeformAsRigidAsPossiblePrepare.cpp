@@ -5,6 +5,8 @@
 #include <cmath>
 #include <complex>
 #include <iostream>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "deform/AsRigidAsPossibleDetail.h"
@@ -115,6 +117,78 @@ void Step2Face(const int p[3], Add add) {
   }
 }
 
+// Step 1's map and step 2's factor and coupling block depend only on the rest
+// mesh and the constrained vertices, which the cells of one window share after
+// the same clicks. The preparations still held by some cell are remembered
+// (weakly: a system lives as long as a cell uses it), so that the other cells
+// take them instead of factoring the same systems again.
+class SharedSystems {
+ public:
+  struct Key {
+    std::vector<double> rest;      // x, y of every vertex
+    std::vector<int> faces;        // three vertices per face
+    std::vector<int> constrained;  // the constrained vertices in order
+    bool operator==(const Key& other) const {
+      return rest == other.rest && faces == other.faces && constrained == other.constrained;
+    }
+  };
+  struct Systems {
+    std::weak_ptr<LinAlgMatrixReal> step1Map;
+    std::weak_ptr<LinAlgMatrixReal> step2HC;
+    std::weak_ptr<const LinAlgSparseCholesky> step2Factor;
+  };
+
+  static Key KeyOf(const std::vector<Warpixator::ImgVertex>& vertices,
+                   const std::vector<Warpixator::ImgFace>& faces,
+                   const std::vector<int>& constrained) {
+    Key key;
+    key.rest.reserve(2 * vertices.size());
+    for (const Warpixator::ImgVertex& v : vertices) key.rest.insert(key.rest.end(), {v.m_fRestX, v.m_fRestY});
+    key.faces.reserve(3 * faces.size());
+    for (const Warpixator::ImgFace& f : faces) key.faces.insert(key.faces.end(), {f.m_iV0, f.m_iV1, f.m_iV2});
+    key.constrained = constrained;
+    return key;
+  }
+
+  /// What is still held for key (empty pointers when nothing is).
+  static Systems Find(const Key& key) {
+    std::lock_guard<std::mutex> lock(s_Mutex);
+    Forget();
+    for (const auto& entry : s_Entries)
+      if (entry.first == key) return entry.second;
+    return {};
+  }
+
+  /// Remembers systems for key (replacing what was remembered for it).
+  static void Remember(const Key& key, const Systems& systems) {
+    std::lock_guard<std::mutex> lock(s_Mutex);
+    Forget();
+    for (auto& entry : s_Entries) {
+      if (entry.first == key) {
+        entry.second = systems;
+        return;
+      }
+    }
+    s_Entries.emplace_back(key, systems);
+  }
+
+ private:
+  // Drops the entries no cell holds any more.
+  static void Forget() {
+    s_Entries.erase(std::remove_if(s_Entries.begin(), s_Entries.end(),
+                                   [](const auto& entry) {
+                                     return entry.second.step1Map.expired() &&
+                                            entry.second.step2Factor.expired();
+                                   }),
+                    s_Entries.end());
+  }
+  static std::mutex s_Mutex;
+  static std::vector<std::pair<Key, Systems>> s_Entries;
+};
+
+std::mutex SharedSystems::s_Mutex;
+std::vector<std::pair<SharedSystems::Key, SharedSystems::Systems>> SharedSystems::s_Entries;
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -190,7 +264,7 @@ void DeformAsRigidAsPossible::PrepareDeformator() {
   m_pConstrainedParams = std::make_unique<LinAlgVectorReal>(nC, 0.0);
   m_pFreeParams = std::make_unique<LinAlgVectorReal>(nF, 0.0);
   if (m_bRescale) {
-    m_pStep2HC = std::make_unique<LinAlgMatrixReal>(nF, nC, 0.0);
+    m_pStep2HC = std::make_shared<LinAlgMatrixReal>(nF, nC, 0.0);
     m_pStep2F = std::make_unique<LinAlgVectorReal>(nF, 0.0);
     m_pStep2Rhs = std::make_unique<LinAlgVectorReal>(nF, 0.0);
     BuildFittedTriangles();
@@ -329,7 +403,7 @@ bool DeformAsRigidAsPossible::PrepareDense() {
     AddCoeffsForTriangleStep1(G, v0, v2, v1);
     AddCoeffsForTriangleStep1(G, v1, v2, v0);
   }
-  m_pStep1Map = std::make_unique<LinAlgMatrixReal>(nF, nC, 0.0);
+  m_pStep1Map = std::make_shared<LinAlgMatrixReal>(nF, nC, 0.0);
   if (nF > 0) {
     LinAlgMatrixReal A(nF, nF, 0.0), At(nF, nF, 0.0), B(nF, nC, 0.0);
     for (int j = 0; j < nF; ++j)
@@ -360,6 +434,33 @@ bool DeformAsRigidAsPossible::PrepareDense() {
 }
 
 bool DeformAsRigidAsPossible::PrepareSparse() {
+  // Other cells on the same rest mesh with the same constrained vertices may
+  // hold these systems already.
+  const SharedSystems::Key key = SharedSystems::KeyOf(m_Vertices, m_Faces, m_ConstrainedOrder);
+  SharedSystems::Systems shared = SharedSystems::Find(key);
+  if (std::shared_ptr<LinAlgMatrixReal> map = shared.step1Map.lock()) {
+    m_pStep1Map = map;
+  } else {
+    if (!PrepareSparseStep1()) return false;
+    shared.step1Map = m_pStep1Map;
+  }
+  if (m_bRescale) {
+    std::shared_ptr<const LinAlgSparseCholesky> factor = shared.step2Factor.lock();
+    std::shared_ptr<LinAlgMatrixReal> coupling = shared.step2HC.lock();
+    if (factor && coupling) {
+      m_pStep2Cholesky = factor;
+      m_pStep2HC = coupling;
+    } else {
+      if (!PrepareSparseStep2()) return false;
+      shared.step2Factor = m_pStep2Cholesky;
+      shared.step2HC = m_pStep2HC;
+    }
+  }
+  SharedSystems::Remember(key, shared);
+  return true;
+}
+
+bool DeformAsRigidAsPossible::PrepareSparseStep1() {
   const int nF = m_iNumFreeParams, nC = m_iNumConstrainedParams;
   // Step 1 over the complex numbers: z = x + i y per vertex, so the free
   // vertices solve Hff u = -Hfc q with H Hermitian of the vertex count's
@@ -380,7 +481,7 @@ bool DeformAsRigidAsPossible::PrepareSparse() {
       B[row + static_cast<size_t>(vF) * (col - vF)] += value;
     }
   });
-  m_pStep1Map = std::make_unique<LinAlgMatrixReal>(nF, nC, 0.0);
+  m_pStep1Map = std::make_shared<LinAlgMatrixReal>(nF, nC, 0.0);
   if (nF > 0) {
     const LinAlgSparseCholeskyComplex A(vF, lower);
     if (!A.Ok()) return false;
@@ -400,8 +501,12 @@ bool DeformAsRigidAsPossible::PrepareSparse() {
       }
     }
   }
-  if (!m_bRescale) return true;
+  return true;
+}
 
+bool DeformAsRigidAsPossible::PrepareSparseStep2() {
+  const int nF = m_iNumFreeParams;
+  const int vF = nF / 2;
   // Step 2's x and y systems have the same matrix and no coupling: the
   // factor holds the x block only (vertex order) and solves both.
   std::vector<LinAlgTriplet> entries;
@@ -425,6 +530,7 @@ bool DeformAsRigidAsPossible::PrepareSparse() {
                       m_iVertexToParam[f.m_iV2]};
     Step2Face(p, addH);
   }
-  m_pStep2Cholesky = std::make_unique<LinAlgSparseCholesky>(vF, entries);
+  auto factor = std::make_shared<const LinAlgSparseCholesky>(vF, entries);
+  m_pStep2Cholesky = factor;
   return m_pStep2Cholesky->Ok();
 }

@@ -493,3 +493,47 @@ TEST(DeformAsRigidAsPossible, RestRuleKeepsTheAreaFarCloserToTheRestThanTheFitte
   EXPECT_LT(median(offRest), 0.25 * median(offFitted));
   EXPECT_LT(median(largestRest), 0.6 * median(largestFitted));
 }
+
+namespace {
+
+// Cells on the same rest mesh with the same constrained vertices share step
+// 1's map and step 2's factor (the window's four rigid cells after one click);
+// another mesh, other points or a save make their own, and a shared system
+// outlives the cell that built it.
+TEST(DeformAsRigidAsPossible, CellsWithTheSameMeshAndPointsShareTheirSystems) {
+  R2Image image(4, 4, 3);
+  const Points targets = Moved(kFour);
+  auto first = Make(image, {true, false, false, 8});
+  auto second = Make(image, {true, false, false, 8, ARAP::ScaleRule::kRest});
+  auto plain = Make(image, {false, false, false, 8});
+  auto coarser = Make(image, {true, false, false, 6});
+  for (ARAP* d : {first.get(), second.get(), plain.get(), coarser.get()}) Add(*d, kFour);
+  EXPECT_EQ(first->m_pStep1Map, second->m_pStep1Map);
+  EXPECT_EQ(first->m_pStep1Map, plain->m_pStep1Map);
+  EXPECT_EQ(first->m_pStep2HC, second->m_pStep2HC);
+  EXPECT_NE(first->m_pStep1Map, coarser->m_pStep1Map);
+
+  // The same results as a cell that built its own (after the others are gone).
+  const Points shared = Drag(*second, targets);
+  first.reset();
+  plain.reset();
+  const Points again = Drag(*second, Moved(kFour, 3.0));
+  second.reset();
+  auto alone = Make(image, {true, false, false, 8, ARAP::ScaleRule::kRest});
+  Add(*alone, kFour);
+  EXPECT_EQ(Drag(*alone, targets), shared);
+  EXPECT_EQ(Drag(*alone, Moved(kFour, 3.0)), again);
+
+  // A save moves the rest mesh: the next points build new systems.
+  auto saved = Make(image, {true, false, false, 8});
+  Add(*saved, kFour);
+  Drag(*saved, targets);
+  {
+    CoutCapture quiet;
+    saved->ClearControls(true);
+  }
+  Add(*saved, kFour);
+  EXPECT_NE(saved->m_pStep1Map, alone->m_pStep1Map);
+}
+
+}  // namespace
