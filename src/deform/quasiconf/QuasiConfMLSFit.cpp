@@ -7,6 +7,7 @@
 
 #include "deform/quasiconf/DeformQuasiConf.h"
 #include "deform/quasiconf/QuasiConfDetail.h"
+#include "deform/quasiconf/QuasiConfMLSKernel.h"
 #include "support/WarpixAssert.h"
 
 using namespace quasiconf_detail;
@@ -204,27 +205,44 @@ bool QuasiConfMLSFit::Build(const DeformQuasiConf& q) {
   m_FastWeights.assign(static_cast<size_t>(count) * n, 0.0);
   m_FastLocalVertex.assign(count, LinAlgComplex());
   m_FastCoeffs.assign(static_cast<size_t>(count) * 3 * n, LinAlgComplex());
+  const LinAlgComplex* ctrl = &(*m_pCtrlOrig)(0);
+  for (int k = 0; k < count; ++k) {
+    const LinAlgComplex vertex = (*m_pVertRest)(k);
+    double* w = &m_FastWeights[static_cast<size_t>(k) * n];
+    double sum = 0.0;
+    for (int j = 0; j < n; ++j) {
+      w[j] = MLSWeight(vertex, ctrl[j]);
+      (*m_pWeights)(k, j) = w[j];
+      sum += w[j];
+    }
+    for (int j = 0; j < n; ++j) w[j] /= sum;
+  }
+  // The originals' weighted n-gon fits of all vertices at once (three points
+  // have their exact triangle map instead).
+  std::vector<double> zm(static_cast<size_t>(count) * 8);
+  std::vector<unsigned char> ok(count, 1);
+  if (n > 3) {
+    warpix::NgonFitVertices(&ctrl[0].m_fRe, n, m_FastWeights.data(), count, zm.data(), ok.data());
+  }
   VertexWork work(n);
   for (int k = 0; k < count; ++k) {
-    if (!PrepareVertex(k, n, work)) return false;
+    if (!ok[k] || !PrepareVertex(k, n, n > 3 ? &zm[8 * static_cast<size_t>(k)] : nullptr, work)) {
+      return false;
+    }
   }
   return true;
 }
 
-bool QuasiConfMLSFit::PrepareVertex(int k, int n, VertexWork& work) {
+bool QuasiConfMLSFit::PrepareVertex(int k, int n, const double* fit, VertexWork& work) {
   const LinAlgComplex* ctrl = &(*m_pCtrlOrig)(0);
   const LinAlgComplex vertex = (*m_pVertRest)(k);
-  double* w = &m_FastWeights[static_cast<size_t>(k) * n];
-  double sum = 0.0;
-  for (int j = 0; j < n; ++j) {
-    w[j] = MLSWeight(vertex, ctrl[j]);
-    (*m_pWeights)(k, j) = w[j];
-    sum += w[j];
-  }
-  for (int j = 0; j < n; ++j) w[j] /= sum;
-
+  const double* w = &m_FastWeights[static_cast<size_t>(k) * n];
   LinAlgComplex zm[4];
-  if (!FastWeightedFit(ctrl, w, *m_pFastFit, zm)) return false;
+  if (fit != nullptr) {
+    for (int e = 0; e < 4; ++e) zm[e] = LinAlgComplex(fit[2 * e], fit[2 * e + 1]);
+  } else if (!FastWeightedFit(ctrl, w, *m_pFastFit, zm)) {
+    return false;
+  }
   for (int j = 0; j < n; ++j) work.q[j] = Mobius(zm, ctrl[j]);
   if (IsFlat(work.q.data(), n)) return false;
   m_FastLocalVertex[k] = Mobius(zm, vertex);
@@ -309,6 +327,15 @@ bool QuasiConfMLSFit::FastFPIMLS(const std::vector<double>& targets, LinAlgVecto
 
   std::vector<LinAlgComplex> t(n), tq(n);
   for (int j = 0; j < n; ++j) t[j] = LinAlgComplex(targets[2 * j], targets[2 * j + 1]);
+  if (n > 3) {
+    // All vertices through the vector kernel.
+    std::vector<unsigned char> ok(count);
+    warpix::MLSFitVertices(targets.data(), n, m_FastWeights.data(), &m_FastLocalVertex[0].m_fRe,
+                           &m_FastCoeffs[0].m_fRe, count, &tP(0).m_fRe, ok.data());
+    for (int k = 0; k < count; ++k)
+      if (!ok[k]) return false;
+    return true;
+  }
   for (int k = 0; k < count; ++k) {
     LinAlgComplex zm[4];
     if (!FastWeightedFit(t.data(), &m_FastWeights[static_cast<size_t>(k) * n], *m_pFastFit, zm)) {

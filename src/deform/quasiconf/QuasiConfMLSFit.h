@@ -84,8 +84,9 @@ class QuasiConfMLSFit : public QuasiConfOperator {
   /// the originals, the targets and the rest positions.
   void AllocateWorkSet(const DeformQuasiConf& q, int n);
   struct VertexWork;
-  /// The fast tables of vertex k; false when its normalisation is singular.
-  bool PrepareVertex(int k, int n, VertexWork& work);
+  /// The fast tables of vertex k with the originals' fit (8 doubles, or null
+  /// for three points); false when its normalisation is singular.
+  bool PrepareVertex(int k, int n, const double* fit, VertexWork& work);
 
   bool m_bPrepared = false;  // the work set fits the points
   // What the preparation leaves for the fast route, per vertex k of the n
