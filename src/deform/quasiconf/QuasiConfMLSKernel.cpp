@@ -79,10 +79,11 @@ HWY_INLINE P Not(P mask) {
 }
 
 // The Jacobi rotation [[c, sigma], [-conj(sigma), c]] that diagonalises
-// the Hermitian pair [[a, b], [conj(b), d]] (sigma = sr + i si); the identity
-// where skip is set.
+// the Hermitian pair [[a, b], [conj(b), d]] (sigma = sr + i si), and the
+// shift t |b| that takes a to a - t |b| and d to d + t |b|; the identity
+// (and no shift) where skip is set.
 template <class P>
-HWY_INLINE void Rotation(P a, P d, P br, P bi, P skip, P& c, P& sr, P& si) {
+HWY_INLINE void Rotation(P a, P d, P br, P bi, P skip, P& c, P& sr, P& si, P& shift) {
   const P zero = P::Splat(0.0), one = P::Splat(1.0);
   const P r2 = br * br + bi * bi;
   const P h = P::Splat(0.5) * (d - a);
@@ -90,7 +91,9 @@ HWY_INLINE void Rotation(P a, P d, P br, P bi, P skip, P& c, P& sr, P& si) {
   const P den = absH + Sqrt(h * h + r2);
   const P inv = Select(skip, zero, one / Select(skip, one, den));
   c = Select(skip, one, one / Sqrt(one + r2 * inv * inv));
-  const P rho = Select(GreaterEqual(h, zero), c * inv, Neg(c * inv));
+  const P up = GreaterEqual(h, zero);
+  const P rho = Select(up, c * inv, Neg(c * inv));
+  shift = Select(up, r2 * inv, Neg(r2 * inv));
   sr = rho * br;
   si = rho * bi;
 }
@@ -162,29 +165,23 @@ HWY_INLINE P FitLanes(const double* terms, int n, const double* weights, double*
       for (int q = p + 1; q < 6; ++q) {
         const P a = mr[p][p], d = mr[q][q], br = mr[p][q], bi = mi[p][q];
         const P skip = GreaterEqual(tiny * (a * a + d * d) + floor, br * br + bi * bi);
-        P c, sr, si;
-        Rotation(a, d, br, bi, skip, c, sr, si);
+        P c, sr, si, shift;
+        Rotation(a, d, br, bi, skip, c, sr, si, shift);
         rotated = Or(rotated, Not(skip));
-        // Columns p and q of M and V.
+        // Columns p and q of V, and of M outside the pair; M stays
+        // Hermitian, so its rows p and q are their conjugates.
         for (int i = 0; i < 6; ++i) {
-          RotateColumns(mr[i][p], mi[i][p], mr[i][q], mi[i][q], c, sr, si);
           RotateColumns(vr[i][p], vi[i][p], vr[i][q], vi[i][q], c, sr, si);
+          if (i == p || i == q) continue;
+          RotateColumns(mr[i][p], mi[i][p], mr[i][q], mi[i][q], c, sr, si);
+          mr[p][i] = mr[i][p], mi[p][i] = Neg(mi[i][p]);
+          mr[q][i] = mr[i][q], mi[q][i] = Neg(mi[i][q]);
         }
-        // Rows p and q of M.
-        for (int j = 0; j < 6; ++j) {
-          const P pr = mr[p][j], pi = mi[p][j], qr = mr[q][j], qi = mi[q][j];
-          mr[p][j] = c * pr - (sr * qr - si * qi);
-          mi[p][j] = c * pi - (sr * qi + si * qr);
-          mr[q][j] = (sr * pr + si * pi) + c * qr;
-          mi[q][j] = (sr * pi - si * pr) + c * qi;
-        }
-        // The annihilated pair, exactly; the diagonal stays real.
-        mr[p][q] = Select(skip, mr[p][q], zero);
-        mi[p][q] = Select(skip, mi[p][q], zero);
-        mr[q][p] = Select(skip, mr[q][p], zero);
-        mi[q][p] = Select(skip, mi[q][p], zero);
-        mi[p][p] = zero;
-        mi[q][q] = zero;
+        // The pair itself becomes diagonal: a - t |b|, d + t |b|.
+        mr[p][p] = a - shift;
+        mr[q][q] = d + shift;
+        mr[p][q] = Select(skip, br, zero), mi[p][q] = Select(skip, bi, zero);
+        mr[q][p] = mr[p][q], mi[q][p] = Neg(mi[p][q]);
       }
     }
     if (rotated.Bits() == 0) break;
@@ -239,8 +236,8 @@ HWY_INLINE P FitLanes(const double* terms, int n, const double* weights, double*
         gi = gi + (pr * qi - pi * qr);
       }
       const P skip = GreaterEqual(tiny * alpha * beta, gr * gr + gi * gi);
-      P c, sr, si;
-      Rotation(alpha, beta, gr, gi, skip, c, sr, si);
+      P c, sr, si, shift;
+      Rotation(alpha, beta, gr, gi, skip, c, sr, si, shift);
       for (int j = 0; j < n; ++j) {
         double* bp = b + (2 * (6 * j + p)) * L;
         double* bq = b + (2 * (6 * j + q)) * L;
@@ -365,14 +362,18 @@ HWY_INLINE void MapBlock(const double* terms, const double* t, int n, const doub
   }
 }
 
+// Two vectors side by side: the rotations wait on divisions and square
+// roots, and two independent chains keep the units busy.
+using Block = Twice<Pack>;
+
 }  // namespace
 
 void FitVertices(const double* terms, int n, const double* weights, int count, double* zm,
                  unsigned char* ok) {
-  std::vector<double> scratch(static_cast<size_t>(14) * n * Pack::kLanes);
+  std::vector<double> scratch(static_cast<size_t>(14) * n * Block::kLanes);
   int k = 0;
-  for (; k + Pack::kLanes <= count; k += Pack::kLanes) {
-    FitBlock<Pack>(terms, n, weights + static_cast<size_t>(k) * n, scratch.data(), zm + 8 * k,
+  for (; k + Block::kLanes <= count; k += Block::kLanes) {
+    FitBlock<Block>(terms, n, weights + static_cast<size_t>(k) * n, scratch.data(), zm + 8 * k,
                    ok + k);
   }
   for (; k < count; ++k) {
@@ -385,10 +386,10 @@ void MapVertices(const double* terms, const double* t, int n, const double* weig
                  const double* local, const double* coeffs, int count, double* out,
                  unsigned char* ok) {
   const size_t per = static_cast<size_t>(6) * n;
-  std::vector<double> scratch(static_cast<size_t>(14) * n * Pack::kLanes);
+  std::vector<double> scratch(static_cast<size_t>(14) * n * Block::kLanes);
   int k = 0;
-  for (; k + Pack::kLanes <= count; k += Pack::kLanes) {
-    MapBlock<Pack>(terms, t, n, weights + static_cast<size_t>(k) * n, local + 2 * k,
+  for (; k + Block::kLanes <= count; k += Block::kLanes) {
+    MapBlock<Block>(terms, t, n, weights + static_cast<size_t>(k) * n, local + 2 * k,
                    coeffs + k * per, scratch.data(), out + 2 * k, ok + k);
   }
   for (; k < count; ++k) {
