@@ -66,9 +66,10 @@ bool FastWeightedFit(const LinAlgComplex* z, const double* w, FastFitWork& work,
 
 // The preparation's workspaces for one vertex's weighted least-squares solve.
 struct QuasiConfMLSFit::VertexWork {
-  explicit VertexWork(int n) : q(n), design(n, 3), rhs(n, n), solution(3, n) {}
-  std::vector<LinAlgComplex> q;  // the originals in the vertex's frame
-  LinAlgMatrixComplex design, rhs, solution;
+  explicit VertexWork(int n) : q(n), columns(3 * static_cast<size_t>(n)) {}
+  std::vector<LinAlgComplex> q;        // the originals in the vertex's frame
+  std::vector<LinAlgComplex> columns;  // the weighted design, column after column
+
 };
 
 QuasiConfMLSFit::QuasiConfMLSFit() = default;
@@ -247,17 +248,44 @@ bool QuasiConfMLSFit::PrepareVertex(int k, int n, const double* fit, VertexWork&
   if (IsFlat(work.q.data(), n)) return false;
   m_FastLocalVertex[k] = Mobius(zm, vertex);
 
-  // c = (W D)^+ W t: one QR with the weights' diagonal as right-hand sides.
+  // c = (W D)^+ W t with D = (1, q, conj q): W D = Q R by Gram-Schmidt,
+  // each column orthogonalised twice (as orthogonal as a Householder QR),
+  // then R^-1 Q^H W as the 3 x n matrix that takes the targets to c.
+  LinAlgComplex* Q = work.columns.data();
   for (int j = 0; j < n; ++j) {
-    work.design(j, 0) = LinAlgComplex(w[j], 0.0) * LinAlgComplex(1.0, 0.0);
-    work.design(j, 1) = LinAlgComplex(w[j], 0.0) * work.q[j];
-    work.design(j, 2) = LinAlgComplex(w[j], 0.0) * work.q[j].Conjugate();
-    for (int i = 0; i < n; ++i) work.rhs(i, j) = LinAlgComplex(i == j ? w[j] : 0.0, 0.0);
+    Q[j] = LinAlgComplex(w[j], 0.0);
+    Q[n + j] = w[j] * work.q[j];
+    Q[2 * n + j] = w[j] * work.q[j].Conjugate();
   }
-  if (!work.design.LeastSquaresQRDestructive(work.rhs, work.solution)) return false;
+  LinAlgComplex R[3][3];
+  double norm[3];
+  for (int c = 0; c < 3; ++c) {
+    LinAlgComplex* v = Q + static_cast<size_t>(c) * n;
+    for (int pass = 0; pass < 2; ++pass) {
+      for (int r = 0; r < c; ++r) {
+        const LinAlgComplex* u = Q + static_cast<size_t>(r) * n;
+        LinAlgComplex h;
+        for (int j = 0; j < n; ++j) h += u[j].Conjugate() * v[j];
+        for (int j = 0; j < n; ++j) v[j] -= h * u[j];
+        R[r][c] += h;
+      }
+    }
+    double sum = 0.0;
+    for (int j = 0; j < n; ++j) sum += Dot(v[j], v[j]);
+    norm[c] = std::sqrt(sum);
+    if (!(norm[c] > 0.0) || !std::isfinite(norm[c])) return false;
+    for (int j = 0; j < n; ++j) v[j] /= norm[c];
+  }
   LinAlgComplex* coeffs = &m_FastCoeffs[static_cast<size_t>(k) * 3 * n];
-  for (int j = 0; j < n; ++j)
-    for (int r = 0; r < 3; ++r) coeffs[r + 3 * j] = work.solution(r, j);
+  for (int j = 0; j < n; ++j) {
+    // Column j of Q^H W, then back substitution.
+    LinAlgComplex y[3];
+    for (int r = 0; r < 3; ++r) y[r] = w[j] * Q[static_cast<size_t>(r) * n + j].Conjugate();
+    LinAlgComplex* x = coeffs + 3 * j;
+    x[2] = y[2] / norm[2];
+    x[1] = (y[1] - R[1][2] * x[2]) / norm[1];
+    x[0] = (y[0] - R[0][1] * x[1] - R[0][2] * x[2]) / norm[0];
+  }
   return true;
 }
 
