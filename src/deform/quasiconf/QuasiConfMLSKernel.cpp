@@ -117,19 +117,68 @@ HWY_INLINE P Gather(const double* base, int stride) {
   return P::Load(lanes);
 }
 
+// Cyclic Jacobi sweeps on the Hermitian M (full storage) until every lane
+// has converged, accumulating the rotations into V. A rotation whose
+// off-diagonal entry is negligible next to its two diagonal entries is
+// exactly the identity, so a lane that has converged is left unchanged by
+// the sweeps its neighbours still need.
+template <class P>
+HWY_INLINE void Diagonalise(P (&mr)[6][6], P (&mi)[6][6], P (&vr)[6][6], P (&vi)[6][6]) {
+  const P zero = P::Splat(0.0);
+  const P tiny = P::Splat(kNegligible);
+  P trace = zero;
+  for (int a = 0; a < 6; ++a) trace = trace + mr[a][a];
+  const P floor = tiny * trace * trace;
+  for (int sweep = 0; sweep < kMaxSweeps; ++sweep) {
+    // A sweep in which no lane would rotate is not run: it changes nothing.
+    P pending = zero;
+    for (int p = 0; p < 5; ++p) {
+      for (int q = p + 1; q < 6; ++q) {
+        const P a = mr[p][p], d = mr[q][q], br = mr[p][q], bi = mi[p][q];
+        pending = Or(pending, Greater(br * br + bi * bi, tiny * (a * a + d * d) + floor));
+      }
+    }
+    if (pending.Bits() == 0) break;
+    for (int p = 0; p < 5; ++p) {
+      for (int q = p + 1; q < 6; ++q) {
+        const P a = mr[p][p], d = mr[q][q], br = mr[p][q], bi = mi[p][q];
+        const P skip = GreaterEqual(tiny * (a * a + d * d) + floor, br * br + bi * bi);
+        P c, sr, si, shift;
+        Rotation(a, d, br, bi, skip, c, sr, si, shift);
+        // Columns p and q of V, and of M outside the pair; M stays
+        // Hermitian, so its rows p and q are their conjugates.
+        for (int i = 0; i < 6; ++i) {
+          RotateColumns(vr[i][p], vi[i][p], vr[i][q], vi[i][q], c, sr, si);
+          if (i == p || i == q) continue;
+          RotateColumns(mr[i][p], mi[i][p], mr[i][q], mi[i][q], c, sr, si);
+          mr[p][i] = mr[i][p], mi[p][i] = Neg(mi[i][p]);
+          mr[q][i] = mr[i][q], mi[q][i] = Neg(mi[i][q]);
+        }
+        // The pair itself becomes diagonal: a - t |b|, d + t |b|.
+        mr[p][p] = a - shift;
+        mr[q][q] = d + shift;
+        mr[p][q] = Select(skip, br, zero), mi[p][q] = Select(skip, bi, zero);
+        mr[q][p] = mr[p][q], mi[q][p] = Neg(mi[p][q]);
+      }
+    }
+  }
+}
+
 // The weighted n-gon fit of P::kLanes vertices: the normal matrix from the
 // point terms and the lanes' weights (n per vertex, stride n), its two
 // smallest eigenvectors u, v by cyclic Jacobi rotations, and the member of
 // their span that the quadratic condition x2 x5 = x3 x4 and the smaller
 // shear select, as in the library route. Returns the lanes whose Mobius
 // matrix is regular.
-// terms: the n points' normal-matrix terms, then their rows (6 complex
-// each); b: scratch of 12 n P::kLanes doubles.
+// terms: the n points' normal-matrix terms in the basis (a unitary 6 x 6,
+// row-major complex), then their rows (6 complex each) in the standard one;
+// b: scratch of 12 n P::kLanes doubles.
 template <class P>
-HWY_INLINE P FitLanes(const double* terms, int n, const double* weights, double* b, Cx<P>* zm) {
+HWY_INLINE P FitLanes(const double* terms, const double* basis, int n, const double* weights,
+                      double* b, Cx<P>* zm) {
   constexpr int L = P::kLanes;
   const double* rows = terms + static_cast<size_t>(n) * kTerms;
-  const P zero = P::Splat(0.0), one = P::Splat(1.0);
+  const P zero = P::Splat(0.0);
   P mr[6][6], mi[6][6];
   for (int a = 0; a < 6; ++a)
     for (int b = 0; b < 6; ++b) mr[a][b] = mi[a][b] = zero;
@@ -150,42 +199,10 @@ HWY_INLINE P FitLanes(const double* terms, int n, const double* weights, double*
   }
   P vr[6][6], vi[6][6];
   for (int a = 0; a < 6; ++a)
-    for (int b = 0; b < 6; ++b) vr[a][b] = a == b ? one : zero, vi[a][b] = zero;
+    for (int b = 0; b < 6; ++b)
+      vr[a][b] = P::Splat(basis[2 * (6 * a + b)]), vi[a][b] = P::Splat(basis[2 * (6 * a + b) + 1]);
 
-  // Cyclic sweeps. A rotation whose off-diagonal entry is negligible next to
-  // its two diagonal entries is exactly the identity, so a lane that has
-  // converged is left unchanged by the sweeps its neighbours still need.
-  const P tiny = P::Splat(kNegligible);
-  P trace = zero;
-  for (int a = 0; a < 6; ++a) trace = trace + mr[a][a];
-  const P floor = tiny * trace * trace;
-  for (int sweep = 0; sweep < kMaxSweeps; ++sweep) {
-    P rotated = zero;
-    for (int p = 0; p < 5; ++p) {
-      for (int q = p + 1; q < 6; ++q) {
-        const P a = mr[p][p], d = mr[q][q], br = mr[p][q], bi = mi[p][q];
-        const P skip = GreaterEqual(tiny * (a * a + d * d) + floor, br * br + bi * bi);
-        P c, sr, si, shift;
-        Rotation(a, d, br, bi, skip, c, sr, si, shift);
-        rotated = Or(rotated, Not(skip));
-        // Columns p and q of V, and of M outside the pair; M stays
-        // Hermitian, so its rows p and q are their conjugates.
-        for (int i = 0; i < 6; ++i) {
-          RotateColumns(vr[i][p], vi[i][p], vr[i][q], vi[i][q], c, sr, si);
-          if (i == p || i == q) continue;
-          RotateColumns(mr[i][p], mi[i][p], mr[i][q], mi[i][q], c, sr, si);
-          mr[p][i] = mr[i][p], mi[p][i] = Neg(mi[i][p]);
-          mr[q][i] = mr[i][q], mi[q][i] = Neg(mi[i][q]);
-        }
-        // The pair itself becomes diagonal: a - t |b|, d + t |b|.
-        mr[p][p] = a - shift;
-        mr[q][q] = d + shift;
-        mr[p][q] = Select(skip, br, zero), mi[p][q] = Select(skip, bi, zero);
-        mr[q][p] = mr[p][q], mi[q][p] = Neg(mi[p][q]);
-      }
-    }
-    if (rotated.Bits() == 0) break;
-  }
+  Diagonalise(mr, mi, vr, vi);
 
   // The eigenvectors in ascending order of their eigenvalues (a sorting
   // network of compare-exchanges, lane by lane).
@@ -235,7 +252,7 @@ HWY_INLINE P FitLanes(const double* terms, int n, const double* weights, double*
         gr = gr + (pr * qr + pi * qi);
         gi = gi + (pr * qi - pi * qr);
       }
-      const P skip = GreaterEqual(tiny * alpha * beta, gr * gr + gi * gi);
+      const P skip = GreaterEqual(P::Splat(kNegligible) * alpha * beta, gr * gr + gi * gi);
       P c, sr, si, shift;
       Rotation(alpha, beta, gr, gi, skip, c, sr, si, shift);
       for (int j = 0; j < n; ++j) {
@@ -310,10 +327,10 @@ HWY_INLINE P FlatLanes(const double* z, int n) {
 }
 
 template <class P>
-HWY_INLINE void FitBlock(const double* terms, int n, const double* weights, double* scratch,
+HWY_INLINE void FitBlock(const double* terms, const double* basis, int n, const double* weights, double* scratch,
                          double* zm, unsigned char* ok) {
   Cx<P> m[4];
-  const int regular = FitLanes<P>(terms, n, weights, scratch, m).Bits();
+  const int regular = FitLanes<P>(terms, basis, n, weights, scratch, m).Bits();
   for (int e = 0; e < 4; ++e) {
     HWY_ALIGN double re[P::kLanes], im[P::kLanes];
     m[e].re.Store(re);
@@ -325,13 +342,13 @@ HWY_INLINE void FitBlock(const double* terms, int n, const double* weights, doub
 
 // scratch: 14 n P::kLanes doubles.
 template <class P>
-HWY_INLINE void MapBlock(const double* terms, const double* t, int n, const double* weights,
+HWY_INLINE void MapBlock(const double* terms, const double* basis, const double* t, int n, const double* weights,
                          const double* local, const double* coeffs, double* scratch, double* out,
                          unsigned char* ok) {
   double* tq = scratch + 12 * n * P::kLanes;
   const P zero = P::Splat(0.0);
   Cx<P> m[4];
-  const P regular = FitLanes<P>(terms, n, weights, scratch, m);
+  const P regular = FitLanes<P>(terms, basis, n, weights, scratch, m);
   // The targets normalised by each lane's fit, and the fit coefficients.
   Cx<P> c[3] = {{zero, zero}, {zero, zero}, {zero, zero}};
   const int stride = 6 * n;
@@ -362,38 +379,83 @@ HWY_INLINE void MapBlock(const double* terms, const double* t, int n, const doub
   }
 }
 
+// Rewrites the terms (n points) into the eigenvector basis of their plain
+// sum, the normal matrix of equal weights, into basis: each vertex's own
+// normal matrix is then nearly diagonal and its rotations converge sooner.
+std::vector<double> Precondition(double* terms, int n) {
+  OneLane mr[6][6], mi[6][6], vr[6][6], vi[6][6];
+  for (int a = 0; a < 6; ++a)
+    for (int b = 0; b < 6; ++b) mr[a][b].m_V = mi[a][b].m_V = 0.0, vr[a][b].m_V = a == b, vi[a][b].m_V = 0.0;
+  for (int j = 0; j < n; ++j) {
+    const double* term = terms + static_cast<size_t>(j) * kTerms;
+    for (int a = 0, e = 0; a < 6; ++a)
+      for (int b = a; b < 6; ++b, e += 2) mr[a][b].m_V += term[e], mi[a][b].m_V += term[e + 1];
+  }
+  for (int a = 0; a < 6; ++a) {
+    mi[a][a].m_V = 0.0;
+    for (int b = a + 1; b < 6; ++b) mr[b][a].m_V = mr[a][b].m_V, mi[b][a].m_V = -mi[a][b].m_V;
+  }
+  Diagonalise(mr, mi, vr, vi);
+  std::vector<double> basis(72);
+  for (int a = 0; a < 6; ++a)
+    for (int b = 0; b < 6; ++b) basis[2 * (6 * a + b)] = vr[a][b].m_V, basis[2 * (6 * a + b) + 1] = vi[a][b].m_V;
+  // Each point's row r times the basis, and the terms of that row.
+  const double* rows = terms + static_cast<size_t>(n) * kTerms;
+  for (int j = 0; j < n; ++j) {
+    double xr[6], xi[6];
+    for (int b = 0; b < 6; ++b) {
+      xr[b] = xi[b] = 0.0;
+      for (int a = 0; a < 6; ++a) {
+        const double rr = rows[12 * j + 2 * a], ri = rows[12 * j + 2 * a + 1];
+        xr[b] += rr * vr[a][b].m_V - ri * vi[a][b].m_V;
+        xi[b] += rr * vi[a][b].m_V + ri * vr[a][b].m_V;
+      }
+    }
+    double* term = terms + static_cast<size_t>(j) * kTerms;
+    for (int a = 0, e = 0; a < 6; ++a) {
+      for (int b = a; b < 6; ++b, e += 2) {
+        term[e] = xr[a] * xr[b] + xi[a] * xi[b];
+        term[e + 1] = xr[a] * xi[b] - xi[a] * xr[b];
+      }
+    }
+  }
+  return basis;
+}
+
 // Two vectors side by side: the rotations wait on divisions and square
 // roots, and two independent chains keep the units busy.
 using Block = Twice<Pack>;
 
 }  // namespace
 
-void FitVertices(const double* terms, int n, const double* weights, int count, double* zm,
+void FitVertices(double* terms, int n, const double* weights, int count, double* zm,
                  unsigned char* ok) {
+  const std::vector<double> basis = Precondition(terms, n);
   std::vector<double> scratch(static_cast<size_t>(14) * n * Block::kLanes);
   int k = 0;
   for (; k + Block::kLanes <= count; k += Block::kLanes) {
-    FitBlock<Block>(terms, n, weights + static_cast<size_t>(k) * n, scratch.data(), zm + 8 * k,
+    FitBlock<Block>(terms, basis.data(), n, weights + static_cast<size_t>(k) * n, scratch.data(), zm + 8 * k,
                    ok + k);
   }
   for (; k < count; ++k) {
-    FitBlock<OneLane>(terms, n, weights + static_cast<size_t>(k) * n, scratch.data(), zm + 8 * k,
+    FitBlock<OneLane>(terms, basis.data(), n, weights + static_cast<size_t>(k) * n, scratch.data(), zm + 8 * k,
                       ok + k);
   }
 }
 
-void MapVertices(const double* terms, const double* t, int n, const double* weights,
+void MapVertices(double* terms, const double* t, int n, const double* weights,
                  const double* local, const double* coeffs, int count, double* out,
                  unsigned char* ok) {
   const size_t per = static_cast<size_t>(6) * n;
+  const std::vector<double> basis = Precondition(terms, n);
   std::vector<double> scratch(static_cast<size_t>(14) * n * Block::kLanes);
   int k = 0;
   for (; k + Block::kLanes <= count; k += Block::kLanes) {
-    MapBlock<Block>(terms, t, n, weights + static_cast<size_t>(k) * n, local + 2 * k,
+    MapBlock<Block>(terms, basis.data(), t, n, weights + static_cast<size_t>(k) * n, local + 2 * k,
                    coeffs + k * per, scratch.data(), out + 2 * k, ok + k);
   }
   for (; k < count; ++k) {
-    MapBlock<OneLane>(terms, t, n, weights + static_cast<size_t>(k) * n, local + 2 * k,
+    MapBlock<OneLane>(terms, basis.data(), t, n, weights + static_cast<size_t>(k) * n, local + 2 * k,
                       coeffs + k * per, scratch.data(), out + 2 * k, ok + k);
   }
 }
@@ -441,14 +503,14 @@ std::vector<double> RowTerms(const double* zxy, int n) {
 void NgonFitVertices(const double* zxy, int n, const double* weights, int count, double* zm,
                      unsigned char* ok) {
   if (count <= 0 || n < 4) return;
-  const std::vector<double> terms = RowTerms(zxy, n);
+  std::vector<double> terms = RowTerms(zxy, n);
   HWY_DYNAMIC_DISPATCH(FitVertices)(terms.data(), n, weights, count, zm, ok);
 }
 
 void MLSFitVertices(const double* t, int n, const double* weights, const double* local,
                     const double* coeffs, int count, double* out, unsigned char* ok) {
   if (count <= 0 || n < 4) return;
-  const std::vector<double> terms = RowTerms(t, n);
+  std::vector<double> terms = RowTerms(t, n);
   HWY_DYNAMIC_DISPATCH(MapVertices)(terms.data(), t, n, weights, local, coeffs, count, out, ok);
 }
 
