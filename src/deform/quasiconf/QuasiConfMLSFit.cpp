@@ -251,40 +251,60 @@ bool QuasiConfMLSFit::PrepareVertex(int k, int n, const double* fit, VertexWork&
   // c = (W D)^+ W t with D = (1, q, conj q): W D = Q R by Gram-Schmidt,
   // each column orthogonalised twice (as orthogonal as a Householder QR),
   // then R^-1 Q^H W as the 3 x n matrix that takes the targets to c.
-  LinAlgComplex* Q = work.columns.data();
+  // Plain doubles (re, im): the complex type's operators are calls.
+  double* Q = &work.columns[0].m_fRe;
   for (int j = 0; j < n; ++j) {
-    Q[j] = LinAlgComplex(w[j], 0.0);
-    Q[n + j] = w[j] * work.q[j];
-    Q[2 * n + j] = w[j] * work.q[j].Conjugate();
+    const double qr = work.q[j].m_fRe, qi = work.q[j].m_fIm;
+    Q[2 * j] = w[j], Q[2 * j + 1] = 0.0;
+    Q[2 * (n + j)] = w[j] * qr, Q[2 * (n + j) + 1] = w[j] * qi;
+    Q[2 * (2 * n + j)] = w[j] * qr, Q[2 * (2 * n + j) + 1] = -(w[j] * qi);
   }
-  LinAlgComplex R[3][3];
-  double norm[3];
+  double R[3][3][2] = {};
+  double inverse[3];
   for (int c = 0; c < 3; ++c) {
-    LinAlgComplex* v = Q + static_cast<size_t>(c) * n;
+    double* v = Q + 2 * static_cast<size_t>(c) * n;
     for (int pass = 0; pass < 2; ++pass) {
       for (int r = 0; r < c; ++r) {
-        const LinAlgComplex* u = Q + static_cast<size_t>(r) * n;
-        LinAlgComplex h;
-        for (int j = 0; j < n; ++j) h += u[j].Conjugate() * v[j];
-        for (int j = 0; j < n; ++j) v[j] -= h * u[j];
-        R[r][c] += h;
+        const double* u = Q + 2 * static_cast<size_t>(r) * n;
+        double hr = 0.0, hi = 0.0;
+        for (int j = 0; j < n; ++j) {
+          hr += u[2 * j] * v[2 * j] + u[2 * j + 1] * v[2 * j + 1];
+          hi += u[2 * j] * v[2 * j + 1] - u[2 * j + 1] * v[2 * j];
+        }
+        for (int j = 0; j < n; ++j) {
+          const double ur = u[2 * j], ui = u[2 * j + 1];
+          v[2 * j] -= hr * ur - hi * ui;
+          v[2 * j + 1] -= hr * ui + hi * ur;
+        }
+        R[r][c][0] += hr;
+        R[r][c][1] += hi;
       }
     }
     double sum = 0.0;
-    for (int j = 0; j < n; ++j) sum += Dot(v[j], v[j]);
-    norm[c] = std::sqrt(sum);
-    if (!(norm[c] > 0.0) || !std::isfinite(norm[c])) return false;
-    for (int j = 0; j < n; ++j) v[j] /= norm[c];
+    for (int j = 0; j < 2 * n; ++j) sum += v[j] * v[j];
+    const double norm = std::sqrt(sum);
+    if (!(norm > 0.0) || !std::isfinite(norm)) return false;
+    inverse[c] = 1.0 / norm;
+    for (int j = 0; j < 2 * n; ++j) v[j] *= inverse[c];
   }
-  LinAlgComplex* coeffs = &m_FastCoeffs[static_cast<size_t>(k) * 3 * n];
+  double* coeffs = &m_FastCoeffs[static_cast<size_t>(k) * 3 * n].m_fRe;
   for (int j = 0; j < n; ++j) {
     // Column j of Q^H W, then back substitution.
-    LinAlgComplex y[3];
-    for (int r = 0; r < 3; ++r) y[r] = w[j] * Q[static_cast<size_t>(r) * n + j].Conjugate();
-    LinAlgComplex* x = coeffs + 3 * j;
-    x[2] = y[2] / norm[2];
-    x[1] = (y[1] - R[1][2] * x[2]) / norm[1];
-    x[0] = (y[0] - R[0][1] * x[1] - R[0][2] * x[2]) / norm[0];
+    double y[3][2];
+    for (int r = 0; r < 3; ++r) {
+      y[r][0] = w[j] * Q[2 * (static_cast<size_t>(r) * n + j)];
+      y[r][1] = -(w[j] * Q[2 * (static_cast<size_t>(r) * n + j) + 1]);
+    }
+    double* x = coeffs + 6 * j;
+    for (int r = 2; r >= 0; --r) {
+      double re = y[r][0], im = y[r][1];
+      for (int c = r + 1; c < 3; ++c) {
+        re -= R[r][c][0] * x[2 * c] - R[r][c][1] * x[2 * c + 1];
+        im -= R[r][c][0] * x[2 * c + 1] + R[r][c][1] * x[2 * c];
+      }
+      x[2 * r] = re * inverse[r];
+      x[2 * r + 1] = im * inverse[r];
+    }
   }
   return true;
 }
