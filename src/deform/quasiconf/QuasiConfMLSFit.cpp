@@ -35,7 +35,7 @@ double MLSTableBytes(double vertices, double n) {
 
 namespace quasiconf_detail {
 
-FastFitWork::FastFitWork(int n) : N(n), G(n), A(n, 6), S(n < 6 ? n : 6), Vt(6, 6) {
+FastFitWork::FastFitWork(int n) : N(n), G(n) {
   for (int k = 0; k < n; ++k) G[k] = LinAlgComplex(0.0, k * (kTwoPi / n)).Exp();
 }
 
@@ -47,19 +47,11 @@ bool FastWeightedFit(const LinAlgComplex* z, const double* w, FastFitWork& work,
     ExactTriangleMobius(z, work.G.data(), zm);
     return IsRegularMobius(zm);
   }
-  // The weighted system row by row: the diagonal product of the documented
-  // fit is a row scaling.
-  for (int k = 0; k < N; ++k) NgonRow(z[k], work.G[k], w[k], &work.A(k, 0), N);
-  if (!work.A.RightSingularVectorsDestructive(work.S, work.Vt)) return false;
-  LinAlgComplex u[6], v[6], x1[6], x2[6];
-  for (int i = 0; i < 6; ++i) {
-    u[i] = work.Vt(4, i).Conjugate();
-    v[i] = work.Vt(5, i).Conjugate();
-  }
-  QuadraticSelect(u, v, 6, 2, 5, 3, 4, x1, x2);
-  const LinAlgComplex* x = LessSheared(x1, x2);
-  for (int i = 0; i < 4; ++i) zm[i] = x[i];
-  return IsRegularMobius(zm);
+  double m[8];
+  unsigned char ok = 0;
+  warpix::NgonFitVertices(&z[0].m_fRe, N, w, 1, m, &ok);
+  for (int e = 0; e < 4; ++e) zm[e] = LinAlgComplex(m[2 * e], m[2 * e + 1]);
+  return ok != 0;
 }
 
 }  // namespace quasiconf_detail

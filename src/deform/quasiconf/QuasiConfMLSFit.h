@@ -49,9 +49,11 @@ class QuasiConfMLSFit : public QuasiConfOperator {
   bool QCONF_FPI_MLS(LinAlgVectorComplex& ctrlOrig, LinAlgVectorComplex& ctrlNew,
                      LinAlgVectorComplex& P, LinAlgVectorComplex& tP);
   /// The same map with everything that depends only on the originals taken
-  /// from the preparation and one right-vectors-only SVD per vertex: the
-  /// route Deform uses. Equal to QCONF_FPI_MLS to rounding. Returns false when
-  /// there is no valid preparation or a fit is singular.
+  /// from the preparation and the targets' fits of all vertices in the vector
+  /// kernel (QuasiConfMLSKernel.h, no library call per vertex): the route
+  /// Deform uses. Equal to QCONF_FPI_MLS to 1e-9 or to that route's own
+  /// rounding sensitivity. Returns false when there is no valid preparation or
+  /// a fit is singular (tP then partly written).
   bool FastFPIMLS(const std::vector<double>& targets, LinAlgVectorComplex& tP);
   /// Releases the work set and the fast preparation.
   void Release();
