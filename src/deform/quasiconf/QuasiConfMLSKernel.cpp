@@ -172,10 +172,10 @@ HWY_INLINE void Diagonalise(P (&mr)[6][6], P (&mi)[6][6], P (&vr)[6][6], P (&vi)
 // matrix is regular.
 // terms: the n points' normal-matrix terms in the basis (a unitary 6 x 6,
 // row-major complex), then their rows (6 complex each) in the standard one;
-// b: scratch of 12 n P::kLanes doubles.
+// columns: scratch of 12 n P::kLanes doubles (the system times V).
 template <class P>
 HWY_INLINE P FitLanes(const double* terms, const double* basis, int n, const double* weights,
-                      double* b, Cx<P>* zm) {
+                      double* columns, Cx<P>* zm) {
   constexpr int L = P::kLanes;
   const double* rows = terms + static_cast<size_t>(n) * kTerms;
   const P zero = P::Splat(0.0);
@@ -237,16 +237,16 @@ HWY_INLINE P FitLanes(const double* terms, const double* basis, int n, const dou
         re = re + (xr * vr[e][a] - xi * vi[e][a]);
         im = im + (xr * vi[e][a] + xi * vr[e][a]);
       }
-      (w * re).Store(b + (2 * (6 * j + a)) * L);
-      (w * im).Store(b + (2 * (6 * j + a) + 1) * L);
+      (w * re).Store(columns + (2 * (6 * j + a)) * L);
+      (w * im).Store(columns + (2 * (6 * j + a) + 1) * L);
     }
   }
   for (int p = 0; p < 2; ++p) {
     for (int q = 2; q < 6; ++q) {
       P alpha = zero, beta = zero, gr = zero, gi = zero;
       for (int j = 0; j < n; ++j) {
-        const P pr = P::Load(b + (2 * (6 * j + p)) * L), pi = P::Load(b + (2 * (6 * j + p) + 1) * L);
-        const P qr = P::Load(b + (2 * (6 * j + q)) * L), qi = P::Load(b + (2 * (6 * j + q) + 1) * L);
+        const P pr = P::Load(columns + (2 * (6 * j + p)) * L), pi = P::Load(columns + (2 * (6 * j + p) + 1) * L);
+        const P qr = P::Load(columns + (2 * (6 * j + q)) * L), qi = P::Load(columns + (2 * (6 * j + q) + 1) * L);
         alpha = alpha + (pr * pr + pi * pi);
         beta = beta + (qr * qr + qi * qi);
         gr = gr + (pr * qr + pi * qi);
@@ -256,8 +256,8 @@ HWY_INLINE P FitLanes(const double* terms, const double* basis, int n, const dou
       P c, sr, si, shift;
       Rotation(alpha, beta, gr, gi, skip, c, sr, si, shift);
       for (int j = 0; j < n; ++j) {
-        double* bp = b + (2 * (6 * j + p)) * L;
-        double* bq = b + (2 * (6 * j + q)) * L;
+        double* bp = columns + (2 * (6 * j + p)) * L;
+        double* bq = columns + (2 * (6 * j + q)) * L;
         P pr = P::Load(bp), pi = P::Load(bp + L), qr = P::Load(bq), qi = P::Load(bq + L);
         RotateColumns(pr, pi, qr, qi, c, sr, si);
         pr.Store(bp), pi.Store(bp + L), qr.Store(bq), qi.Store(bq + L);
