@@ -94,19 +94,17 @@ inline std::string TableOwner(const char* op, size_t vertices, int n) {
   return what + std::to_string(n) + " control points";
 }
 
-/// Workspaces of the fast weighted n-gon fit for N points.
+/// What the fast weighted n-gon fit keeps for N points.
 struct FastFitWork {
   explicit FastFitWork(int n);
   int N;
   std::vector<LinAlgComplex> G;  // the regular N-gon, angles as in the weighted fit
-  LinAlgMatrixComplex A;         // N x 6, the weighted system
-  LinAlgVectorComplex S;
-  LinAlgMatrixComplex Vt;
 };
 
 /// The weighted n-gon fit of QCONF_take_polygon_to_affine_ngon_WEIGHTED_LS for
-/// the N points z with weights w (N == work.N >= 3), through an SVD without U:
-/// the same map to rounding (up to a complex factor). False when singular.
+/// the N points z with weights w (N == work.N >= 3): the exact triangle map
+/// for three, the vector kernel's fit (one vertex) for more; the same map to
+/// rounding (up to a complex factor). False when singular.
 bool FastWeightedFit(const LinAlgComplex* z, const double* w, FastFitWork& work,
                      LinAlgComplex* zm);
 

@@ -7,6 +7,7 @@
 
 #include "deform/quasiconf/DeformQuasiConf.h"
 #include "deform/quasiconf/QuasiConfDetail.h"
+#include "deform/quasiconf/QuasiConfMLSKernel.h"
 #include "support/WarpixAssert.h"
 
 using namespace quasiconf_detail;
@@ -34,7 +35,7 @@ double MLSTableBytes(double vertices, double n) {
 
 namespace quasiconf_detail {
 
-FastFitWork::FastFitWork(int n) : N(n), G(n), A(n, 6), S(n < 6 ? n : 6), Vt(6, 6) {
+FastFitWork::FastFitWork(int n) : N(n), G(n) {
   for (int k = 0; k < n; ++k) G[k] = LinAlgComplex(0.0, k * (kTwoPi / n)).Exp();
 }
 
@@ -46,28 +47,21 @@ bool FastWeightedFit(const LinAlgComplex* z, const double* w, FastFitWork& work,
     ExactTriangleMobius(z, work.G.data(), zm);
     return IsRegularMobius(zm);
   }
-  // The weighted system row by row: the diagonal product of the documented
-  // fit is a row scaling.
-  for (int k = 0; k < N; ++k) NgonRow(z[k], work.G[k], w[k], &work.A(k, 0), N);
-  if (!work.A.RightSingularVectorsDestructive(work.S, work.Vt)) return false;
-  LinAlgComplex u[6], v[6], x1[6], x2[6];
-  for (int i = 0; i < 6; ++i) {
-    u[i] = work.Vt(4, i).Conjugate();
-    v[i] = work.Vt(5, i).Conjugate();
-  }
-  QuadraticSelect(u, v, 6, 2, 5, 3, 4, x1, x2);
-  const LinAlgComplex* x = LessSheared(x1, x2);
-  for (int i = 0; i < 4; ++i) zm[i] = x[i];
-  return IsRegularMobius(zm);
+  double m[8];
+  unsigned char ok = 0;
+  warpix::NgonFitVertices(&z[0].m_fRe, N, w, 1, m, &ok);
+  for (int e = 0; e < 4; ++e) zm[e] = LinAlgComplex(m[2 * e], m[2 * e + 1]);
+  return ok != 0;
 }
 
 }  // namespace quasiconf_detail
 
 // The preparation's workspaces for one vertex's weighted least-squares solve.
 struct QuasiConfMLSFit::VertexWork {
-  explicit VertexWork(int n) : q(n), design(n, 3), rhs(n, n), solution(3, n) {}
-  std::vector<LinAlgComplex> q;  // the originals in the vertex's frame
-  LinAlgMatrixComplex design, rhs, solution;
+  explicit VertexWork(int n) : q(n), columns(3 * static_cast<size_t>(n)) {}
+  std::vector<LinAlgComplex> q;        // the originals in the vertex's frame
+  std::vector<LinAlgComplex> columns;  // the weighted design, column after column
+
 };
 
 QuasiConfMLSFit::QuasiConfMLSFit() = default;
@@ -204,42 +198,106 @@ bool QuasiConfMLSFit::Build(const DeformQuasiConf& q) {
   m_FastWeights.assign(static_cast<size_t>(count) * n, 0.0);
   m_FastLocalVertex.assign(count, LinAlgComplex());
   m_FastCoeffs.assign(static_cast<size_t>(count) * 3 * n, LinAlgComplex());
+  const LinAlgComplex* ctrl = &(*m_pCtrlOrig)(0);
+  for (int k = 0; k < count; ++k) {
+    const LinAlgComplex vertex = (*m_pVertRest)(k);
+    double* w = &m_FastWeights[static_cast<size_t>(k) * n];
+    double sum = 0.0;
+    for (int j = 0; j < n; ++j) {
+      w[j] = MLSWeight(vertex, ctrl[j]);
+      (*m_pWeights)(k, j) = w[j];
+      sum += w[j];
+    }
+    for (int j = 0; j < n; ++j) w[j] /= sum;
+  }
+  // The originals' weighted n-gon fits of all vertices at once (three points
+  // have their exact triangle map instead).
+  std::vector<double> zm(static_cast<size_t>(count) * 8);
+  std::vector<unsigned char> ok(count, 1);
+  if (n > 3) {
+    warpix::NgonFitVertices(&ctrl[0].m_fRe, n, m_FastWeights.data(), count, zm.data(), ok.data());
+  }
   VertexWork work(n);
   for (int k = 0; k < count; ++k) {
-    if (!PrepareVertex(k, n, work)) return false;
+    if (!ok[k] || !PrepareVertex(k, n, n > 3 ? &zm[8 * static_cast<size_t>(k)] : nullptr, work)) {
+      return false;
+    }
   }
   return true;
 }
 
-bool QuasiConfMLSFit::PrepareVertex(int k, int n, VertexWork& work) {
+bool QuasiConfMLSFit::PrepareVertex(int k, int n, const double* fit, VertexWork& work) {
   const LinAlgComplex* ctrl = &(*m_pCtrlOrig)(0);
   const LinAlgComplex vertex = (*m_pVertRest)(k);
-  double* w = &m_FastWeights[static_cast<size_t>(k) * n];
-  double sum = 0.0;
-  for (int j = 0; j < n; ++j) {
-    w[j] = MLSWeight(vertex, ctrl[j]);
-    (*m_pWeights)(k, j) = w[j];
-    sum += w[j];
-  }
-  for (int j = 0; j < n; ++j) w[j] /= sum;
-
+  const double* w = &m_FastWeights[static_cast<size_t>(k) * n];
   LinAlgComplex zm[4];
-  if (!FastWeightedFit(ctrl, w, *m_pFastFit, zm)) return false;
+  if (fit != nullptr) {
+    for (int e = 0; e < 4; ++e) zm[e] = LinAlgComplex(fit[2 * e], fit[2 * e + 1]);
+  } else if (!FastWeightedFit(ctrl, w, *m_pFastFit, zm)) {
+    return false;
+  }
   for (int j = 0; j < n; ++j) work.q[j] = Mobius(zm, ctrl[j]);
   if (IsFlat(work.q.data(), n)) return false;
   m_FastLocalVertex[k] = Mobius(zm, vertex);
 
-  // c = (W D)^+ W t: one QR with the weights' diagonal as right-hand sides.
+  // c = (W D)^+ W t with D = (1, q, conj q): W D = Q R by Gram-Schmidt,
+  // each column orthogonalised twice (as orthogonal as a Householder QR),
+  // then R^-1 Q^H W as the 3 x n matrix that takes the targets to c.
+  // Plain doubles (re, im): the complex type's operators are calls.
+  double* Q = &work.columns[0].m_fRe;
   for (int j = 0; j < n; ++j) {
-    work.design(j, 0) = LinAlgComplex(w[j], 0.0) * LinAlgComplex(1.0, 0.0);
-    work.design(j, 1) = LinAlgComplex(w[j], 0.0) * work.q[j];
-    work.design(j, 2) = LinAlgComplex(w[j], 0.0) * work.q[j].Conjugate();
-    for (int i = 0; i < n; ++i) work.rhs(i, j) = LinAlgComplex(i == j ? w[j] : 0.0, 0.0);
+    const double qr = work.q[j].m_fRe, qi = work.q[j].m_fIm;
+    Q[2 * j] = w[j], Q[2 * j + 1] = 0.0;
+    Q[2 * (n + j)] = w[j] * qr, Q[2 * (n + j) + 1] = w[j] * qi;
+    Q[2 * (2 * n + j)] = w[j] * qr, Q[2 * (2 * n + j) + 1] = -(w[j] * qi);
   }
-  if (!work.design.LeastSquaresQRDestructive(work.rhs, work.solution)) return false;
-  LinAlgComplex* coeffs = &m_FastCoeffs[static_cast<size_t>(k) * 3 * n];
-  for (int j = 0; j < n; ++j)
-    for (int r = 0; r < 3; ++r) coeffs[r + 3 * j] = work.solution(r, j);
+  double R[3][3][2] = {};
+  double inverse[3];
+  for (int c = 0; c < 3; ++c) {
+    double* v = Q + 2 * static_cast<size_t>(c) * n;
+    for (int pass = 0; pass < 2; ++pass) {
+      for (int r = 0; r < c; ++r) {
+        const double* u = Q + 2 * static_cast<size_t>(r) * n;
+        double hr = 0.0, hi = 0.0;
+        for (int j = 0; j < n; ++j) {
+          hr += u[2 * j] * v[2 * j] + u[2 * j + 1] * v[2 * j + 1];
+          hi += u[2 * j] * v[2 * j + 1] - u[2 * j + 1] * v[2 * j];
+        }
+        for (int j = 0; j < n; ++j) {
+          const double ur = u[2 * j], ui = u[2 * j + 1];
+          v[2 * j] -= hr * ur - hi * ui;
+          v[2 * j + 1] -= hr * ui + hi * ur;
+        }
+        R[r][c][0] += hr;
+        R[r][c][1] += hi;
+      }
+    }
+    double sum = 0.0;
+    for (int j = 0; j < 2 * n; ++j) sum += v[j] * v[j];
+    const double norm = std::sqrt(sum);
+    if (!(norm > 0.0) || !std::isfinite(norm)) return false;
+    inverse[c] = 1.0 / norm;
+    for (int j = 0; j < 2 * n; ++j) v[j] *= inverse[c];
+  }
+  double* coeffs = &m_FastCoeffs[static_cast<size_t>(k) * 3 * n].m_fRe;
+  for (int j = 0; j < n; ++j) {
+    // Column j of Q^H W, then back substitution.
+    double y[3][2];
+    for (int r = 0; r < 3; ++r) {
+      y[r][0] = w[j] * Q[2 * (static_cast<size_t>(r) * n + j)];
+      y[r][1] = -(w[j] * Q[2 * (static_cast<size_t>(r) * n + j) + 1]);
+    }
+    double* x = coeffs + 6 * j;
+    for (int r = 2; r >= 0; --r) {
+      double re = y[r][0], im = y[r][1];
+      for (int c = r + 1; c < 3; ++c) {
+        re -= R[r][c][0] * x[2 * c] - R[r][c][1] * x[2 * c + 1];
+        im -= R[r][c][0] * x[2 * c + 1] + R[r][c][1] * x[2 * c];
+      }
+      x[2 * r] = re * inverse[r];
+      x[2 * r + 1] = im * inverse[r];
+    }
+  }
   return true;
 }
 
@@ -309,6 +367,15 @@ bool QuasiConfMLSFit::FastFPIMLS(const std::vector<double>& targets, LinAlgVecto
 
   std::vector<LinAlgComplex> t(n), tq(n);
   for (int j = 0; j < n; ++j) t[j] = LinAlgComplex(targets[2 * j], targets[2 * j + 1]);
+  if (n > 3) {
+    // All vertices through the vector kernel.
+    std::vector<unsigned char> ok(count);
+    warpix::MLSFitVertices(targets.data(), n, m_FastWeights.data(), &m_FastLocalVertex[0].m_fRe,
+                           &m_FastCoeffs[0].m_fRe, count, &tP(0).m_fRe, ok.data());
+    for (int k = 0; k < count; ++k)
+      if (!ok[k]) return false;
+    return true;
+  }
   for (int k = 0; k < count; ++k) {
     LinAlgComplex zm[4];
     if (!FastWeightedFit(t.data(), &m_FastWeights[static_cast<size_t>(k) * n], *m_pFastFit, zm)) {

@@ -49,9 +49,11 @@ class QuasiConfMLSFit : public QuasiConfOperator {
   bool QCONF_FPI_MLS(LinAlgVectorComplex& ctrlOrig, LinAlgVectorComplex& ctrlNew,
                      LinAlgVectorComplex& P, LinAlgVectorComplex& tP);
   /// The same map with everything that depends only on the originals taken
-  /// from the preparation and one right-vectors-only SVD per vertex: the
-  /// route Deform uses. Equal to QCONF_FPI_MLS to rounding. Returns false when
-  /// there is no valid preparation or a fit is singular.
+  /// from the preparation and the targets' fits of all vertices in the vector
+  /// kernel (QuasiConfMLSKernel.h, no library call per vertex): the route
+  /// Deform uses. Equal to QCONF_FPI_MLS to 1e-9 or to that route's own
+  /// rounding sensitivity. Returns false when there is no valid preparation or
+  /// a fit is singular (tP then partly written).
   bool FastFPIMLS(const std::vector<double>& targets, LinAlgVectorComplex& tP);
   /// Releases the work set and the fast preparation.
   void Release();
@@ -84,8 +86,9 @@ class QuasiConfMLSFit : public QuasiConfOperator {
   /// the originals, the targets and the rest positions.
   void AllocateWorkSet(const DeformQuasiConf& q, int n);
   struct VertexWork;
-  /// The fast tables of vertex k; false when its normalisation is singular.
-  bool PrepareVertex(int k, int n, VertexWork& work);
+  /// The fast tables of vertex k with the originals' fit (8 doubles, or null
+  /// for three points); false when its normalisation is singular.
+  bool PrepareVertex(int k, int n, const double* fit, VertexWork& work);
 
   bool m_bPrepared = false;  // the work set fits the points
   // What the preparation leaves for the fast route, per vertex k of the n
