@@ -139,7 +139,9 @@ void DeformAsRigidAsPossible::Deform() {
     t->GetFittedTriangle(a.m_fX, a.m_fY, b.m_fX, b.m_fY, c.m_fX, c.m_fY, m_ScaleRule);
     AddCoeffsForTriangleStep2(*m_pStep2F, *t);
   }
-  m_pStep2HC->Multiply(q, *m_pStep2Rhs);
+  // HC q over the block's non-zero entries (m_pStep2Rhs is zero here).
+  LinAlgVectorReal& rhs = *m_pStep2Rhs;
+  for (const LinAlgTriplet& e : m_Step2Coupling) rhs(e.row) += e.value * q(e.col);
   m_pStep2Rhs->Add(*m_pStep2F);
   m_pStep2Rhs->Multiply(-1.0);
   SolveStep2();

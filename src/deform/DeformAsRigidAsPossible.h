@@ -136,6 +136,7 @@ class DeformAsRigidAsPossible : public Warpixator {
   std::vector<std::unique_ptr<FittedTriangle>> m_FittedTriangles;
   std::unique_ptr<LinAlgMatrixReal> m_pStep2H;  // dense route only
   std::shared_ptr<LinAlgMatrixReal> m_pStep2HC;
+  std::vector<LinAlgTriplet> m_Step2Coupling;  // its non-zero entries, column by column
   std::unique_ptr<LinAlgVectorReal> m_pStep2F;
   std::unique_ptr<LinAlgVectorReal> m_pStep2Rhs;
   std::unique_ptr<LinAlgVectorReal> m_pConstrainedParams;

@@ -200,6 +200,7 @@ void DeformAsRigidAsPossible::Release() {
   m_FittedTriangles.clear();
   m_pStep2H.reset();
   m_pStep2HC.reset();
+  m_Step2Coupling.clear();
   m_pStep2F.reset();
   m_pStep2Rhs.reset();
   m_pConstrainedParams.reset();
@@ -274,6 +275,16 @@ void DeformAsRigidAsPossible::PrepareDeformator() {
               << ": the as-rigid-as-possible system is singular; the free vertices stay"
               << std::endl;
     Release();
+    return;
+  }
+  // Step 2's coupling block links the constrained vertices with their
+  // neighbours only: its non-zero entries, for the product of every frame.
+  m_Step2Coupling.clear();
+  if (m_pStep2HC) {
+    const LinAlgMatrixReal& HC = *m_pStep2HC;
+    for (int j = 0; j < HC.Cols(); ++j)
+      for (int i = 0; i < HC.Rows(); ++i)
+        if (HC(i, j) != 0.0) m_Step2Coupling.push_back({i, j, HC(i, j)});
   }
 }
 
