@@ -41,6 +41,12 @@ class R2Image {
   /// True when the image has pixels (width and height positive, buffer set).
   bool IsValid() const { return pixels != nullptr && width > 0 && height > 0; }
 
+  /// Discards the pixels, sets the sizes and allocates the buffer, zeroed
+  /// unless zero is false (the caller then writes every byte, padding
+  /// included); false, with a message and the image left empty, when the
+  /// sizes are negative or the buffer would exceed ByteLimit().
+  bool Allocate(int width, int height, int ncomponents, bool zero = true);
+
   // === Pixels
   /// Colour of pixel (x, y) with components byte/255; grey images give (g, g, g);
   /// alpha is ignored. x, y must lie inside the image.
@@ -103,10 +109,6 @@ class R2Image {
  private:
   /// Frees the buffer and sets every size to 0.
   void Clear();
-  /// Sets the sizes and allocates the buffer (zeroed unless zero is false);
-  /// false, with a message and the image left empty, when the sizes are
-  /// negative or the buffer would exceed ByteLimit().
-  bool Allocate(int width, int height, int ncomponents, bool zero = true);
   /// True when image has this image's RowSize() and Height() and this image
   /// has pixels; otherwise false with "Cannot <verb> images of different sizes".
   bool SameLayout(const R2Image& image, const char* verb) const;

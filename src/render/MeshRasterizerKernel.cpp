@@ -35,14 +35,27 @@ static_assert(Pack::kLanes <= 16, "a lane offset for every lane");
 struct Sampler {
   explicit Sampler(const RasterTexture& texture)
       : texels(texture.texels),
+        rowBytes(static_cast<size_t>(texture.rowBytes)),
         width(texture.width),
         height(texture.height),
+        components(texture.components),
         widthD(texture.width),
         heightD(texture.height) {}
-  const float* texels;
-  int width, height;
+  const unsigned char* texels;
+  size_t rowBytes;
+  int width, height, components;
   double widthD, heightD;
 };
+
+// The RGBA bytes of texel (x, y): an RGB texel gains alpha 255. Only the
+// texel's own bytes are read (the last texel of an RGB picture may end the
+// buffer).
+HWY_INLINE void Texel(const Sampler& texture, int x, int y, uint8_t* rgba) {
+  const unsigned char* p = texture.texels + static_cast<size_t>(y) * texture.rowBytes +
+                           static_cast<size_t>(x) * texture.components;
+  rgba[3] = 255;
+  std::memcpy(rgba, p, texture.components == 4 ? 4 : 3);
+}
 
 // The bilinear RGBA sample at texture coordinate (u, v), clamped.
 HWY_INLINE void Sample(const Sampler texture, double u, double v, unsigned char* rgba) {
@@ -56,16 +69,18 @@ HWY_INLINE void Sample(const Sampler texture, double u, double v, unsigned char*
   const float ax = static_cast<float>(x - fx), ay = static_cast<float>(y - fy);
   const int x0 = std::max(fx, 0), x1 = std::min(fx + 1, width - 1);
   const int y0 = std::max(fy, 0), y1 = std::min(fy + 1, height - 1);
-  const float* t00 = texture.texels + (static_cast<size_t>(y0) * width + x0) * 4;
-  const float* t10 = texture.texels + (static_cast<size_t>(y0) * width + x1) * 4;
-  const float* t01 = texture.texels + (static_cast<size_t>(y1) * width + x0) * 4;
-  const float* t11 = texture.texels + (static_cast<size_t>(y1) * width + x1) * 4;
+  // Bytes as floats are exact, so the arithmetic below is that of float texels.
+  alignas(16) uint8_t t00[4], t10[4], t01[4], t11[4];
+  Texel(texture, x0, y0, t00);
+  Texel(texture, x1, y0, t10);
+  Texel(texture, x0, y1, t01);
+  Texel(texture, x1, y1, t11);
   // Bilinear weights of texels in [0, 255] keep every channel in [0, 255]
   // (+ 0.5 rounds); the conversion truncates and saturates to a byte.
 #if HWY_TARGET == HWY_SCALAR
   for (int c = 0; c < 4; ++c) {
-    const float bottom = t00[c] + ax * (t10[c] - t00[c]);
-    const float top = t01[c] + ax * (t11[c] - t01[c]);
+    const float bottom = float(t00[c]) + ax * (float(t10[c]) - float(t00[c]));
+    const float top = float(t01[c]) + ax * (float(t11[c]) - float(t01[c]));
     const int whole = static_cast<int>(bottom + ay * (top - bottom) + 0.5f);
     rgba[c] = static_cast<unsigned char>(std::min(255, std::max(0, whole)));
   }
@@ -73,9 +88,12 @@ HWY_INLINE void Sample(const Sampler texture, double u, double v, unsigned char*
   const hn::FixedTag<float, 4> df;
   const hn::Rebind<int32_t, decltype(df)> di;
   const hn::Rebind<uint8_t, decltype(df)> du8;
+  const auto load = [&](const uint8_t* bytes) {
+    return hn::ConvertTo(df, hn::PromoteTo(di, hn::LoadU(du8, bytes)));
+  };
   const auto wx = hn::Set(df, ax), wy = hn::Set(df, ay);
-  const auto a00 = hn::LoadU(df, t00), a10 = hn::LoadU(df, t10);
-  const auto a01 = hn::LoadU(df, t01), a11 = hn::LoadU(df, t11);
+  const auto a00 = load(t00), a10 = load(t10);
+  const auto a01 = load(t01), a11 = load(t11);
   const auto bottom = hn::Add(a00, hn::Mul(wx, hn::Sub(a10, a00)));
   const auto top = hn::Add(a01, hn::Mul(wx, hn::Sub(a11, a01)));
   const auto value = hn::Add(hn::Add(bottom, hn::Mul(wy, hn::Sub(top, bottom))), hn::Set(df, 0.5f));

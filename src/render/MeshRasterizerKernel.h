@@ -18,11 +18,14 @@ struct RasterFace {
   double texU[3], texV[3];
 };
 
-/// The picture the textured route samples: RGBA floats in [0, 255] per
-/// pixel, row 0 first, width x height (both at least 1).
+/// The picture the textured route samples: width x height pixels (both at
+/// least 1) of 3 bytes (RGB, alpha 255) or 4 (RGBA), row 0 first, rows
+/// rowBytes apart.
 struct RasterTexture {
-  const float* texels;
+  const unsigned char* texels;
   int width, height;
+  int components;
+  long long rowBytes;
 };
 
 /// Writes colour (4 bytes) to each covered pixel centre x = i + 0.5,
