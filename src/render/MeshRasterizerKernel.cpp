@@ -47,14 +47,16 @@ struct Sampler {
   double widthD, heightD;
 };
 
-// The RGBA bytes of texel (x, y): an RGB texel gains alpha 255. Only the
-// texel's own bytes are read (the last texel of an RGB picture may end the
-// buffer).
-HWY_INLINE void Texel(const Sampler& texture, int x, int y, uint8_t* rgba) {
+// The RGBA bytes of texel (x, y) in one word, red in the lowest byte: an RGB
+// texel gains alpha 255. Only the texel's own bytes are read (the last texel
+// of an RGB picture may end the buffer), and the word is built in a register:
+// byte stores read back as one word would stall the load.
+HWY_INLINE uint32_t Texel(const Sampler& texture, int x, int y) {
   const unsigned char* p = texture.texels + static_cast<size_t>(y) * texture.rowBytes +
                            static_cast<size_t>(x) * texture.components;
-  rgba[3] = 255;
-  std::memcpy(rgba, p, texture.components == 4 ? 4 : 3);
+  const uint32_t alpha = texture.components == 4 ? p[3] : 255u;
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | alpha << 24;
 }
 
 // The bilinear RGBA sample at texture coordinate (u, v), clamped.
@@ -70,17 +72,15 @@ HWY_INLINE void Sample(const Sampler texture, double u, double v, unsigned char*
   const int x0 = std::max(fx, 0), x1 = std::min(fx + 1, width - 1);
   const int y0 = std::max(fy, 0), y1 = std::min(fy + 1, height - 1);
   // Bytes as floats are exact, so the arithmetic below is that of float texels.
-  alignas(16) uint8_t t00[4], t10[4], t01[4], t11[4];
-  Texel(texture, x0, y0, t00);
-  Texel(texture, x1, y0, t10);
-  Texel(texture, x0, y1, t01);
-  Texel(texture, x1, y1, t11);
+  const uint32_t t00 = Texel(texture, x0, y0), t10 = Texel(texture, x1, y0);
+  const uint32_t t01 = Texel(texture, x0, y1), t11 = Texel(texture, x1, y1);
   // Bilinear weights of texels in [0, 255] keep every channel in [0, 255]
   // (+ 0.5 rounds); the conversion truncates and saturates to a byte.
 #if HWY_TARGET == HWY_SCALAR
   for (int c = 0; c < 4; ++c) {
-    const float bottom = float(t00[c]) + ax * (float(t10[c]) - float(t00[c]));
-    const float top = float(t01[c]) + ax * (float(t11[c]) - float(t01[c]));
+    const auto at = [c](uint32_t word) { return static_cast<float>(word >> (8 * c) & 0xffu); };
+    const float bottom = at(t00) + ax * (at(t10) - at(t00));
+    const float top = at(t01) + ax * (at(t11) - at(t01));
     const int whole = static_cast<int>(bottom + ay * (top - bottom) + 0.5f);
     rgba[c] = static_cast<unsigned char>(std::min(255, std::max(0, whole)));
   }
@@ -88,8 +88,12 @@ HWY_INLINE void Sample(const Sampler texture, double u, double v, unsigned char*
   const hn::FixedTag<float, 4> df;
   const hn::Rebind<int32_t, decltype(df)> di;
   const hn::Rebind<uint8_t, decltype(df)> du8;
-  const auto load = [&](const uint8_t* bytes) {
-    return hn::ConvertTo(df, hn::PromoteTo(di, hn::LoadU(du8, bytes)));
+  const hn::Rebind<uint32_t, decltype(df)> du32;
+  // Lane c of the word's bytes: shifted down and masked, in registers.
+  const auto shifts = hn::ShiftLeft<3>(hn::Iota(du32, 0));
+  const auto load = [&](uint32_t word) {
+    const auto bytes = hn::And(hn::Set(du32, word) >> shifts, hn::Set(du32, 0xffu));
+    return hn::ConvertTo(df, hn::BitCast(di, bytes));
   };
   const auto wx = hn::Set(df, ax), wy = hn::Set(df, ay);
   const auto a00 = load(t00), a10 = load(t10);
