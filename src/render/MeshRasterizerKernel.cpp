@@ -40,23 +40,33 @@ struct Sampler {
         height(texture.height),
         components(texture.components),
         widthD(texture.width),
-        heightD(texture.height) {}
+        heightD(texture.height),
+        lastWord(texture.texels + static_cast<size_t>(texture.height - 1) * rowBytes +
+                 static_cast<size_t>(texture.width) * texture.components - 4) {}
   const unsigned char* texels;
   size_t rowBytes;
   int width, height, components;
   double widthD, heightD;
+  const unsigned char* lastWord;  // the last 4 bytes of the last texel
 };
 
 // The RGBA bytes of texel (x, y) in one word, red in the lowest byte: an RGB
-// texel gains alpha 255. Only the texel's own bytes are read (the last texel
-// of an RGB picture may end the buffer), and the word is built in a register:
-// byte stores read back as one word would stall the load.
+// texel gains alpha 255. The word is built in a register (byte stores read
+// back as one word would stall the load) from one 4-byte load, except for
+// the last texel of an RGB picture, which may end the buffer.
 HWY_INLINE uint32_t Texel(const Sampler& texture, int x, int y) {
   const unsigned char* p = texture.texels + static_cast<size_t>(y) * texture.rowBytes +
                            static_cast<size_t>(x) * texture.components;
-  const uint32_t alpha = texture.components == 4 ? p[3] : 255u;
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | alpha << 24;
+  if (HWY_UNLIKELY(p > texture.lastWord)) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | 0xff000000u;
+  }
+  uint32_t word;
+  std::memcpy(&word, p, 4);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  word = __builtin_bswap32(word);
+#endif
+  return texture.components == 4 ? word : word | 0xff000000u;
 }
 
 // The bilinear RGBA sample at texture coordinate (u, v), clamped.
@@ -88,12 +98,10 @@ HWY_INLINE void Sample(const Sampler texture, double u, double v, unsigned char*
   const hn::FixedTag<float, 4> df;
   const hn::Rebind<int32_t, decltype(df)> di;
   const hn::Rebind<uint8_t, decltype(df)> du8;
-  const hn::Rebind<uint32_t, decltype(df)> du32;
-  // Lane c of the word's bytes: shifted down and masked, in registers.
-  const auto shifts = hn::ShiftLeft<3>(hn::Iota(du32, 0));
+  const hn::FixedTag<uint32_t, 1> dword;
+  // The word's four bytes widened to four lanes, in registers.
   const auto load = [&](uint32_t word) {
-    const auto bytes = hn::And(hn::Set(du32, word) >> shifts, hn::Set(du32, 0xffu));
-    return hn::ConvertTo(df, hn::BitCast(di, bytes));
+    return hn::ConvertTo(df, hn::PromoteTo(di, hn::BitCast(du8, hn::Set(dword, word))));
   };
   const auto wx = hn::Set(df, ax), wy = hn::Set(df, ay);
   const auto a00 = load(t00), a10 = load(t10);
