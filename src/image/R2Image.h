@@ -94,9 +94,9 @@ class R2Image {
   /// to 4 components.
   int ReadPNG(const char* filename);
   /// How hard the PNG writer compresses: kFast predicts every row with one
-  /// predictor (Paeth) and deflates at the fastest level; kSmallest tries
-  /// every predictor per row at the highest level (tens of times slower,
-  /// about a fifth smaller). Both store the same pixels.
+  /// predictor (Paeth) and deflates runs only; kSmallest tries every
+  /// predictor per row at the highest deflate level (tens of times slower,
+  /// up to a fifth smaller). Both store the same pixels.
   enum class PngCompression { kFast, kSmallest };
   /// Writes the image's own components (grey, grey and alpha, RGB, RGBA), 8
   /// bits each (default: kFast).
