@@ -38,14 +38,13 @@ struct Sampler {
         rowBytes(static_cast<size_t>(texture.rowBytes)),
         width(texture.width),
         height(texture.height),
-        components(texture.components),
         widthD(texture.width),
         heightD(texture.height),
         lastWord(texture.texels + static_cast<size_t>(texture.height - 1) * rowBytes +
                  static_cast<size_t>(texture.width) * texture.components - 4) {}
   const unsigned char* texels;
   size_t rowBytes;
-  int width, height, components;
+  int width, height;
   double widthD, heightD;
   const unsigned char* lastWord;  // the last 4 bytes of the last texel
 };
@@ -54,10 +53,11 @@ struct Sampler {
 // texel gains alpha 255. The word is built in a register (byte stores read
 // back as one word would stall the load) from one 4-byte load, except for
 // the last texel of an RGB picture, which may end the buffer.
+template <int kComponents>
 HWY_INLINE uint32_t Texel(const Sampler& texture, int x, int y) {
   const unsigned char* p = texture.texels + static_cast<size_t>(y) * texture.rowBytes +
-                           static_cast<size_t>(x) * texture.components;
-  if (HWY_UNLIKELY(p > texture.lastWord)) {
+                           static_cast<size_t>(x) * kComponents;
+  if (kComponents == 3 && HWY_UNLIKELY(p > texture.lastWord)) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
            static_cast<uint32_t>(p[2]) << 16 | 0xff000000u;
   }
@@ -66,10 +66,12 @@ HWY_INLINE uint32_t Texel(const Sampler& texture, int x, int y) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
   word = __builtin_bswap32(word);
 #endif
-  return texture.components == 4 ? word : word | 0xff000000u;
+  return kComponents == 4 ? word : word | 0xff000000u;
 }
 
-// The bilinear RGBA sample at texture coordinate (u, v), clamped.
+// The bilinear RGBA sample at texture coordinate (u, v), clamped, of a
+// texture of kComponents (3 or 4) bytes a texel.
+template <int kComponents>
 HWY_INLINE void Sample(const Sampler texture, double u, double v, unsigned char* rgba) {
   // Interpolated texture coordinates lie in [0, 1] up to rounding: clamped,
   // x and y lie in [-0.5, size - 0.5], so truncating x + 1 is the floor.
@@ -82,8 +84,8 @@ HWY_INLINE void Sample(const Sampler texture, double u, double v, unsigned char*
   const int x0 = std::max(fx, 0), x1 = std::min(fx + 1, width - 1);
   const int y0 = std::max(fy, 0), y1 = std::min(fy + 1, height - 1);
   // Bytes as floats are exact, so the arithmetic below is that of float texels.
-  const uint32_t t00 = Texel(texture, x0, y0), t10 = Texel(texture, x1, y0);
-  const uint32_t t01 = Texel(texture, x0, y1), t11 = Texel(texture, x1, y1);
+  const uint32_t t00 = Texel<kComponents>(texture, x0, y0), t10 = Texel<kComponents>(texture, x1, y0);
+  const uint32_t t01 = Texel<kComponents>(texture, x0, y1), t11 = Texel<kComponents>(texture, x1, y1);
   // Bilinear weights of texels in [0, 255] keep every channel in [0, 255]
   // (+ 0.5 rounds); the conversion truncates and saturates to a byte.
 #if HWY_TARGET == HWY_SCALAR
@@ -168,8 +170,9 @@ int FlatSpan(const RasterFace& face, const double* row, int i0, int i1, const un
   });
 }
 
-int TexturedSpan(const RasterFace& face, const double* row, int i0, int i1,
-                 const RasterTexture& texture, unsigned char* rgbaRow) {
+template <int kComponents>
+int TexturedSpanOf(const RasterFace& face, const double* row, int i0, int i1,
+                   const RasterTexture& texture, unsigned char* rgbaRow) {
   unsigned char* const start = rgbaRow + static_cast<size_t>(i0) * 4;
   const Pack inverse = Pack::Splat(face.inverse);
   const Pack u0 = Pack::Splat(face.texU[0]), u1 = Pack::Splat(face.texU[1]), u2 = Pack::Splat(face.texU[2]);
@@ -183,9 +186,15 @@ int TexturedSpan(const RasterFace& face, const double* row, int i0, int i1,
     (w0 * v0 + w1 * v1 + w2 * v2).Store(v);
     for (; bits != 0; bits &= bits - 1) {
       const int lane = LowestLane(bits);
-      Sample(picture, u[lane], v[lane], start + static_cast<size_t>(first + lane) * 4);
+      Sample<kComponents>(picture, u[lane], v[lane], start + static_cast<size_t>(first + lane) * 4);
     }
   });
+}
+
+int TexturedSpan(const RasterFace& face, const double* row, int i0, int i1,
+                 const RasterTexture& texture, unsigned char* rgbaRow) {
+  return texture.components == 4 ? TexturedSpanOf<4>(face, row, i0, i1, texture, rgbaRow)
+                                  : TexturedSpanOf<3>(face, row, i0, i1, texture, rgbaRow);
 }
 
 }  // namespace HWY_NAMESPACE
