@@ -58,18 +58,19 @@ MeshRasterizer::MeshRasterizer(Warpixator& deformator, TextureSource source)
   m_bInPlace = source == TextureSource::kAuto && nc == 3 && !deformator.m_bWhiteToTransparent;
   if (m_bInPlace) return;
   m_Texels.resize(static_cast<size_t>(m_iWidth) * m_iHeight * 4);
+  const bool opaque = (nc == 1 || nc == 3) && !deformator.m_bWhiteToTransparent;
   const unsigned char* pixels = picture.Pixels();
   for (int y = 0; y < m_iHeight; ++y) {
     const unsigned char* row = pixels + static_cast<size_t>(y) * picture.RowSize();
     for (int x = 0; x < m_iWidth; ++x) {
       const unsigned char* p = row + static_cast<size_t>(x) * nc;
-      unsigned char* t = &m_Texels[(static_cast<size_t>(y) * m_iWidth + x) * 4];
+      float* t = &m_Texels[(static_cast<size_t>(y) * m_iWidth + x) * 4];
       if (nc >= 3) {
         t[0] = p[0], t[1] = p[1], t[2] = p[2];
       } else {
         t[0] = t[1] = t[2] = p[0];
       }
-      t[3] = deformator.IsTextureTransparent(x, y) ? 0 : 255;
+      t[3] = !opaque && deformator.IsTextureTransparent(x, y) ? 0.0f : 255.0f;
     }
   }
 }
@@ -82,11 +83,11 @@ bool MeshRasterizer::Texture(warpix::RasterTexture& texture) const {
         picture.NComponents() != 3) {
       return false;
     }
-    texture = {picture.Pixels(), m_iWidth, m_iHeight, 3, picture.RowSize()};
+    texture = {nullptr, m_iWidth, m_iHeight, picture.Pixels(), picture.RowSize()};
     return true;
   }
   if (m_Texels.empty()) return false;
-  texture = {m_Texels.data(), m_iWidth, m_iHeight, 4, 4LL * m_iWidth};
+  texture = {m_Texels.data(), m_iWidth, m_iHeight, nullptr, 0};
   return true;
 }
 

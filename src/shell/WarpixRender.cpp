@@ -183,8 +183,12 @@ bool ReadGeneralKeys(const ParamParser& parameters, ZelString& imagePath, ZelStr
 }
 
 // The deformators of names, in cell order; an unknown type is skipped and
-// takes no cell.
-std::vector<Cell> BuildCells(ParamParser& parameters, const ZelStringList& names, R2Image& image) {
+// takes no cell. A cell drawn for many frames copies its texture once (the
+// faster route per frame); a single frame samples the picture in place.
+std::vector<Cell> BuildCells(ParamParser& parameters, const ZelStringList& names, R2Image& image,
+                             bool manyFrames) {
+  const MeshRasterizer::TextureSource source =
+      manyFrames ? MeshRasterizer::TextureSource::kCopy : MeshRasterizer::TextureSource::kAuto;
   std::vector<Cell> cells;
   bool valid = false;
   for (const ZelString& name : names) {
@@ -193,7 +197,7 @@ std::vector<Cell> BuildCells(ParamParser& parameters, const ZelStringList& names
     Cell cell;
     cell.deformator.reset(deformator);
     cell.type = parameters.GetStrValue(name, "Type", valid).toStdString();
-    cell.rasterizer = std::make_unique<MeshRasterizer>(*deformator);
+    cell.rasterizer = std::make_unique<MeshRasterizer>(*deformator, source);
     cells.push_back(std::move(cell));
   }
   return cells;
@@ -265,7 +269,7 @@ int WarpixRenderMain(int argc, char const** argv) {
   }
 
   // Deformators, in cell order.
-  std::vector<Cell> cells = BuildCells(parameters, names, image);
+  std::vector<Cell> cells = BuildCells(parameters, names, image, !options.animFile.empty());
   if (cells.empty()) {
     std::cout << "[WARNING] No deformator to render" << std::endl;
     return 0;
