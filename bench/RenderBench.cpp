@@ -1,6 +1,7 @@
 // What a full-resolution render costs: a 100 x 100 mesh, gently bent (every
 // vertex moved by a smooth wave of up to 2% of the picture), drawn from a
-// 512 x 512 picture onto a 1024 x 768 output ("Render/Mesh/100/1024"); and
+// 512 x 512 picture onto a 1024 x 768 output ("Render/Mesh/100/1024", the
+// picture sampled in place; "Render/MeshCopied/100/1024", copied first); and
 // what measuring the distortion of the same bent mesh costs ("Metrics/Mesh/100").
 #include <benchmark/benchmark.h>
 
@@ -35,10 +36,12 @@ struct BentMesh {
   Warpixator deformator;
 };
 
-void BenchRenderMesh(benchmark::State& state) {
+// The picture sampled in place (source kAuto, as a single render does) or
+// copied as float texels first (kCopy, as an animation does).
+void BenchRender(benchmark::State& state, MeshRasterizer::TextureSource source) {
   const int width = static_cast<int>(state.range(1)), height = width * 3 / 4;
   BentMesh mesh(static_cast<int>(state.range(0)));
-  MeshRasterizer rasterizer(mesh.deformator);
+  MeshRasterizer rasterizer(mesh.deformator, source);
   R2Image out;
   for (auto _ : state) {
     rasterizer.Render(width, height, MeshRasterizer::Background(), out);
@@ -48,7 +51,11 @@ void BenchRenderMesh(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(width) * height);
 }
 
+void BenchRenderMesh(benchmark::State& state) { BenchRender(state, MeshRasterizer::TextureSource::kAuto); }
+void BenchRenderMeshCopied(benchmark::State& state) { BenchRender(state, MeshRasterizer::TextureSource::kCopy); }
+
 BENCHMARK(BenchRenderMesh)->Name("Render/Mesh")->Args({100, 1024})->Unit(benchmark::kMillisecond);
+BENCHMARK(BenchRenderMeshCopied)->Name("Render/MeshCopied")->Args({100, 1024})->Unit(benchmark::kMillisecond);
 
 void BenchMetricsMesh(benchmark::State& state) {
   BentMesh mesh(static_cast<int>(state.range(0)));

@@ -224,6 +224,17 @@ bool R2Image::CheckWritable(const char* filename) const {
 
 void R2Image::RowRGB(int y, unsigned char* rgb) const {
   const unsigned char* p = pixels + static_cast<size_t>(y) * rowsize;
+  if (ncomponents == 3) {
+    memcpy(rgb, p, static_cast<size_t>(width) * 3);
+    return;
+  }
+  if (ncomponents == 4) {
+    // One 4-byte copy per pixel: its alpha byte lands on the next pixel's
+    // red, which that pixel's copy overwrites; the last pixel copies 3.
+    for (int x = 0; x + 1 < width; ++x) memcpy(rgb + 3 * x, p + 4 * x, 4);
+    memcpy(rgb + 3 * (width - 1), p + 4 * (width - 1), 3);
+    return;
+  }
   // Offsets of green and blue within a pixel: grey repeats its one byte.
   const int g = ncomponents >= 3 ? 1 : 0;
   const int b = ncomponents >= 3 ? 2 : 0;

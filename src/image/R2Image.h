@@ -41,6 +41,12 @@ class R2Image {
   /// True when the image has pixels (width and height positive, buffer set).
   bool IsValid() const { return pixels != nullptr && width > 0 && height > 0; }
 
+  /// Discards the pixels, sets the sizes and allocates the buffer, zeroed
+  /// unless zero is false (the caller then writes every byte, padding
+  /// included); false, with a message and the image left empty, when the
+  /// sizes are negative or the buffer would exceed ByteLimit().
+  bool Allocate(int width, int height, int ncomponents, bool zero = true);
+
   // === Pixels
   /// Colour of pixel (x, y) with components byte/255; grey images give (g, g, g);
   /// alpha is ignored. x, y must lie inside the image.
@@ -87,8 +93,14 @@ class R2Image {
   /// below 8 bits scaled to 8, 16-bit samples keep their high byte. Gives 1
   /// to 4 components.
   int ReadPNG(const char* filename);
-  /// Writes the image's own components (grey, grey and alpha, RGB, RGBA), 8 bits each.
-  int WritePNG(const char* filename) const;
+  /// How hard the PNG writer compresses: kFast predicts every row with one
+  /// predictor (Paeth) and deflates runs only; kSmallest tries every
+  /// predictor per row at the highest deflate level (tens of times slower,
+  /// up to a fifth smaller). Both store the same pixels.
+  enum class PngCompression { kFast, kSmallest };
+  /// Writes the image's own components (grey, grey and alpha, RGB, RGBA), 8
+  /// bits each (default: kFast).
+  int WritePNG(const char* filename, PngCompression compression = PngCompression::kFast) const;
   /// TIFF is not supported: both report it and return 0.
   int ReadTIFF(const char* filename);
   int WriteTIFF(const char* filename) const;
@@ -103,10 +115,6 @@ class R2Image {
  private:
   /// Frees the buffer and sets every size to 0.
   void Clear();
-  /// Sets the sizes and allocates the buffer (zeroed unless zero is false);
-  /// false, with a message and the image left empty, when the sizes are
-  /// negative or the buffer would exceed ByteLimit().
-  bool Allocate(int width, int height, int ncomponents, bool zero = true);
   /// True when image has this image's RowSize() and Height() and this image
   /// has pixels; otherwise false with "Cannot <verb> images of different sizes".
   bool SameLayout(const R2Image& image, const char* verb) const;

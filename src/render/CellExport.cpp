@@ -56,7 +56,7 @@ void PrepareCellForRender(Warpixator& deformator) {
 
 bool WriteCellImage(Warpixator& deformator, int width, int height,
                     const MeshRasterizer::Background& background, const char* path,
-                    MeshRasterizer* rasterizer) {
+                    MeshRasterizer* rasterizer, R2Image::PngCompression png) {
   if (path == nullptr) return false;
   PrepareCellForRender(deformator);
   R2Image out;
@@ -67,8 +67,13 @@ bool WriteCellImage(Warpixator& deformator, int width, int height,
     MeshRasterizer own(deformator);
     rendered = own.Render(width, height, background, out);
   }
-  if (!rendered) return false;
+  return rendered && WriteRenderedImage(out, path, png);
+}
+
+bool WriteRenderedImage(const R2Image& image, const char* path, R2Image::PngCompression png) {
+  if (path == nullptr) return false;
   // Binary PPM: the generic writer's text form is four times larger.
-  if (HasExtension(path, "ppm")) return out.WritePPM(path, 0) != 0;
-  return out.Write(path) != 0;
+  if (HasExtension(path, "ppm")) return image.WritePPM(path, 0) != 0;
+  if (HasExtension(path, "png")) return image.WritePNG(path, png) != 0;
+  return image.Write(path) != 0;
 }

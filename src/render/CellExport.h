@@ -25,11 +25,17 @@ void PrepareCellForRender(Warpixator& deformator);
 
 /// Prepares the deformator (see above), renders its cell at width x height
 /// over background and writes it to path, the format chosen by the path's
-/// extension (.png keeps alpha; .ppm is written as binary P6). rasterizer, when
-/// given, must have been built for this deformator and saves rebuilding its
-/// texture for every frame (default: a new one). False when the render or the
-/// write fails; nothing is printed here (the image writers may report on
-/// standard error), so the caller words the message.
+/// extension (.png keeps alpha and is compressed as png asks; .ppm is written
+/// as binary P6). rasterizer, when given, must have been built for this
+/// deformator and saves rebuilding its texture for every frame (default: a new
+/// one). False when the render or the write fails; nothing is printed here
+/// (the image writers may report on standard error), so the caller words the
+/// message.
 bool WriteCellImage(Warpixator& deformator, int width, int height,
                     const MeshRasterizer::Background& background, const char* path,
-                    MeshRasterizer* rasterizer = nullptr);
+                    MeshRasterizer* rasterizer = nullptr,
+                    R2Image::PngCompression png = R2Image::PngCompression::kFast);
+
+/// Writes image to path, the format chosen by the extension as above.
+bool WriteRenderedImage(const R2Image& image, const char* path,
+                        R2Image::PngCompression png = R2Image::PngCompression::kFast);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include "render/MeshRasterizerKernel.h"
 
@@ -40,17 +42,23 @@ bool OwnsEdgePoint(Point a, Point b) {
 
 }  // namespace
 
-MeshRasterizer::MeshRasterizer(Warpixator& deformator)
+MeshRasterizer::MeshRasterizer(Warpixator& deformator, TextureSource source)
     : m_iWidth(0),
       m_iHeight(0),
       m_bMesh(deformator.m_DeformationType == Warpixator::DEFORM_REGULAR_MESH),
+      m_bInPlace(false),
       m_Deformator(deformator) {
   const R2Image& picture = deformator.m_Image;
   if (!picture.IsValid()) return;
   m_iWidth = picture.Width();
   m_iHeight = picture.Height();
-  m_Texels.resize(static_cast<size_t>(m_iWidth) * m_iHeight * 4);
   const int nc = picture.NComponents();
+  // Without an alpha channel and with the colour test off, no texel is
+  // transparent: an RGB picture is then the texture as it stands.
+  m_bInPlace = source == TextureSource::kAuto && nc == 3 && !deformator.m_bWhiteToTransparent;
+  if (m_bInPlace) return;
+  m_Texels.resize(static_cast<size_t>(m_iWidth) * m_iHeight * 4);
+  const bool opaque = (nc == 1 || nc == 3) && !deformator.m_bWhiteToTransparent;
   const unsigned char* pixels = picture.Pixels();
   for (int y = 0; y < m_iHeight; ++y) {
     const unsigned char* row = pixels + static_cast<size_t>(y) * picture.RowSize();
@@ -62,9 +70,25 @@ MeshRasterizer::MeshRasterizer(Warpixator& deformator)
       } else {
         t[0] = t[1] = t[2] = p[0];
       }
-      t[3] = deformator.IsTextureTransparent(x, y) ? 0.0f : 255.0f;
+      t[3] = !opaque && deformator.IsTextureTransparent(x, y) ? 0.0f : 255.0f;
     }
   }
+}
+
+bool MeshRasterizer::Texture(warpix::RasterTexture& texture) const {
+  if (m_bInPlace) {
+    // The picture as it is now: same size as when built, or nothing.
+    const R2Image& picture = m_Deformator.m_Image;
+    if (!picture.IsValid() || picture.Width() != m_iWidth || picture.Height() != m_iHeight ||
+        picture.NComponents() != 3) {
+      return false;
+    }
+    texture = {nullptr, m_iWidth, m_iHeight, picture.Pixels(), picture.RowSize()};
+    return true;
+  }
+  if (m_Texels.empty()) return false;
+  texture = {m_Texels.data(), m_iWidth, m_iHeight, nullptr, 0};
+  return true;
 }
 
 namespace {
@@ -138,8 +162,8 @@ long long ScanFaces(const std::vector<Warpixator::ImgVertex>& vertices,
 long long MeshRasterizer::RasterizeFaces(const std::vector<Warpixator::ImgVertex>& vertices,
                                          const std::vector<Warpixator::ImgFace>& faces, int width,
                                          int height, unsigned char* rgba) const {
-  if (m_Texels.empty() || width < 1 || height < 1) return 0;
-  const warpix::RasterTexture texture = {m_Texels.data(), m_iWidth, m_iHeight};
+  warpix::RasterTexture texture;
+  if (width < 1 || height < 1 || !Texture(texture)) return 0;
   return ScanFaces(vertices, faces, width, height, rgba,
                    [&texture](size_t, const warpix::RasterFace& face, const double* row, int i0,
                               int i1, unsigned char* pixels) {
@@ -160,25 +184,28 @@ long long MeshRasterizer::RasterizeFlatFaces(const std::vector<Warpixator::ImgVe
 }
 
 bool MeshRasterizer::Render(int width, int height, const Background& background, R2Image& out) {
-  if (m_Texels.empty() || width < 1 || height < 1) return false;
-  // Rows of an RGBA image are exactly 4 x width bytes: no padding.
+  warpix::RasterTexture texture;
+  if (width < 1 || height < 1 || !Texture(texture)) return false;
+  // Rows of an RGBA image are exactly 4 x width bytes: no padding. Every
+  // byte is written below, so a new buffer is not cleared first.
   if (out.Width() != width || out.Height() != height || out.NComponents() != 4 || !out.IsValid()) {
-    R2Image image(width, height, 4);
-    if (!image.IsValid()) return false;
-    out = image;
+    if (!out.Allocate(width, height, 4, false)) return false;
   }
   unsigned char* rgba = out.Pixels();
   const size_t bytes = static_cast<size_t>(width) * height * 4;
-  for (size_t k = 0; k < bytes; k += 4) {
-    rgba[k] = background.rgb[0];
-    rgba[k + 1] = background.rgb[1];
-    rgba[k + 2] = background.rgb[2];
-    rgba[k + 3] = background.transparent ? 0 : 255;
-  }
   if (m_bMesh) {
+    // The mesh may leave pixels uncovered: they show the background.
+    const unsigned char fill[4] = {background.rgb[0], background.rgb[1], background.rgb[2],
+                                   static_cast<unsigned char>(background.transparent ? 0 : 255)};
+    std::uint32_t pattern;
+    std::memcpy(&pattern, fill, 4);
+    std::uint32_t* words = reinterpret_cast<std::uint32_t*>(rgba);
+    std::fill(words, words + bytes / 4, pattern);
     RasterizeFaces(m_Deformator.m_Vertices, m_Deformator.m_Faces, width, height, rgba);
   } else {
-    // Pixel mode shows the picture on the whole unit square.
+    // Pixel mode shows the picture on the whole unit square: its two faces
+    // cover every pixel centre once (all lie strictly inside the square, and
+    // the diagonal's belong to one face), so no background shows.
     std::vector<Warpixator::ImgVertex> square(4);
     const double corner[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
     for (int k = 0; k < 4; ++k) {
@@ -191,9 +218,10 @@ bool MeshRasterizer::Render(int width, int height, const Background& background,
     faces[1] = {0, 2, 3};
     RasterizeFaces(square, faces, width, height, rgba);
   }
-  if (!background.transparent) {
+  if (!background.transparent && !m_bInPlace) {
     // Transparent texels show the background, as the window's blending
-    // would: alpha composited over the background colour.
+    // would: alpha composited over the background colour. (Opaque texels
+    // keep their colour, so a texture without alpha needs no pass.)
     for (size_t k = 0; k < bytes; k += 4) {
       const int a = rgba[k + 3];
       for (int c = 0; c < 3; ++c)

@@ -29,23 +29,79 @@ namespace {
 alignas(64) constexpr double kLaneOffset[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
 static_assert(Pack::kLanes <= 16, "a lane offset for every lane");
 
+// The rasteriser's own RGBA float texels, width of them per row.
+struct FloatTexels {
+  const float* texels;
+  int width;
+  const float* At(int x, int y) const {
+    return texels + (static_cast<size_t>(y) * width + x) * 4;
+  }
+};
+
+// The texels of an RGB picture in place, alpha 255. A texel is read with one
+// 4-byte load and widened in registers (byte stores read back as one vector
+// would stall the load), except the last, which may end the buffer.
+struct RgbTexels {
+  const unsigned char* texels;
+  size_t rowBytes;
+  const unsigned char* lastWord;  // the last 4 bytes of the last texel
+  // The texel's RGBA bytes in one word, red in the lowest byte.
+  uint32_t Word(int x, int y) const {
+    const unsigned char* p = texels + static_cast<size_t>(y) * rowBytes + static_cast<size_t>(x) * 3;
+    if (HWY_UNLIKELY(p > lastWord)) {
+      return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+             static_cast<uint32_t>(p[2]) << 16 | 0xff000000u;
+    }
+    uint32_t word;
+    std::memcpy(&word, p, 4);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    word = __builtin_bswap32(word);
+#endif
+    return word | 0xff000000u;
+  }
+};
+
+#if HWY_TARGET == HWY_SCALAR
+// Channel c of a texel as a float.
+HWY_INLINE float Channel(const FloatTexels& t, int x, int y, int c) { return t.At(x, y)[c]; }
+HWY_INLINE float Channel(const RgbTexels& t, int x, int y, int c) {
+  return static_cast<float>(t.Word(x, y) >> (8 * c) & 0xffu);
+}
+#else
+// A texel as four float lanes, RGBA. Bytes as floats are exact, so both
+// sources give the same lanes.
+template <class D>
+HWY_INLINE hn::Vec<D> LoadTexel(D df, const FloatTexels& t, int x, int y) {
+  return hn::LoadU(df, t.At(x, y));
+}
+template <class D>
+HWY_INLINE hn::Vec<D> LoadTexel(D df, const RgbTexels& t, int x, int y) {
+  const hn::Rebind<int32_t, D> di;
+  const hn::Rebind<uint8_t, D> du8;
+  const hn::FixedTag<uint32_t, 1> dword;
+  return hn::ConvertTo(df, hn::PromoteTo(di, hn::BitCast(du8, hn::Set(dword, t.Word(x, y)))));
+}
+#endif
+
 // The texture with its size also as doubles. It is passed by value: the
 // byte stores could otherwise alias its fields, which would then be read
 // again for every pixel.
+template <class Texels>
 struct Sampler {
-  explicit Sampler(const RasterTexture& texture)
-      : texels(texture.texels),
+  Sampler(const Texels& source, const RasterTexture& texture)
+      : texels(source),
         width(texture.width),
         height(texture.height),
         widthD(texture.width),
         heightD(texture.height) {}
-  const float* texels;
+  Texels texels;
   int width, height;
   double widthD, heightD;
 };
 
 // The bilinear RGBA sample at texture coordinate (u, v), clamped.
-HWY_INLINE void Sample(const Sampler texture, double u, double v, unsigned char* rgba) {
+template <class Texels>
+HWY_INLINE void Sample(const Sampler<Texels> texture, double u, double v, unsigned char* rgba) {
   // Interpolated texture coordinates lie in [0, 1] up to rounding: clamped,
   // x and y lie in [-0.5, size - 0.5], so truncating x + 1 is the floor.
   u = std::min(1.0, std::max(0.0, u));
@@ -56,16 +112,15 @@ HWY_INLINE void Sample(const Sampler texture, double u, double v, unsigned char*
   const float ax = static_cast<float>(x - fx), ay = static_cast<float>(y - fy);
   const int x0 = std::max(fx, 0), x1 = std::min(fx + 1, width - 1);
   const int y0 = std::max(fy, 0), y1 = std::min(fy + 1, height - 1);
-  const float* t00 = texture.texels + (static_cast<size_t>(y0) * width + x0) * 4;
-  const float* t10 = texture.texels + (static_cast<size_t>(y0) * width + x1) * 4;
-  const float* t01 = texture.texels + (static_cast<size_t>(y1) * width + x0) * 4;
-  const float* t11 = texture.texels + (static_cast<size_t>(y1) * width + x1) * 4;
+  const Texels& t = texture.texels;
   // Bilinear weights of texels in [0, 255] keep every channel in [0, 255]
   // (+ 0.5 rounds); the conversion truncates and saturates to a byte.
 #if HWY_TARGET == HWY_SCALAR
   for (int c = 0; c < 4; ++c) {
-    const float bottom = t00[c] + ax * (t10[c] - t00[c]);
-    const float top = t01[c] + ax * (t11[c] - t01[c]);
+    const float t00 = Channel(t, x0, y0, c), t10 = Channel(t, x1, y0, c);
+    const float t01 = Channel(t, x0, y1, c), t11 = Channel(t, x1, y1, c);
+    const float bottom = t00 + ax * (t10 - t00);
+    const float top = t01 + ax * (t11 - t01);
     const int whole = static_cast<int>(bottom + ay * (top - bottom) + 0.5f);
     rgba[c] = static_cast<unsigned char>(std::min(255, std::max(0, whole)));
   }
@@ -74,8 +129,8 @@ HWY_INLINE void Sample(const Sampler texture, double u, double v, unsigned char*
   const hn::Rebind<int32_t, decltype(df)> di;
   const hn::Rebind<uint8_t, decltype(df)> du8;
   const auto wx = hn::Set(df, ax), wy = hn::Set(df, ay);
-  const auto a00 = hn::LoadU(df, t00), a10 = hn::LoadU(df, t10);
-  const auto a01 = hn::LoadU(df, t01), a11 = hn::LoadU(df, t11);
+  const auto a00 = LoadTexel(df, t, x0, y0), a10 = LoadTexel(df, t, x1, y0);
+  const auto a01 = LoadTexel(df, t, x0, y1), a11 = LoadTexel(df, t, x1, y1);
   const auto bottom = hn::Add(a00, hn::Mul(wx, hn::Sub(a10, a00)));
   const auto top = hn::Add(a01, hn::Mul(wx, hn::Sub(a11, a01)));
   const auto value = hn::Add(hn::Add(bottom, hn::Mul(wy, hn::Sub(top, bottom))), hn::Set(df, 0.5f));
@@ -138,13 +193,13 @@ int FlatSpan(const RasterFace& face, const double* row, int i0, int i1, const un
   });
 }
 
-int TexturedSpan(const RasterFace& face, const double* row, int i0, int i1,
-                 const RasterTexture& texture, unsigned char* rgbaRow) {
+template <class Texels>
+int TexturedSpanOf(const RasterFace& face, const double* row, int i0, int i1,
+                   const Sampler<Texels> picture, unsigned char* rgbaRow) {
   unsigned char* const start = rgbaRow + static_cast<size_t>(i0) * 4;
   const Pack inverse = Pack::Splat(face.inverse);
   const Pack u0 = Pack::Splat(face.texU[0]), u1 = Pack::Splat(face.texU[1]), u2 = Pack::Splat(face.texU[2]);
   const Pack v0 = Pack::Splat(face.texV[0]), v1 = Pack::Splat(face.texV[1]), v2 = Pack::Splat(face.texV[2]);
-  const Sampler picture(texture);
   return ScanSpan<Pack>(face, row, i0, i1, [&](int first, int bits, const Pack* e) {
     // The covered lanes' texture coordinates, then one sample each.
     const Pack w0 = e[0] * inverse, w1 = e[1] * inverse, w2 = e[2] * inverse;
@@ -156,6 +211,18 @@ int TexturedSpan(const RasterFace& face, const double* row, int i0, int i1,
       Sample(picture, u[lane], v[lane], start + static_cast<size_t>(first + lane) * 4);
     }
   });
+}
+
+int TexturedSpan(const RasterFace& face, const double* row, int i0, int i1,
+                 const RasterTexture& texture, unsigned char* rgbaRow) {
+  if (texture.texels != nullptr) {
+    const FloatTexels texels = {texture.texels, texture.width};
+    return TexturedSpanOf(face, row, i0, i1, Sampler<FloatTexels>(texels, texture), rgbaRow);
+  }
+  const size_t rowBytes = static_cast<size_t>(texture.rgbRowBytes);
+  const RgbTexels texels = {texture.rgb, rowBytes,
+                            texture.rgb + (texture.height - 1) * rowBytes + texture.width * 3 - 4};
+  return TexturedSpanOf(face, row, i0, i1, Sampler<RgbTexels>(texels, texture), rgbaRow);
 }
 
 }  // namespace HWY_NAMESPACE

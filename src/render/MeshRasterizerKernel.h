@@ -18,11 +18,15 @@ struct RasterFace {
   double texU[3], texV[3];
 };
 
-/// The picture the textured route samples: RGBA floats in [0, 255] per
-/// pixel, row 0 first, width x height (both at least 1).
+/// The picture the textured route samples, width x height pixels (both at
+/// least 1), row 0 first: RGBA floats in [0, 255], width x 4 per row; or,
+/// when texels is null, the RGB bytes of a picture (alpha 255), rows
+/// rgbRowBytes apart.
 struct RasterTexture {
   const float* texels;
   int width, height;
+  const unsigned char* rgb;
+  long long rgbRowBytes;
 };
 
 /// Writes colour (4 bytes) to each covered pixel centre x = i + 0.5,

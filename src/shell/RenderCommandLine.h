@@ -27,6 +27,7 @@ struct RenderOptions {
   std::string animFile;    // empty: one picture per cell
   std::string metricsFile;  // empty: no distortion numbers
   bool heatmap = false;
+  bool pngSmallest = false;  // false: the fast PNG compression
   std::string paramFile;
   char const** overrides = nullptr;  // the arguments after the parameter file
   int overrideCount = 0;

@@ -45,6 +45,7 @@ struct Output {
   MeshRasterizer::Background background;
   bool metrics = false;  // print and collect the distortion numbers
   bool heatmap = false;  // write the heat maps
+  R2Image::PngCompression png = R2Image::PngCompression::kFast;
 };
 
 // Names a file on standard output: "Wrote <path> (WxH)", or the error when it
@@ -74,7 +75,7 @@ bool WriteHeatMap(const Cell& cell, int k, const Output& output, int frame,
   const bool written =
       DistortionHeatMap::Render(*cell.metrics, faces, output.width, output.height,
                                 output.background, heat) &&
-      (output.extension == "ppm" ? heat.WritePPM(heatPath.c_str(), 0) : heat.Write(heatPath.c_str())) != 0;
+      WriteRenderedImage(heat, heatPath.c_str(), output.png);
   return ReportFile(heatPath, written, output);
 }
 
@@ -90,7 +91,8 @@ bool WriteFrame(std::vector<Cell>& cells, const Output& output, int frame,
     const ZelString path = CellFileName(output.prefix, index, cell.deformator->m_ModuleName,
                                         output.extension.c_str(), frame);
     const bool written = WriteCellImage(*cell.deformator, output.width, output.height,
-                                        output.background, path.c_str(), cell.rasterizer.get());
+                                        output.background, path.c_str(), cell.rasterizer.get(),
+                                        output.png);
     allWritten = ReportFile(path, written, output) && allWritten;
     if (!output.metrics && !output.heatmap) continue;
 
@@ -181,8 +183,12 @@ bool ReadGeneralKeys(const ParamParser& parameters, ZelString& imagePath, ZelStr
 }
 
 // The deformators of names, in cell order; an unknown type is skipped and
-// takes no cell.
-std::vector<Cell> BuildCells(ParamParser& parameters, const ZelStringList& names, R2Image& image) {
+// takes no cell. A cell drawn for many frames copies its texture once (the
+// faster route per frame); a single frame samples the picture in place.
+std::vector<Cell> BuildCells(ParamParser& parameters, const ZelStringList& names, R2Image& image,
+                             bool manyFrames) {
+  const MeshRasterizer::TextureSource source =
+      manyFrames ? MeshRasterizer::TextureSource::kCopy : MeshRasterizer::TextureSource::kAuto;
   std::vector<Cell> cells;
   bool valid = false;
   for (const ZelString& name : names) {
@@ -191,7 +197,7 @@ std::vector<Cell> BuildCells(ParamParser& parameters, const ZelStringList& names
     Cell cell;
     cell.deformator.reset(deformator);
     cell.type = parameters.GetStrValue(name, "Type", valid).toStdString();
-    cell.rasterizer = std::make_unique<MeshRasterizer>(*deformator);
+    cell.rasterizer = std::make_unique<MeshRasterizer>(*deformator, source);
     cells.push_back(std::move(cell));
   }
   return cells;
@@ -217,6 +223,7 @@ Output PrepareOutput(const RenderOptions& options, const R2Image& image) {
 
   output.metrics = !options.metricsFile.empty();
   output.heatmap = options.heatmap;
+  if (options.pngSmallest) output.png = R2Image::PngCompression::kSmallest;
   return output;
 }
 
@@ -262,7 +269,7 @@ int WarpixRenderMain(int argc, char const** argv) {
   }
 
   // Deformators, in cell order.
-  std::vector<Cell> cells = BuildCells(parameters, names, image);
+  std::vector<Cell> cells = BuildCells(parameters, names, image, !options.animFile.empty());
   if (cells.empty()) {
     std::cout << "[WARNING] No deformator to render" << std::endl;
     return 0;

@@ -150,3 +150,24 @@ TEST(R2ImagePng, HostileFilesAreRefusedWithAMessageAndNoImage) {
   const auto [result, err] = ReadBytes(".png", head + text.substr(0, text.size() - 1) + static_cast<char>(text.back() ^ 1) + idat + iend, &image);
   EXPECT_TRUE(result == 1 && image.IsValid() && err.find("tEXt: CRC error") != std::string::npos) << err;
 }
+
+TEST(R2ImagePng, FastAndSmallestCompressionStoreTheSamePixels) {
+  for (int nc = 1; nc <= 4; ++nc) {
+    // Gradients with a little noise, as a render has: the smallest setting
+    // must pay off there.
+    R2Image image = RandomImage(61, 40, nc, nc);
+    for (int y = 0; y < image.Height(); ++y)
+      for (int x = 0; x < image.Width() * nc; ++x) {
+        unsigned char& b = image.Pixels()[y * image.RowSize() + x];
+        b = static_cast<unsigned char>(3 * x + 2 * y + b % 4);
+      }
+    TempFile fast("fast.png"), smallest("smallest.png");
+    R2Image a, b;
+    ASSERT_TRUE(image.WritePNG(fast.c_str(), R2Image::PngCompression::kFast) &&
+                image.WritePNG(smallest.c_str(), R2Image::PngCompression::kSmallest) &&
+                a.Read(fast.c_str()) && b.Read(smallest.c_str())) << nc;
+    EXPECT_EQ(AllBytes(a), AllBytes(image)) << nc;
+    EXPECT_EQ(AllBytes(b), AllBytes(image)) << nc;
+    EXPECT_LT(smallest.read().size(), fast.read().size()) << nc;
+  }
+}

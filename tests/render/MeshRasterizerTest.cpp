@@ -336,3 +336,49 @@ TEST(MeshRasterizer, WorkIsBoundedByTheOutputWhateverTheCornersHold) {
     for (size_t k = 4 * W * H; k < rgba.size(); ++k) ASSERT_EQ(rgba[k], 7) << f;
   }
 }
+
+// An RGB picture with nothing transparent is sampled in place; a copy of it
+// as the texture gives the same bytes: folded meshes partly off the output
+// and pixel mode, both kinds of background, padded rows, on every target.
+TEST(MeshRasterizer, InPlacePictureGivesTheCopiedTexturesPixels) {
+  std::mt19937 gen(9);
+  std::uniform_real_distribution<double> move(-0.3, 0.3);
+  MeshRasterizer::Background grey;
+  grey.transparent = false;
+  grey.rgb[0] = 40, grey.rgb[1] = 80, grey.rgb[2] = 120;
+  for (const auto& size : {std::pair<int, int>{23, 17}, {1, 1}, {2, 9}}) {
+    R2Image picture = image_test::RandomImage(size.first, size.second, 3, 11);
+    for (const bool mesh : {true, false}) {
+      Warpixator d(picture, "d");
+      if (mesh) {
+        deform_test::Mesh(d, 6, 5);
+        for (auto& v : d.m_Vertices) v.m_fX += move(gen), v.m_fY += move(gen);
+      }
+      MeshRasterizer inPlace(d), copied(d, MeshRasterizer::TextureSource::kCopy);
+      warpix_test::ForEveryTarget([&](const char* name) {
+        for (const MeshRasterizer::Background& background : {Transparent(), grey}) {
+          R2Image a, b;
+          ASSERT_TRUE(inPlace.Render(37, 29, background, a) && copied.Render(37, 29, background, b));
+          EXPECT_EQ(image_test::AllBytes(a), image_test::AllBytes(b)) << name << " " << size.first << " mesh " << mesh;
+        }
+      });
+    }
+  }
+}
+
+// Pixel mode draws the picture over every pixel of any output: a reused
+// buffer keeps none of the bytes it held.
+TEST(MeshRasterizer, PixelModeCoversEveryPixelOfAnySize) {
+  R2Image picture = image_test::RandomImage(5, 4, 3, 2);
+  Warpixator d(picture, "p");
+  MeshRasterizer rasterizer(d);
+  for (const auto& size : {std::pair<int, int>{1, 1}, {2, 1}, {1, 9}, {7, 5}, {97, 61}, {1000, 3}, {3, 1000}}) {
+    R2Image out(size.first, size.second, 4);
+    std::fill(out.Pixels(), out.Pixels() + out.RowSize() * out.Height(), 1);  // alpha 1 if missed
+    const unsigned char* buffer = out.Pixels();
+    ASSERT_TRUE(rasterizer.Render(size.first, size.second, Transparent(), out));
+    EXPECT_EQ(out.Pixels(), buffer);
+    for (int k = 0; k < size.first * size.second; ++k)
+      ASSERT_EQ(out.Pixels()[4 * k + 3], 255) << size.first << "x" << size.second << " pixel " << k;
+  }
+}

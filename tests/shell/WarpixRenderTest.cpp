@@ -330,3 +330,13 @@ TEST_F(WarpixRender, DegeneratePointsRenderEveryMethodInBoundedTime) {
     }
   }
 }
+
+TEST_F(WarpixRender, SmallestPngsHoldTheDefaultPngsPixels) {
+  const std::string params = MlsAndPlain();
+  ASSERT_EQ(Render({"-o", m_Dir + "fast", "--heatmap", params}).status, 0);
+  ASSERT_EQ(Render({"-o", m_Dir + "small", "--heatmap", "--png-smallest", params}).status, 0);
+  for (const char* name : {"00_Mls", "01_Plain", "00_Mls_heat"}) {
+    const R2Image fast((m_Dir + "fast/" + name + ".png").c_str()), small((m_Dir + "small/" + name + ".png").c_str());
+    EXPECT_TRUE(fast.IsValid() && image_test::AllBytes(fast) == image_test::AllBytes(small)) << name;
+  }
+}
