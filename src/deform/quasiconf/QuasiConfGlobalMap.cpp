@@ -154,6 +154,15 @@ void QuasiConfGlobalMap::MapPoint(DeformQuasiConf& q, double x, double y, double
   q.m_Profiler.finishedProcess("DeformQuad", false);
 }
 
+void QuasiConfGlobalMap::FlatMaps(double* orig, double* inverse) {
+  const LinAlgComplex origElements[4] = {m_MobiusOrig(0, 0), m_MobiusOrig(0, 1),
+                                         m_MobiusOrig(1, 0), m_MobiusOrig(1, 1)};
+  const LinAlgComplex inverseElements[4] = {m_MobiusNew(0, 0), m_MobiusNew(0, 1),
+                                            m_MobiusNew(1, 0), m_MobiusNew(1, 1)};
+  FlatMobius(origElements, orig);
+  FlatMobius(inverseElements, inverse);
+}
+
 void QuasiConfGlobalMap::MapMeshVertices(DeformQuasiConf& q) {
   if (m_bAtOriginals) {
     q.RestoreRestMesh();
@@ -162,13 +171,8 @@ void QuasiConfGlobalMap::MapMeshVertices(DeformQuasiConf& q) {
   // MapPoint's arithmetic for all vertices at once, at the vector width,
   // without its per-point timing: Morig, the operator, then Mnew^-1. A
   // vertex that would not be finite keeps its place.
-  const LinAlgComplex origElements[4] = {m_MobiusOrig(0, 0), m_MobiusOrig(0, 1),
-                                         m_MobiusOrig(1, 0), m_MobiusOrig(1, 1)};
-  const LinAlgComplex inverseElements[4] = {m_MobiusNew(0, 0), m_MobiusNew(0, 1),
-                                            m_MobiusNew(1, 0), m_MobiusNew(1, 1)};
   double orig[8], inverse[8];
-  FlatMobius(origElements, orig);
-  FlatMobius(inverseElements, inverse);
+  FlatMaps(orig, inverse);
   if (q.m_IntermediateOp == DeformQuasiConf::OP_MEAN_VAL_COORDS && m_MVCSource.size() >= 6 &&
       m_MVCSource.size() == m_MVCTarget.size()) {
     MapVerticesByMVC(q, orig, inverse);
@@ -201,13 +205,8 @@ void QuasiConfGlobalMap::MapPoints(DeformQuasiConf& q, int count, const double* 
     }
     return;
   }
-  const LinAlgComplex origElements[4] = {m_MobiusOrig(0, 0), m_MobiusOrig(0, 1),
-                                         m_MobiusOrig(1, 0), m_MobiusOrig(1, 1)};
-  const LinAlgComplex inverseElements[4] = {m_MobiusNew(0, 0), m_MobiusNew(0, 1),
-                                            m_MobiusNew(1, 0), m_MobiusNew(1, 1)};
   double orig[8], inverse[8];
-  FlatMobius(origElements, orig);
-  FlatMobius(inverseElements, inverse);
+  FlatMaps(orig, inverse);
   const size_t n = static_cast<size_t>(count);
   m_Scratch.resize(4 * n);
   double* const wx = m_Scratch.data();

@@ -70,6 +70,9 @@ class QuasiConfGlobalMap : public QuasiConfOperator {
   /// Operator 2's mesh route: the vertices through Morig, the mean value
   /// coordinates and Mnew^-1 (flat Mobius elements as the kernels read them).
   void MapVerticesByMVC(DeformQuasiConf& q, const double* orig, const double* inverse);
+  /// The originals' Mobius map and the inverse of the targets' one as flat
+  /// arrays of eight doubles each (the mesh kernels' form).
+  void FlatMaps(double* orig, double* inverse);
 
   LinAlgMatrixComplex m_PreparedOrig;  // the originals' normalisation of the last preparation
   bool m_bPrepared = false;            // m_PreparedOrig fits the points
