@@ -36,6 +36,23 @@ function(warpix_kernel_sources target)
   endforeach()
 endfunction()
 
+# warpix_unsanitized_sources(<target> <files> ...): sources that clang's
+# sanitizer and fuzz builds compile without instrumentation, because clang
+# then takes tens of minutes over them (fully inlined small dense solvers);
+# after warpix_kernel_sources, whose options it extends. The files are
+# remembered (WARPIX_UNSANITIZED_SOURCES) for the fuzz build's copies.
+function(warpix_unsanitized_sources target)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    return()
+  endif()
+  set_property(SOURCE ${ARGN} TARGET_DIRECTORY ${target}
+    APPEND PROPERTY COMPILE_OPTIONS -fno-sanitize=all)
+  foreach(file IN LISTS ARGN)
+    get_filename_component(path ${file} ABSOLUTE)
+    set_property(GLOBAL APPEND PROPERTY WARPIX_UNSANITIZED_SOURCES ${path})
+  endforeach()
+endfunction()
+
 # warpix_library_sources(<variable> <targets> ...): the absolute paths of the
 # sources of the given libraries.
 function(warpix_library_sources variable)
