@@ -154,6 +154,8 @@ void QuasiConfMLSFit::Release() {
   m_FastWeights.clear();
   m_FastLocalVertex.clear();
   m_FastCoeffs.clear();
+  m_FastGroupedWeights.clear();
+  m_FastGroupedCoeffs.clear();
 }
 
 void QuasiConfMLSFit::AllocateWorkSet(const DeformQuasiConf& q, int n) {
@@ -222,6 +224,12 @@ bool QuasiConfMLSFit::Build(const DeformQuasiConf& q) {
     if (!ok[k] || !PrepareVertex(k, n, n > 3 ? &zm[8 * static_cast<size_t>(k)] : nullptr, work)) {
       return false;
     }
+  }
+  if (n > 3) {
+    // The vector kernel reads the weights and coefficients lane by lane.
+    m_FastGroupedWeights = warpix::GroupByVertex(m_FastWeights.data(), n, count);
+    m_FastGroupedCoeffs = warpix::GroupByVertex(&m_FastCoeffs[0].m_fRe, 6 * n, count);
+    std::vector<LinAlgComplex>().swap(m_FastCoeffs);
   }
   return true;
 }
@@ -370,8 +378,8 @@ bool QuasiConfMLSFit::FastFPIMLS(const std::vector<double>& targets, LinAlgVecto
   if (n > 3) {
     // All vertices through the vector kernel.
     std::vector<unsigned char> ok(count);
-    warpix::MLSFitVertices(targets.data(), n, m_FastWeights.data(), &m_FastLocalVertex[0].m_fRe,
-                           &m_FastCoeffs[0].m_fRe, count, &tP(0).m_fRe, ok.data());
+    warpix::MLSFitVertices(targets.data(), n, m_FastGroupedWeights.data(), &m_FastLocalVertex[0].m_fRe,
+                           m_FastGroupedCoeffs.data(), count, &tP(0).m_fRe, ok.data());
     for (int k = 0; k < count; ++k)
       if (!ok[k]) return false;
     return true;

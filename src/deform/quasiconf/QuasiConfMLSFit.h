@@ -97,6 +97,8 @@ class QuasiConfMLSFit : public QuasiConfOperator {
   // into the fit coefficients (c0, c1, c2).
   std::vector<double> m_FastWeights;
   std::vector<LinAlgComplex> m_FastLocalVertex;
-  std::vector<LinAlgComplex> m_FastCoeffs;
+  std::vector<LinAlgComplex> m_FastCoeffs;   // three points: vertex by vertex
+  std::vector<double> m_FastGroupedWeights;  // four or more points: GroupByVertex
+  std::vector<double> m_FastGroupedCoeffs;   // four or more points: GroupByVertex
   std::unique_ptr<quasiconf_detail::FastFitWork> m_pFastFit;  // the fast fit's workspaces
 };

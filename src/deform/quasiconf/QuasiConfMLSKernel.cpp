@@ -7,7 +7,9 @@
 
 #include "hwy/highway.h"
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "deform/quasiconf/QuasiConfDetail.h"
@@ -28,6 +30,12 @@ constexpr int kMaxSweeps = 20;
 // two diagonal entries, or of the trace, needs no rotation: rotating it
 // would move the eigenvectors by less than the rounding of the normal matrix.
 constexpr double kNegligible = 1e-34;
+// The eigenvalue sweeps stop where every off-diagonal entry's square is below
+// this times the squares of its diagonal entries: the eigenvectors are then
+// within about 1e-10 of their exact directions, and the sweep of one-sided
+// rotations on the system's columns that follows takes the two smallest the
+// rest of the way (it converges quadratically).
+constexpr double kConverged = 1e-16;
 
 template <class P>
 struct Cx {
@@ -81,19 +89,25 @@ HWY_INLINE P Not(P mask) {
 // The Jacobi rotation [[c, sigma], [-conj(sigma), c]] that diagonalises
 // the Hermitian pair [[a, b], [conj(b), d]] (sigma = sr + i si), and the
 // shift t |b| that takes a to a - t |b| and d to d + t |b|; the identity
-// (and no shift) where skip is set.
+// (and no shift) where skip is set. With h = (d - a) / 2, s = sqrt(h^2 +
+// |b|^2) and e = |h| + s: t = |b| / e, c = 1 / sqrt(1 + t^2) =
+// sqrt(e / 2s), |sigma| = c t, and t |b| = |b|^2 / e = s - |h| (one
+// division in all).
 template <class P>
 HWY_INLINE void Rotation(P a, P d, P br, P bi, P skip, P& c, P& sr, P& si, P& shift) {
   const P zero = P::Splat(0.0), one = P::Splat(1.0);
   const P r2 = br * br + bi * bi;
   const P h = P::Splat(0.5) * (d - a);
   const P absH = Select(GreaterEqual(h, zero), h, Neg(h));
-  const P den = absH + Sqrt(h * h + r2);
-  const P inv = Select(skip, zero, one / Select(skip, one, den));
-  c = Select(skip, one, one / Sqrt(one + r2 * inv * inv));
+  const P root = Sqrt(h * h + r2);
+  const P e = absH + root;
+  // sigma / b = c / e = 1 / sqrt(2 s e).
+  const P scale = Select(skip, zero, one / Sqrt(Select(skip, one, P::Splat(2.0) * root * e)));
+  c = Select(skip, one, e * scale);
   const P up = GreaterEqual(h, zero);
-  const P rho = Select(up, c * inv, Neg(c * inv));
-  shift = Select(up, r2 * inv, Neg(r2 * inv));
+  const P rho = Select(up, scale, Neg(scale));
+  const P t = Select(skip, zero, root - absH);
+  shift = Select(up, t, Neg(t));
   sr = rho * br;
   si = rho * bi;
 }
@@ -109,23 +123,66 @@ HWY_INLINE void RotateColumns(P& pr, P& pi, P& qr, P& qi, P c, P sr, P si) {
   qi = (sr * i + si * r) + c * qi;
 }
 
-// P::kLanes values at base[l * stride] into one pack.
+// Lane l of the block's rows (stride doubles apart) into lane-major order:
+// out[e * P::kLanes + l] = base[l * stride + e] for the first width values of
+// each row, so that the kernels read whole vectors instead of one value per
+// lane.
 template <class P>
-HWY_INLINE P Gather(const double* base, int stride) {
-  HWY_ALIGN double lanes[P::kLanes];
-  for (int l = 0; l < P::kLanes; ++l) lanes[l] = base[l * stride];
-  return P::Load(lanes);
+HWY_INLINE void Transpose(const double* base, int stride, int width, double* out) {
+  constexpr int L = P::kLanes;
+  for (int l = 0; l < L; ++l) {
+    const double* row = base + static_cast<size_t>(l) * stride;
+    for (int e = 0; e < width; ++e) out[e * L + l] = row[e];
+  }
 }
 
-// Cyclic Jacobi sweeps on the Hermitian M (full storage) until every lane
-// has converged, accumulating the rotations into V. A rotation whose
+// Calls f(std::integral_constant<int, I>) for I = 0 .. N-1: loops whose
+// index picks storage are resolved at compile time.
+template <int N, class F, int... I>
+HWY_INLINE void StaticForImpl(F&& f, std::integer_sequence<int, I...>) {
+  (f(std::integral_constant<int, I>()), ...);
+}
+template <int N, class F>
+HWY_INLINE void StaticFor(F&& f) {
+  StaticForImpl<N>(f, std::make_integer_sequence<int, N>());
+}
+
+// Entries (i, p) and (i, q) of the Hermitian M, held by its upper triangle
+// (an entry below the diagonal is the conjugate of its mirror), times the
+// rotation: (i, p) c - (i, q) conj(sigma), (i, p) sigma + (i, q) c. The
+// conjugated forms are the same products with the signs moved, so no entry
+// is negated and the lower triangle is never written.
+template <int i, int p, int q, class P>
+HWY_INLINE void RotateRow(P (&mr)[6][6], P (&mi)[6][6], P c, P sr, P si) {
+  if constexpr (i < p) {
+    RotateColumns(mr[i][p], mi[i][p], mr[i][q], mi[i][q], c, sr, si);
+  } else if constexpr (i < q) {
+    // x = conj(X) with X = M[p][i]; y = M[i][q].
+    P& Xr = mr[p][i];
+    P& Xi = mi[p][i];
+    P& yr = mr[i][q];
+    P& yi = mi[i][q];
+    const P r = Xr, im = Xi;
+    Xr = c * r - (sr * yr + si * yi);
+    Xi = c * im - (si * yr - sr * yi);
+    yr = (sr * r + si * im) + c * yr;
+    yi = (si * r - sr * im) + c * yi;
+  } else {
+    // x = conj(M[p][i]), y = conj(M[q][i]): the rotation by conj(sigma)
+    // conjugated.
+    RotateColumns(mr[p][i], mi[p][i], mr[q][i], mi[q][i], c, sr, Neg(si));
+  }
+}
+
+// Cyclic Jacobi sweeps on the Hermitian M (its upper triangle) until every
+// lane has converged, accumulating the rotations into V. A rotation whose
 // off-diagonal entry is negligible next to its two diagonal entries is
 // exactly the identity, so a lane that has converged is left unchanged by
 // the sweeps its neighbours still need.
 template <class P>
 HWY_INLINE void Diagonalise(P (&mr)[6][6], P (&mi)[6][6], P (&vr)[6][6], P (&vi)[6][6]) {
   const P zero = P::Splat(0.0);
-  const P tiny = P::Splat(kNegligible);
+  const P tiny = P::Splat(kConverged);
   P trace = zero;
   for (int a = 0; a < 6; ++a) trace = trace + mr[a][a];
   const P floor = tiny * trace * trace;
@@ -139,28 +196,26 @@ HWY_INLINE void Diagonalise(P (&mr)[6][6], P (&mi)[6][6], P (&vr)[6][6], P (&vi)
       }
     }
     if (pending.Bits() == 0) break;
-    for (int p = 0; p < 5; ++p) {
-      for (int q = p + 1; q < 6; ++q) {
+    StaticFor<5>([&](auto pc) {
+      constexpr int p = decltype(pc)::value;
+      StaticFor<5 - p>([&](auto qc) {
+        constexpr int q = p + 1 + decltype(qc)::value;
         const P a = mr[p][p], d = mr[q][q], br = mr[p][q], bi = mi[p][q];
         const P skip = GreaterEqual(tiny * (a * a + d * d) + floor, br * br + bi * bi);
         P c, sr, si, shift;
         Rotation(a, d, br, bi, skip, c, sr, si, shift);
-        // Columns p and q of V, and of M outside the pair; M stays
-        // Hermitian, so its rows p and q are their conjugates.
-        for (int i = 0; i < 6; ++i) {
-          RotateColumns(vr[i][p], vi[i][p], vr[i][q], vi[i][q], c, sr, si);
-          if (i == p || i == q) continue;
-          RotateColumns(mr[i][p], mi[i][p], mr[i][q], mi[i][q], c, sr, si);
-          mr[p][i] = mr[i][p], mi[p][i] = Neg(mi[i][p]);
-          mr[q][i] = mr[i][q], mi[q][i] = Neg(mi[i][q]);
-        }
+        // Columns p and q of V, and of M outside the pair.
+        for (int i = 0; i < 6; ++i) RotateColumns(vr[i][p], vi[i][p], vr[i][q], vi[i][q], c, sr, si);
+        StaticFor<6>([&](auto ic) {
+          constexpr int i = decltype(ic)::value;
+          if constexpr (i != p && i != q) RotateRow<i, p, q>(mr, mi, c, sr, si);
+        });
         // The pair itself becomes diagonal: a - t |b|, d + t |b|.
         mr[p][p] = a - shift;
         mr[q][q] = d + shift;
         mr[p][q] = Select(skip, br, zero), mi[p][q] = Select(skip, bi, zero);
-        mr[q][p] = mr[p][q], mi[q][p] = Neg(mi[p][q]);
-      }
-    }
+      });
+    });
   }
 }
 
@@ -172,31 +227,35 @@ HWY_INLINE void Diagonalise(P (&mr)[6][6], P (&mi)[6][6], P (&vr)[6][6], P (&vi)
 // matrix is regular.
 // terms: the n points' normal-matrix terms in the basis (a unitary 6 x 6,
 // row-major complex), then their rows (6 complex each) in the standard one;
+// weights: lane-major (point j of lane l at j wstride + l);
 // columns: scratch of 12 n P::kLanes doubles (the system times V).
 template <class P>
-HWY_INLINE P FitLanes(const double* terms, const double* basis, int n, const double* weights,
+HWY_INLINE P FitLanes(const double* terms, const double* basis, int n, const double* weights, int wstride,
                       double* columns, Cx<P>* zm) {
   constexpr int L = P::kLanes;
   const double* rows = terms + static_cast<size_t>(n) * kTerms;
   const P zero = P::Splat(0.0);
-  P mr[6][6], mi[6][6];
-  for (int a = 0; a < 6; ++a)
-    for (int b = 0; b < 6; ++b) mr[a][b] = mi[a][b] = zero;
+  // The squared weights first (in the columns' scratch, free until the
+  // columns are formed), then each entry summed over the points in
+  // registers.
   for (int j = 0; j < n; ++j) {
-    const P w = Gather<P>(weights + j, n);
-    const P s = w * w;
-    const double* term = terms + static_cast<size_t>(j) * kTerms;
-    for (int a = 0, e = 0; a < 6; ++a) {
-      for (int b = a; b < 6; ++b, e += 2) {
-        mr[a][b] = mr[a][b] + s * P::Splat(term[e]);
-        mi[a][b] = mi[a][b] + s * P::Splat(term[e + 1]);
+    const P w = P::Load(weights + j * wstride);
+    (w * w).Store(columns + j * L);
+  }
+  P mr[6][6], mi[6][6];
+  for (int a = 0, e = 0; a < 6; ++a) {
+    for (int b = a; b < 6; ++b, e += 2) {
+      P re = zero, im = zero;
+      for (int j = 0; j < n; ++j) {
+        const P s = P::Load(columns + j * L);
+        const double* term = terms + static_cast<size_t>(j) * kTerms + e;
+        re = re + s * P::Splat(term[0]);
+        im = im + s * P::Splat(term[1]);
       }
+      mr[a][b] = re, mi[a][b] = im;
     }
   }
-  for (int a = 0; a < 6; ++a) {
-    mi[a][a] = zero;
-    for (int b = a + 1; b < 6; ++b) mr[b][a] = mr[a][b], mi[b][a] = Neg(mi[a][b]);
-  }
+  for (int a = 0; a < 6; ++a) mi[a][a] = zero;  // the upper triangle is all Diagonalise reads
   P vr[6][6], vi[6][6];
   for (int a = 0; a < 6; ++a)
     for (int b = 0; b < 6; ++b)
@@ -228,7 +287,7 @@ HWY_INLINE P FitLanes(const double* terms, const double* basis, int n, const dou
   // smallest and the others restores the accuracy of a direct singular value
   // decomposition (V is already nearly right, so one sweep converges).
   for (int j = 0; j < n; ++j) {
-    const P w = Gather<P>(weights + j, n);
+    const P w = P::Load(weights + j * wstride);
     const double* row = rows + 12 * j;
     for (int a = 0; a < 6; ++a) {
       P re = zero, im = zero;
@@ -241,30 +300,58 @@ HWY_INLINE P FitLanes(const double* terms, const double* basis, int n, const dou
       (w * im).Store(columns + (2 * (6 * j + a) + 1) * L);
     }
   }
-  for (int p = 0; p < 2; ++p) {
-    for (int q = 2; q < 6; ++q) {
-      P alpha = zero, beta = zero, gr = zero, gi = zero;
-      for (int j = 0; j < n; ++j) {
-        const P pr = P::Load(columns + (2 * (6 * j + p)) * L), pi = P::Load(columns + (2 * (6 * j + p) + 1) * L);
-        const P qr = P::Load(columns + (2 * (6 * j + q)) * L), qi = P::Load(columns + (2 * (6 * j + q) + 1) * L);
-        alpha = alpha + (pr * pr + pi * pi);
-        beta = beta + (qr * qr + qi * qi);
-        gr = gr + (pr * qr + pi * qi);
-        gi = gi + (pr * qi - pi * qr);
-      }
-      const P skip = GreaterEqual(P::Splat(kNegligible) * alpha * beta, gr * gr + gi * gi);
-      P c, sr, si, shift;
-      Rotation(alpha, beta, gr, gi, skip, c, sr, si, shift);
-      for (int j = 0; j < n; ++j) {
-        double* bp = columns + (2 * (6 * j + p)) * L;
-        double* bq = columns + (2 * (6 * j + q)) * L;
-        P pr = P::Load(bp), pi = P::Load(bp + L), qr = P::Load(bq), qi = P::Load(bq + L);
-        RotateColumns(pr, pi, qr, qi, c, sr, si);
-        pr.Store(bp), pi.Store(bp + L), qr.Store(bq), qi.Store(bq + L);
-      }
-      for (int i = 0; i < 6; ++i) RotateColumns(vr[i][p], vi[i][p], vr[i][q], vi[i][q], c, sr, si);
-    }
+  // The pairs in order: (0, 2) .. (0, 5), then (1, 2) .. (1, 5). The pass
+  // that rotates one pair's columns also sums the next pair's products from
+  // the values it has just written (or loads them), so each pair costs one
+  // pass over the points.
+  P alpha = zero, beta = zero, gr = zero, gi = zero;
+  for (int j = 0; j < n; ++j) {
+    const P pr = P::Load(columns + (12 * j) * L), pi = P::Load(columns + (12 * j + 1) * L);
+    const P qr = P::Load(columns + (12 * j + 4) * L), qi = P::Load(columns + (12 * j + 5) * L);
+    alpha = alpha + (pr * pr + pi * pi);
+    beta = beta + (qr * qr + qi * qi);
+    gr = gr + (pr * qr + pi * qi);
+    gi = gi + (pr * qi - pi * qr);
   }
+  StaticFor<8>([&](auto pairc) {
+    constexpr int k = decltype(pairc)::value;
+    constexpr int p = k / 4, q = 2 + k % 4;
+    constexpr int np = (k + 1) / 4, nq = 2 + (k + 1) % 4;
+    constexpr bool last = k == 7;
+    const P skip = GreaterEqual(P::Splat(kNegligible) * alpha * beta, gr * gr + gi * gi);
+    P c, sr, si, shift;
+    Rotation(alpha, beta, gr, gi, skip, c, sr, si, shift);
+    P nextAlpha = zero, nextBeta = zero, nextGr = zero, nextGi = zero;
+    for (int j = 0; j < n; ++j) {
+      double* bp = columns + (2 * (6 * j + p)) * L;
+      double* bq = columns + (2 * (6 * j + q)) * L;
+      P pr = P::Load(bp), pi = P::Load(bp + L), qr = P::Load(bq), qi = P::Load(bq + L);
+      RotateColumns(pr, pi, qr, qi, c, sr, si);
+      pr.Store(bp), pi.Store(bp + L), qr.Store(bq), qi.Store(bq + L);
+      if constexpr (!last) {
+        // The next pair's columns: p stays or moves to 1; q is never the
+        // column just rotated as q.
+        P ar, ai;
+        if constexpr (np == p) {
+          ar = pr, ai = pi;
+        } else {
+          ar = P::Load(columns + (2 * (6 * j + np)) * L), ai = P::Load(columns + (2 * (6 * j + np) + 1) * L);
+        }
+        P br, bi;
+        if constexpr (nq == q) {
+          br = qr, bi = qi;
+        } else {
+          br = P::Load(columns + (2 * (6 * j + nq)) * L), bi = P::Load(columns + (2 * (6 * j + nq) + 1) * L);
+        }
+        nextAlpha = nextAlpha + (ar * ar + ai * ai);
+        nextBeta = nextBeta + (br * br + bi * bi);
+        nextGr = nextGr + (ar * br + ai * bi);
+        nextGi = nextGi + (ar * bi - ai * br);
+      }
+    }
+    for (int i = 0; i < 6; ++i) RotateColumns(vr[i][p], vi[i][p], vr[i][q], vi[i][q], c, sr, si);
+    alpha = nextAlpha, beta = nextBeta, gr = nextGr, gi = nextGi;
+  });
   // v the smallest, u the next (the library's order of the last two).
   Cx<P> v[6], u[6];
   for (int i = 0; i < 6; ++i) v[i] = {vr[i][0], vi[i][0]}, u[i] = {vr[i][1], vi[i][1]};
@@ -329,8 +416,10 @@ HWY_INLINE P FlatLanes(const double* z, int n) {
 template <class P>
 HWY_INLINE void FitBlock(const double* terms, const double* basis, int n, const double* weights, double* scratch,
                          double* zm, unsigned char* ok) {
+  double* lanes = scratch + 12 * n * P::kLanes;
+  Transpose<P>(weights, n, n, lanes);
   Cx<P> m[4];
-  const int regular = FitLanes<P>(terms, basis, n, weights, scratch, m).Bits();
+  const int regular = FitLanes<P>(terms, basis, n, lanes, P::kLanes, scratch, m).Bits();
   for (int e = 0; e < 4; ++e) {
     HWY_ALIGN double re[P::kLanes], im[P::kLanes];
     m[e].re.Store(re);
@@ -340,29 +429,33 @@ HWY_INLINE void FitBlock(const double* terms, const double* basis, int n, const 
   for (int l = 0; l < P::kLanes; ++l) ok[l] = (regular >> l) & 1;
 }
 
-// scratch: 14 n P::kLanes doubles.
+// weights, coeffs: the block's first vertex in the grouped layout, its
+// values kVertexGroup doubles apart; scratch: kScratch n P::kLanes doubles.
 template <class P>
 HWY_INLINE void MapBlock(const double* terms, const double* basis, const double* t, int n, const double* weights,
                          const double* local, const double* coeffs, double* scratch, double* out,
                          unsigned char* ok) {
-  double* tq = scratch + 12 * n * P::kLanes;
+  constexpr int L = P::kLanes;
+  constexpr int G = kVertexGroup;
+  double* tq = scratch + 12 * n * L;
   const P zero = P::Splat(0.0);
   Cx<P> m[4];
-  const P regular = FitLanes<P>(terms, basis, n, weights, scratch, m);
+  const P regular = FitLanes<P>(terms, basis, n, weights, G, scratch, m);
   // The targets normalised by each lane's fit, and the fit coefficients.
   Cx<P> c[3] = {{zero, zero}, {zero, zero}, {zero, zero}};
-  const int stride = 6 * n;
   for (int j = 0; j < n; ++j) {
     const Cx<P> q = MobiusCx(m, Cx<P>{P::Splat(t[2 * j]), P::Splat(t[2 * j + 1])});
     q.re.Store(tq + 2 * j * P::kLanes);
     q.im.Store(tq + (2 * j + 1) * P::kLanes);
     for (int r = 0; r < 3; ++r) {
-      const double* e = coeffs + 2 * (r + 3 * j);
-      c[r] = c[r] + Cx<P>{Gather<P>(e, stride), Gather<P>(e + 1, stride)} * q;
+      const double* e = coeffs + 2 * (r + 3 * j) * G;
+      c[r] = c[r] + Cx<P>{P::Load(e), P::Load(e + G)} * q;
     }
   }
   const P flat = FlatLanes<P>(tq, n);
-  const Cx<P> z = {Gather<P>(local, 2), Gather<P>(local + 1, 2)};
+  P zr, zi;
+  P::LoadPairs(local, zr, zi);
+  const Cx<P> z = {zr, zi};
   const Cx<P> zBar = {z.re, Neg(z.im)};
   const Cx<P> zFit = (c[0] + c[1] * z) + c[2] * zBar;
   // The inverse map through the adjugate (a Mobius matrix counts up to a factor).
@@ -426,37 +519,75 @@ std::vector<double> Precondition(double* terms, int n) {
 // roots, and two independent chains keep the units busy.
 using Block = Twice<Pack>;
 
+// Scratch per point and lane: the system times V (12), the normalised
+// targets (2) and the weights (1), lane-major.
+constexpr int kScratch = 15;
+static_assert(kVertexGroup % Block::kLanes == 0, "a block never straddles two groups");
+
+// Runs block(k) on every whole block of count vertices; the vertices left
+// over share one last block with the vertices before them (whose results
+// are written again, unchanged: no lane depends on another), and only a
+// count below one block goes vertex by vertex (one(k)).
+template <class BlockFn, class OneFn>
+HWY_INLINE void ForBlocks(int count, BlockFn block, OneFn one) {
+  int k = 0;
+  for (; k + Block::kLanes <= count; k += Block::kLanes) block(k);
+  if (k == count) return;
+  if (count >= Block::kLanes) {
+    block(count - Block::kLanes);
+    return;
+  }
+  for (; k < count; ++k) one(k);
+}
+
 }  // namespace
 
 void FitVertices(double* terms, int n, const double* weights, int count, double* zm,
                  unsigned char* ok) {
   const std::vector<double> basis = Precondition(terms, n);
-  std::vector<double> scratch(static_cast<size_t>(14) * n * Block::kLanes);
-  int k = 0;
-  for (; k + Block::kLanes <= count; k += Block::kLanes) {
-    FitBlock<Block>(terms, basis.data(), n, weights + static_cast<size_t>(k) * n, scratch.data(), zm + 8 * k,
-                   ok + k);
-  }
-  for (; k < count; ++k) {
-    FitBlock<OneLane>(terms, basis.data(), n, weights + static_cast<size_t>(k) * n, scratch.data(), zm + 8 * k,
-                      ok + k);
-  }
+  std::vector<double> scratch(static_cast<size_t>(kScratch) * n * Block::kLanes);
+  ForBlocks(
+      count,
+      [&](int k) {
+        FitBlock<Block>(terms, basis.data(), n, weights + static_cast<size_t>(k) * n, scratch.data(), zm + 8 * k,
+                        ok + k);
+      },
+      [&](int k) {
+        FitBlock<OneLane>(terms, basis.data(), n, weights + static_cast<size_t>(k) * n, scratch.data(),
+                          zm + 8 * k, ok + k);
+      });
 }
 
 void MapVertices(double* terms, const double* t, int n, const double* weights,
                  const double* local, const double* coeffs, int count, double* out,
                  unsigned char* ok) {
-  const size_t per = static_cast<size_t>(6) * n;
+  constexpr int G = kVertexGroup;
+  constexpr int L = Block::kLanes;
   const std::vector<double> basis = Precondition(terms, n);
-  std::vector<double> scratch(static_cast<size_t>(14) * n * Block::kLanes);
+  std::vector<double> scratch(static_cast<size_t>(kScratch) * n * L);
+  auto grouped = [&](const double* values, int per, int k) {
+    return values + static_cast<size_t>(k / G) * per * G + k % G;
+  };
   int k = 0;
-  for (; k + Block::kLanes <= count; k += Block::kLanes) {
-    MapBlock<Block>(terms, basis.data(), t, n, weights + static_cast<size_t>(k) * n, local + 2 * k,
-                   coeffs + k * per, scratch.data(), out + 2 * k, ok + k);
+  for (; k + L <= count; k += L) {
+    MapBlock<Block>(terms, basis.data(), t, n, grouped(weights, n, k), local + 2 * k, grouped(coeffs, 6 * n, k),
+                    scratch.data(), out + 2 * k, ok + k);
   }
-  for (; k < count; ++k) {
-    MapBlock<OneLane>(terms, basis.data(), t, n, weights + static_cast<size_t>(k) * n, local + 2 * k,
-                      coeffs + k * per, scratch.data(), out + 2 * k, ok + k);
+  if (k == count) return;
+  // The last vertices fill a block with copies of the last one, as their
+  // groups do (no lane depends on another).
+  const int rest = count - k;
+  double tailLocal[2 * L], tailOut[2 * L];
+  unsigned char tailOk[L];
+  for (int l = 0; l < L; ++l) {
+    const int v = k + std::min(l, rest - 1);
+    tailLocal[2 * l] = local[2 * v], tailLocal[2 * l + 1] = local[2 * v + 1];
+  }
+  MapBlock<Block>(terms, basis.data(), t, n, grouped(weights, n, k), tailLocal, grouped(coeffs, 6 * n, k),
+                  scratch.data(), tailOut, tailOk);
+  for (int l = 0; l < rest; ++l) {
+    ok[k + l] = tailOk[l];
+    if (tailOk[l]) out[2 * (k + l)] = tailOut[2 * l], out[2 * (k + l) + 1] = tailOut[2 * l + 1];
   }
 }
 
@@ -469,6 +600,20 @@ namespace warpix {
 
 HWY_EXPORT(FitVertices);
 HWY_EXPORT(MapVertices);
+
+std::vector<double> GroupByVertex(const double* values, int per, int count) {
+  constexpr int G = kVertexGroup;
+  const int groups = (count + G - 1) / G;
+  std::vector<double> grouped(static_cast<size_t>(groups) * G * per);
+  for (int g = 0; g < groups; ++g) {
+    double* base = &grouped[static_cast<size_t>(g) * G * per];
+    for (int l = 0; l < G; ++l) {
+      const double* row = values + static_cast<size_t>(std::min(g * G + l, count - 1)) * per;
+      for (int e = 0; e < per; ++e) base[static_cast<size_t>(e) * G + l] = row[e];
+    }
+  }
+  return grouped;
+}
 
 namespace {
 

@@ -58,10 +58,12 @@ TEST(QuasiConfMLSKernel, EveryTargetGivesEachVertexItsOneVertexResultBitForBit) 
       auto maps = [&](int from, int size) {
         Points out(3 * static_cast<size_t>(size), 0.0);
         std::vector<unsigned char> ok(size);
-        warpix::MLSFitVertices(t.data(), n, w.data() + static_cast<size_t>(from) * n,
-                               local.data() + 2 * from,
-                               coeffs.data() + 6 * static_cast<size_t>(n) * from, size, out.data(),
-                               ok.data());
+        const std::vector<double> weights =
+            warpix::GroupByVertex(w.data() + static_cast<size_t>(from) * n, n, size);
+        const std::vector<double> grouped =
+            warpix::GroupByVertex(coeffs.data() + 6 * static_cast<size_t>(n) * from, 6 * n, size);
+        warpix::MLSFitVertices(t.data(), n, weights.data(), local.data() + 2 * from, grouped.data(), size,
+                               out.data(), ok.data());
         for (int k = 0; k < size; ++k) out[2 * size + k] = ok[k];
         return out;
       };
