@@ -97,7 +97,12 @@ SweepCase SweepCaseReader::Parse(const std::string& line, int lineNumber) {
     return c;
   }
   const nlohmann::json object = nlohmann::json::parse(line, nullptr, false);
-  if (object.is_discarded() || !object.is_object()) {
+  if (object.is_discarded()) {
+    // NaN, Infinity and numbers beyond the doubles' range are no JSON numbers.
+    c.m_Reason = where + "not valid JSON";
+    return c;
+  }
+  if (!object.is_object()) {
     c.m_Reason = where + "not a JSON object";
     return c;
   }
