@@ -19,10 +19,11 @@ pre{background:#f4f4f4;padding:.6em;overflow:auto;white-space:pre-wrap;word-brea
 figure.cell{margin:0;border:1px solid #ddd;padding:6px;background:#fafafa}
 figure.cell figcaption{font-weight:bold;margin-bottom:4px}
 figure.cell .pair{display:flex;gap:4px}
-figure.cell img{width:200px;height:auto;background:#ccc}
-figure.cell .note{font-size:.85em;color:#666;max-width:404px}
+figure.cell img{width:170px;height:auto;background:#ccc}
+figure.cell .note{font-size:.85em;color:#666;max-width:344px}
 table{border-collapse:collapse;margin:.5em 0}
 th,td{border:1px solid #ccc;padding:2px 6px;text-align:right}
+#statistics-table{font-size:12px}
 th{background:#eee;cursor:pointer;user-select:none;white-space:nowrap}
 td.t,th.t{text-align:left}
 th[data-dir=asc]::after{content:" \25B2"}th[data-dir=desc]::after{content:" \25BC"}
