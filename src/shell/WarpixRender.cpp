@@ -18,6 +18,7 @@
 #include "render/DistortionMetrics.h"
 #include "render/ReportPage.h"
 #include "render/SweepStatistics.h"
+#include "shell/RandomCases.h"
 #include "shell/RenderCell.h"
 #include "shell/RenderCommandLine.h"
 #include "shell/RenderPage.h"
