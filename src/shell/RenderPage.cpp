@@ -1,8 +1,10 @@
 #include "shell/RenderPage.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <system_error>
 
 #include "render/CellExport.h"
 #include "render/SweepStatistics.h"
@@ -106,8 +108,10 @@ ReportContent BuildReportContent(std::vector<RenderCell>& cells, const nlohmann:
 
 bool ReadRecords(const std::string& path, SweepStatistics& statistics, int& records, int& skipped) {
   records = skipped = 0;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  std::error_code error;
+  std::ifstream in;
+  if (!std::filesystem::is_directory(path, error)) in.open(path, std::ios::binary);
+  if (!in.is_open()) {
     std::cout << "[ERROR] Cannot read " << path << std::endl;
     return false;
   }

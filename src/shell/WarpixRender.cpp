@@ -264,8 +264,11 @@ int RunSweep(std::vector<Cell>& cells, const RenderOptions& options, std::ostrea
   std::istream* in = &std::cin;
   int total = 0;  // unknown for standard input: no progress bar
   if (options.casesFile != "-") {
-    file.open(options.casesFile, std::ios::binary);
-    if (!file) {
+    std::error_code error;
+    if (!std::filesystem::is_directory(options.casesFile, error)) {
+      file.open(options.casesFile, std::ios::binary);
+    }
+    if (!file.is_open()) {
       std::cout << "[ERROR] Cannot read cases " << options.casesFile << std::endl;
       return 1;
     }
