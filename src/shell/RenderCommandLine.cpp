@@ -1,8 +1,10 @@
 #include "shell/RenderCommandLine.h"
 
 #include <CLI/CLI.hpp>
+#include <filesystem>
 #include <iostream>
 #include <memory>
+#include <system_error>
 
 #ifndef WARPIX_VERSION
 #define WARPIX_VERSION "unknown"
@@ -100,15 +102,55 @@ void DescribeOptions(CLI::App& app, RenderOptions& options) {
       ->type_name("FILE");
   app.add_flag("--heatmap", options.heatmap,
                "Also write every cell's distortion heat map as <cell>_<module>_heat.<FORMAT>");
+  app.add_option("--report", options.reportDir,
+                 "Write DIR/index.html, a self-contained page with every cell's picture and heat "
+                 "map (under DIR/images), the distortion numbers as a sortable table, the inputs "
+                 "and the command that rebuilds it; with --cases or --records also the "
+                 "statistics over the cases")
+      ->type_name("DIR");
+  app.add_option("--cases", options.casesFile,
+                 "Run every cell once per case of FILE (JSON Lines, one case a line: "
+                 "{\"case\": name, \"orig\": [[x, y], ...], \"target\": [[x, y], ...]} in the unit "
+                 "square; - reads standard input) and write one record per case and cell to the "
+                 "--metrics file as JSON Lines; needs --metrics or --report")
+      ->type_name("FILE");
+  app.add_option("--first-line", options.firstLine,
+                 "The line number of the cases file's first line, for a part of a split file "
+                 "(default: 1)")
+      ->type_name("N")
+      ->check(CLI::Range(1, 1 << 30));
+  app.add_option("--records", options.recordsFile,
+                 "Statistics of the --report page from the records of a sweep (JSON Lines, e.g. "
+                 "the merged output of a parallel sweep) instead of running --cases")
+      ->type_name("FILE");
+  app.add_option("--random", options.randomCount,
+                 "Write N random cases (JSON Lines) to standard output and stop: 4 to 16 points "
+                 "each, at least 0.1 apart in [0.1, 0.9]^2; no parameter file is read")
+      ->type_name("N")
+      ->check(CLI::Range(0LL, 100000000LL));
+  app.add_option("--seed", options.seed,
+                 "Seed of --random: the same seed gives the same bytes on any machine (default: 1)")
+      ->type_name("S");
+  app.add_option("--move", options.move,
+                 "Largest displacement of a --random target from its original, as a fraction of "
+                 "the unit square's side (default: 0.1)")
+      ->type_name("M")
+      ->check(CLI::Range(0.0, 1.0));
   app.add_option("parameter-file", options.paramFile,
                  "The parameter file, read as warpix reads it; the arguments after it are "
                  "override tokens (-Module Key Value ...)")
-      ->type_name("FILE")
-      ->required();
+      ->type_name("FILE");
   app.footer(
       "Files: <DIR>/<cell>_<module>.<FORMAT>, with --anim <DIR>/<cell>_<module>_<frame>.<FORMAT>\n"
       "(cell: two digits, frame: five). Exit status: 0 when every file was written, 1 when an\n"
-      "input could not be read or a file not written, 2 for a bad command line.");
+      "input could not be read or a file not written, 2 for a bad command line.\n"
+      "Sweeps: --metrics - writes the records to standard output (the program's messages then\n"
+      "go to standard error). A case that cannot be computed (a malformed line, mismatched\n"
+      "lists, points outside (0, 1)^2 or coincident, a method refusing the points) gives\n"
+      "records with null numbers and a \"reason\"; the sweep goes on. Examples:\n"
+      "  warpix-render --random 1000 --seed 7 > cases.jsonl\n"
+      "  warpix-render --cases cases.jsonl --metrics records.jsonl examples/demo.params\n"
+      "  warpix-render --report page --records records.jsonl examples/demo.params");
 }
 
 // The index of the parameter file: the first argument that is neither an
@@ -153,7 +195,46 @@ bool TransparentWithoutPng(const RenderOptions& options) {
   return background.transparent;
 }
 
+// Options that cannot go together, or a missing parameter file: the error, or nullptr.
+const char* Conflict(const RenderOptions& options) {
+  if (options.randomCount >= 0) return nullptr;  // nothing else is read
+  if (options.paramFile.empty()) return "the parameter file is missing";
+  const bool sweep = !options.casesFile.empty();
+  if (sweep && options.metricsFile.empty() && options.reportDir.empty()) {
+    return "--cases needs --metrics FILE (the records) or --report DIR (the statistics)";
+  }
+  if (sweep && !options.recordsFile.empty()) return "--cases and --records exclude each other";
+  if (!options.recordsFile.empty() && options.reportDir.empty()) return "--records needs --report DIR";
+  if (!options.animFile.empty() && (sweep || !options.reportDir.empty())) {
+    return "--anim goes with neither --cases nor --report";
+  }
+  if (options.metricsFile == "-" && !sweep) return "--metrics - (standard output) needs --cases";
+  return nullptr;
+}
+
 }  // namespace
+
+std::string ShellCommandLine(int argc, char const** argv) {
+  std::string line;
+  for (int i = 0; i < argc; ++i) {
+    const std::string word = argv[i] != nullptr ? argv[i] : "";
+    bool safe = !word.empty();
+    for (char c : word) {
+      const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                         std::string("_-./=,:+@%").find(c) != std::string::npos;
+      safe = safe && plain;
+    }
+    if (i > 0) line += ' ';
+    if (safe) {
+      line += word;
+      continue;
+    }
+    line += '\'';
+    for (char c : word) line += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    line += '\'';
+  }
+  return line;
+}
 
 bool ParseRenderSize(const std::string& text, int& width, int& height) {
   const size_t x = text.find('x');
@@ -201,6 +282,9 @@ int ParseRenderCommandLine(int argc, char const** argv, RenderOptions& options) 
     if (error.get_exit_code() == 0) return app.exit(error);  // --help, --version
     return UsageError(app, error.what());
   }
+  options.commandLine = ShellCommandLine(argc, argv);
+  std::error_code error;
+  options.workingDir = std::filesystem::current_path(error).string();
   if (fileIndex >= 0) {
     options.overrides = argv + fileIndex + 1;
     options.overrideCount = argc - fileIndex - 1;
@@ -210,6 +294,7 @@ int ParseRenderCommandLine(int argc, char const** argv, RenderOptions& options) 
   if (const char* option = OptionAfterParameterFile(app, options)) {
     return UsageError(app, "options go before the parameter file: " + std::string(option));
   }
+  if (const char* conflict = Conflict(options)) return UsageError(app, conflict);
   if (TransparentWithoutPng(options)) {
     return UsageError(app, "--background transparent needs --format png: " + options.format +
                                " files cannot hold alpha");

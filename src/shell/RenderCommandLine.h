@@ -18,6 +18,10 @@ bool ParseRenderSize(const std::string& text, int& width, int& height);
 /// for anything else.
 bool ParseRenderBackground(const std::string& text, MeshRasterizer::Background& background);
 
+/// argv as one command for a POSIX shell: words of safe characters as they
+/// are, every other word in single quotes (a quote inside as '\'').
+std::string ShellCommandLine(int argc, char const** argv);
+
 /// What the command line asks for.
 struct RenderOptions {
   std::string outputDir = "out/render";
@@ -27,6 +31,15 @@ struct RenderOptions {
   std::string animFile;    // empty: one picture per cell
   std::string metricsFile;  // empty: no distortion numbers
   bool heatmap = false;
+  std::string reportDir;    // empty: no page
+  std::string casesFile;    // empty: no sweep; "-": standard input
+  std::string recordsFile;  // empty: no records read for the page's statistics
+  int firstLine = 1;        // the number of the cases file's first line
+  long long randomCount = -1;  // >= 0: write that many random cases and stop
+  unsigned long long seed = 1;
+  double move = 0.1;        // largest target displacement of a random case
+  std::string commandLine;  // the whole command, quoted for a shell
+  std::string workingDir;
   bool pngSmallest = false;  // false: the fast PNG compression
   std::string paramFile;
   char const** overrides = nullptr;  // the arguments after the parameter file

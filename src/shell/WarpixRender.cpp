@@ -16,8 +16,15 @@
 #include "render/CellExport.h"
 #include "render/DistortionHeatMap.h"
 #include "render/DistortionMetrics.h"
+#include "render/ReportPage.h"
+#include "render/SweepStatistics.h"
+#include "shell/RandomCases.h"
+#include "shell/RenderCell.h"
 #include "shell/RenderCommandLine.h"
+#include "shell/RenderPage.h"
 #include "shell/RenderReport.h"
+#include "shell/RenderSweep.h"
+#include "shell/SweepCases.h"
 #include "shell/Warpix.h"
 #include "support/ParamParser.h"
 #include "support/ProgressBar.h"
@@ -27,14 +34,7 @@
 
 namespace {
 
-// One cell: its deformator and the rasteriser holding its texture (declared
-// last, so destroyed first: it refers to the deformator).
-struct Cell {
-  std::unique_ptr<Warpixator> deformator;
-  std::unique_ptr<MeshRasterizer> rasterizer;
-  std::unique_ptr<DistortionMetrics> metrics;  // made on first use
-  std::string type;                            // the module's Type
-};
+using Cell = RenderCell;
 
 // Where and how every file is written.
 struct Output {
@@ -97,9 +97,8 @@ bool WriteFrame(std::vector<Cell>& cells, const Output& output, int frame,
     if (!output.metrics && !output.heatmap) continue;
 
     // The distortion of the state just rendered.
-    if (cell.metrics == nullptr) cell.metrics = std::make_unique<DistortionMetrics>(*cell.deformator);
     std::vector<FaceDistortion> faces;
-    const CellDistortion distortion = cell.metrics->Measure(&faces);
+    const CellDistortion distortion = cell.Metrics().Measure(&faces);
     if (output.metrics) {
       std::cout << DistortionMetrics::ConsoleLine(cell.deformator->GetDeformatorName(), distortion)
                 << std::endl;
@@ -203,17 +202,22 @@ std::vector<Cell> BuildCells(ParamParser& parameters, const ZelStringList& names
   return cells;
 }
 
-// The folder (created here; a failure shows in every file that follows),
-// size, format, background and what is measured.
+// Makes the folder dir (a failure shows in every file that follows) and
+// returns it as a prefix of file names: dir and '/', nothing for no folder.
+ZelString MakeFolder(const std::string& dir) {
+  if (dir.empty()) return ZelString();
+  std::error_code error;
+  std::filesystem::create_directories(dir, error);
+  if (error) std::cout << "[ERROR] Cannot create folder " << dir << std::endl;
+  ZelString prefix(dir);
+  if (!prefix.endsWith("/")) prefix += "/";
+  return prefix;
+}
+
+// The size, format, background and what is measured; the folder is made by
+// the caller that writes into it.
 Output PrepareOutput(const RenderOptions& options, const R2Image& image) {
   Output output;
-  if (!options.outputDir.empty()) {
-    std::error_code error;
-    std::filesystem::create_directories(options.outputDir, error);
-    if (error) std::cout << "[ERROR] Cannot create folder " << options.outputDir << std::endl;
-    output.prefix = ZelString(options.outputDir);
-    if (!output.prefix.endsWith("/")) output.prefix += "/";
-  }
   output.extension = options.format;
   output.width = image.Width();
   output.height = image.Height();
@@ -241,6 +245,99 @@ int WriteFiles(std::vector<Cell>& cells, const Output& output, const RenderOptio
   return result;
 }
 
+// The page's pictures, one and a heat map per cell under <DIR>/images, and
+// their distortion entries. False when a file could not be written.
+bool WriteReportPictures(std::vector<Cell>& cells, Output output, const RenderOptions& options,
+                         nlohmann::json& entries) {
+  MakeFolder(options.reportDir);
+  output.prefix = MakeFolder(options.reportDir + "/images");
+  output.metrics = true;
+  output.heatmap = true;
+  return WriteFrame(cells, output, -1, entries);
+}
+
+// The sweep of --cases: records to the --metrics file (or standard output
+// for "-") and into statistics. Returns the exit status.
+int RunSweep(std::vector<Cell>& cells, const RenderOptions& options, std::ostream& standardOutput,
+             SweepStatistics& statistics, int& cases) {
+  std::ifstream file;
+  std::istream* in = &std::cin;
+  int total = 0;  // unknown for standard input: no progress bar
+  if (options.casesFile != "-") {
+    std::error_code error;
+    if (!std::filesystem::is_directory(options.casesFile, error)) {
+      file.open(options.casesFile, std::ios::binary);
+    }
+    if (!file.is_open()) {
+      std::cout << "[ERROR] Cannot read cases " << options.casesFile << std::endl;
+      return 1;
+    }
+    in = &file;
+    total = CountLines(options.casesFile);
+  }
+  std::ofstream records;
+  std::ostream* out = nullptr;
+  if (options.metricsFile == "-") {
+    out = &standardOutput;
+  } else if (!options.metricsFile.empty()) {
+    records.open(options.metricsFile, std::ios::binary | std::ios::trunc);
+    out = &records;
+  }
+  SweepCaseReader reader(*in, options.firstLine);
+  RenderSweep sweep(cells);
+  cases = sweep.RunAll(reader, out, &statistics, total);
+  if (records.is_open()) {
+    records.close();
+    if (!records) {
+      std::cout << "[ERROR] Cannot write " << options.metricsFile << std::endl;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+// --report, --cases and --records: the page's pictures from the cells as the
+// parameters leave them, then the sweep or the records, then the page.
+// Returns the exit status.
+int WriteSweepAndReport(std::vector<Cell>& cells, const Output& output,
+                        const RenderOptions& options, std::ostream& standardOutput) {
+  int result = 0;
+  nlohmann::json entries = nlohmann::json::array();
+  ReportContent content;
+  if (!options.reportDir.empty()) {
+    if (!WriteReportPictures(cells, output, options, entries)) result = 1;
+    content = BuildReportContent(cells, entries, options, output.extension, output.width,
+                                 output.height);
+  }
+  SweepStatistics statistics;
+  if (!options.casesFile.empty()) {
+    int cases = 0;
+    if (RunSweep(cells, options, standardOutput, statistics, cases) != 0) result = 1;
+    content.m_StatisticsSource = std::to_string(cases) + " cases of " +
+                                 (options.casesFile == "-" ? std::string("standard input")
+                                                           : options.casesFile);
+  } else if (!options.recordsFile.empty()) {
+    int records = 0, skipped = 0;
+    if (!ReadRecords(options.recordsFile, statistics, records, skipped)) result = 1;
+    if (skipped > 0) {
+      std::cout << "[WARNING] " << options.recordsFile << ": " << skipped
+                << " lines are no record and were skipped" << std::endl;
+    }
+    content.m_StatisticsSource = std::to_string(records) + " records of " + options.recordsFile;
+  }
+  content.m_Statistics = statistics.Summaries();
+  if (!options.reportDir.empty()) {
+    const std::string page = options.reportDir + "/index.html";
+    if (ReportPage::Write(page, content)) {
+      std::cout << "Wrote " << page << std::endl;
+    } else {
+      std::cout << "[ERROR] Cannot write " << page << std::endl;
+      result = 1;
+    }
+  }
+  return result;
+}
+
 }  // namespace
 
 int WarpixRenderMain(int argc, char const** argv) {
@@ -253,6 +350,22 @@ int WarpixRenderMain(int argc, char const** argv) {
   RenderOptions options;
   const int status = ParseRenderCommandLine(argc, argv, options);
   if (status >= 0) return status;
+
+  // Random cases need nothing else.
+  if (options.randomCount >= 0) {
+    RandomCases::Write(std::cout, options.randomCount, options.seed, options.move);
+    std::cout.flush();
+    return std::cout ? 0 : 1;
+  }
+
+  // Records on standard output: the program's own messages go to standard
+  // error for the run, so that the output is records only.
+  std::ostream standardOutput(std::cout.rdbuf());
+  struct RestoreCout {
+    std::streambuf* old;
+    ~RestoreCout() { std::cout.rdbuf(old); }
+  } restore{std::cout.rdbuf()};
+  if (options.metricsFile == "-") std::cout.rdbuf(std::cerr.rdbuf());
 
   // Parameters: the file and the overrides through one walk, as warpix reads them.
   if (!ParameterFileReadable(options)) return 1;
@@ -275,6 +388,11 @@ int WarpixRenderMain(int argc, char const** argv) {
     return 0;
   }
 
-  // Output, then the files.
-  return WriteFiles(cells, PrepareOutput(options, image), options);
+  // Output, then the files: a sweep and its page, or one file per cell (and frame).
+  Output output = PrepareOutput(options, image);
+  if (!options.casesFile.empty() || !options.reportDir.empty()) {
+    return WriteSweepAndReport(cells, output, options, standardOutput);
+  }
+  output.prefix = MakeFolder(options.outputDir);
+  return WriteFiles(cells, output, options);
 }

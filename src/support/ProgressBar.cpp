@@ -13,8 +13,9 @@ constexpr ProgressBar::Style kFrameStyle{30, '#', '.'};
 
 }  // namespace
 
-ProgressBar::ProgressBar(int total)
+ProgressBar::ProgressBar(int total, const char* unit)
     : m_bShow(isatty(STDERR_FILENO) == 1),
+      m_Unit(unit),
       m_iTotal(total < 1 ? 1 : total),
       m_Start(std::chrono::steady_clock::now()) {}
 
@@ -26,7 +27,7 @@ void ProgressBar::Update(int done) {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - m_Start).count();
   char text[96];
-  std::snprintf(text, sizeof(text), "frame %d of %d %3d%% %.1f s", done, m_iTotal, percent,
+  std::snprintf(text, sizeof(text), "%s %d of %d %3d%% %.1f s", m_Unit, done, m_iTotal, percent,
                 seconds);
   m_iShownLength = Draw(std::cerr, kFrameStyle, done, m_iTotal, text);
 }

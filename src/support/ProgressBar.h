@@ -7,7 +7,7 @@
 /// A progress bar redrawn in place on one console line: "\r[", a bar of
 /// width characters of which done * width / total are filled, "] " and a text.
 ///
-/// An object draws "[###...] frame <done> of <total> <percent>% <seconds> s"
+/// An object draws "[###...] <unit> <done> of <total> <percent>% <seconds> s"
 /// (wall-clock seconds since construction) on standard error, and only when
 /// standard error is a terminal: a pipe or a log gets none of it.
 class ProgressBar {
@@ -19,8 +19,9 @@ class ProgressBar {
     char empty;
   };
 
-  /// total steps (at least 1 is assumed); nothing is drawn yet.
-  explicit ProgressBar(int total);
+  /// total steps (at least 1 is assumed), each named unit in the text (default:
+  /// "frame"); nothing is drawn yet.
+  explicit ProgressBar(int total, const char* unit = "frame");
 
   /// Redraws the bar with done of total steps (more than total counts as total).
   void Update(int done);
@@ -39,6 +40,7 @@ class ProgressBar {
 
  private:
   bool m_bShow;
+  const char* m_Unit;
   int m_iTotal;
   int m_iDone = 0;
   int m_iShownLength = 0;

@@ -156,7 +156,9 @@ TEST_F(WarpixRender, BadCommandLinesAndInputsGiveTheirStatus) {
   // Usage errors: status 2, the usage and the error on standard error, nothing on standard output.
   const std::string usage = "Usage: warpix-render [options] <parameter file> [-Module Key Value ...]";
   for (const std::string& args : std::vector<std::string>{"--bogus " + p, "--size 0x5 " + p, "--size abc " + p, "--format gif " + p, std::string(),
-                                 "-o " + m_Dir + "d", "--format jpg --background transparent " + p, "--background 1,2 " + p, p + " --size 8x8"}) {
+                                 "-o " + m_Dir + "d", "--format jpg --background transparent " + p, "--background 1,2 " + p, p + " --size 8x8",
+                                 "--cases c.jsonl " + p, "--records r.jsonl " + p, "--report d --anim a " + p, "--metrics - " + p,
+                                 "--cases c --records r --report d " + p, "--random -1"}) {
     const RunResult run = Render(Split(args));
     EXPECT_TRUE(run.status == 2 && run.output.empty()) << args << run.output;
     EXPECT_TRUE(run.err.find(usage) != std::string::npos && run.err.find("[ERROR] ") != std::string::npos) << args;
@@ -339,4 +341,30 @@ TEST_F(WarpixRender, SmallestPngsHoldTheDefaultPngsPixels) {
     const R2Image fast((m_Dir + "fast/" + name + ".png").c_str()), small((m_Dir + "small/" + name + ".png").c_str());
     EXPECT_TRUE(fast.IsValid() && image_test::AllBytes(fast) == image_test::AllBytes(small)) << name;
   }
+}
+
+TEST_F(WarpixRender, SweepRecordsOnStandardOutputAndAPageOfTheSweep) {
+  const std::string p = MlsAndPlain();
+  const std::string cases = Write("cases.jsonl",
+      "{\"case\": \"a\", \"orig\": [[0.2, 0.2], [0.8, 0.3], [0.5, 0.8]], \"target\": [[0.25, 0.2], [0.8, 0.3], [0.5, 0.7]]}\n"
+      "{\"case\": \"bad\", \"orig\": [[0.2, 0.2]], \"target\": []}\n");
+  const RunResult run = Render({"--cases", cases, "--metrics", "-", "--report", m_Dir + "page", "--format", "jpg", p});
+  ASSERT_EQ(run.status, 0) << run.err;
+  // Standard output holds the records only: two cases times two cells.
+  std::istringstream lines(run.output);
+  std::vector<nlohmann::json> records;
+  for (std::string line; std::getline(lines, line);) records.push_back(nlohmann::json::parse(line, nullptr, false));
+  ASSERT_EQ(records.size(), 4u) << run.output;
+  EXPECT_TRUE(records[0]["case"] == "a" && records[0]["k_max"].is_number() && !records[0].contains("reason"));
+  EXPECT_EQ(records[2]["reason"], "line 2: \"orig\" has 1 points, \"target\" 0");
+  EXPECT_NE(run.err.find("[WARNING] Cases line 2:"), std::string::npos);
+  // The page, its pictures by relative paths, and its statistics.
+  std::ifstream in(m_Dir + "page/index.html");
+  const std::string html((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (const char* file : {"images/00_Mls.jpg", "images/00_Mls_heat.jpg", "images/01_Plain.jpg"}) {
+    EXPECT_NE(html.find(std::string("src=\"") + file + "\""), std::string::npos) << file;
+    EXPECT_TRUE(fs::exists(m_Dir + "page/" + file)) << file;
+  }
+  EXPECT_NE(html.find("2 cases of " + cases), std::string::npos);
+  EXPECT_NE(html.find("id=\"statistics-table\""), std::string::npos);
 }
