@@ -48,6 +48,7 @@ void DeformAsRigidAsPossible::AddControlPoint(double x, double y, double* outX, 
   m_ConstrainedVertices.clear();
   for (int v : m_ConstrainedParamToVertex)
     if (v >= 0) m_ConstrainedVertices[v] = true;
+  if (PlacingPointSet()) return;  // prepared once the whole set is in
   if (NumControlPoints() >= 4) {
     PrepareDeformator();
   } else if (m_pQuasiConf) {

@@ -265,11 +265,14 @@ void Warpixator::InitializeCtrlPntState(std::vector<double>& origVals,
   WARPIX_ASSERT(origVals.size() % 2 == 0);
   WARPIX_ASSERT(newVals.size() % 2 == 0);
   WARPIX_ASSERT(newVals.size() <= origVals.size());
+  // One preparation for the whole set, at the end, not one per point.
+  m_bPlacingPointSet = true;
   for (size_t k = 0; k + 1 < origVals.size(); k += 2) {
     double placedX = 0.0;
     double placedY = 0.0;
     AddControlPoint(origVals[k], origVals[k + 1], &placedX, &placedY);
   }
+  m_bPlacingPointSet = false;
   // MoveSelectedControlPoint ignores an index the method did not add.
   for (size_t k = 0; k + 1 < newVals.size(); k += 2) {
     m_iSelectedPoint = static_cast<int>(k / 2);

@@ -227,7 +227,13 @@ class Warpixator {
                                      const std::vector<double>& target, double x, double y,
                                      double& outX, double& outY);
 
+  /// Set while InitializeCtrlPntState adds a whole point set: it prepares
+  /// once at the end, so an AddControlPoint that prepares or deforms for the
+  /// next frame (a click) may leave that to it.
+  bool PlacingPointSet() const { return m_bPlacingPointSet; }
+
  private:
+  bool m_bPlacingPointSet = false;
   // Targets changed while m_bNeedsUpdate was false, so a coalescing Deform
   // skipped them; the next PrepareFrame deforms.
   bool m_bDeformPending = false;

@@ -166,9 +166,9 @@ void DeformQuasiConf::AddControlPoint(double x, double y, double* outX, double* 
   SnapControlPoint(x, y, SnapOptions{false, m_bSnapToNonWhite, true}, placedX, placedY);
   Warpixator::AddControlPoint(placedX, placedY, outX, outY);
   // The new point changes the fit at once: the next frame shows maps that
-  // belong together.
+  // belong together (a whole point set is fitted once, when it is in).
   m_bNeedsUpdate = true;
-  Deform();
+  if (!PlacingPointSet()) Deform();
 }
 
 void DeformQuasiConf::ClearControls(bool save) {
