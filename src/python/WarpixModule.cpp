@@ -299,6 +299,10 @@ silences them.)doc";
   py::register_exception<WarpixError>(m, "WarpixError", PyExc_RuntimeError)
       .doc() = "A fatal stop or a failure of the program; the message is what it printed.";
 
+  py::dict keywords;
+  for (const Keyword& keyword : kKeywords) keywords[keyword.keyword] = keyword.key;
+  m.attr("KEYWORDS") = keywords;
+
   m.def("set_echo", &SetEchoConsole, py::arg("echo"),
         "Whether the program's console lines (warnings, histories, timings) are written to "
         "sys.stdout (default: True). Errors always reach the exceptions.");
@@ -334,7 +338,7 @@ or a picture file's path. Keywords, each a parameter key:
   parameter file without DeformSetting);
   General: points -> InitCtrlPnts, targets -> DeformCtrlPnts ((n, 2) arrays),
   history -> History (the text of the history attribute).
-An unknown keyword raises TypeError; an unknown type ValueError; what the
+warpix.KEYWORDS maps every keyword to its key. An unknown keyword raises TypeError; an unknown type ValueError; what the
 program refuses at start raises WarpixError with its message.
 
 Every change (points added, targets moved, clear, save, mode keys) leaves
