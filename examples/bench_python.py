@@ -103,6 +103,14 @@ def python_round(cell, targets, seconds):
     return statistics.median(times)
 
 
+def call_cost(seconds):
+    """Median seconds of set_targets on the smallest cell (an identity on one mesh cell,
+    three points): what the way through Python costs by itself."""
+    cell = warpix.Deformator("NullDeformator", np.zeros((4, 4, 3), np.uint8), mesh=(1, 1))
+    cell.add_points([[0.2, 0.2], [0.8, 0.2], [0.5, 0.8]])
+    return python_round(cell, cell.targets, seconds)
+
+
 def cpp_round(binary):
     """The benchmark's median real time in seconds (three repetitions)."""
     done = subprocess.run(
@@ -135,16 +143,20 @@ def main(argv):
     assert np.array_equal(placed, points), "the points must sit on mesh vertices"
     cell.set_targets(targets)
 
+    overhead_us = call_cost(args.seconds) * 1e6
     python_times, cpp_times = [], []
     for _ in range(args.rounds):
         if args.bench:
             cpp_times.append(cpp_round(args.bench))
         python_times.append(python_round(cell, targets, args.seconds))
     python_us = statistics.median(python_times) * 1e6
-    print(f"Python  Deformator.set_targets  {python_us:9.1f} us (median of {args.rounds} rounds)")
+    rounds = " ".join(f"{t * 1e6:.1f}" for t in python_times)
+    print(f"Python  Deformator.set_targets  {python_us:9.1f} us (median of rounds: {rounds})")
+    print(f"Python  the call itself (NullDeformator, 1 x 1 mesh) {overhead_us:.2f} us")
     if cpp_times:
         cpp_us = statistics.median(cpp_times) * 1e6
-        print(f"C++     {BENCHMARK:24s} {cpp_us:9.1f} us (median of {args.rounds} runs)")
+        runs = " ".join(f"{t * 1e6:.1f}" for t in cpp_times)
+        print(f"C++     {BENCHMARK:24s} {cpp_us:9.1f} us (median of runs: {runs})")
         print(f"Python costs {100.0 * (python_us / cpp_us - 1.0):+.1f} % over C++")
     return 0
 

@@ -92,8 +92,9 @@ def figure(cells, shown, path, size):
                 continue
             # Array row 0 is the top of the unit square (y = 1).
             axis.imshow(picture, extent=(0, 1, 0, 1), interpolation="nearest")
-            axis.plot(placed[:, 0], placed[:, 1], "o", ms=2.5, color="#2ca02c")
-            axis.plot(targets[:, 0], targets[:, 1], "o", ms=2.5, color="#1f77b4")
+            # Points white, targets red: both stand out on the picture and the scale.
+            axis.plot(placed[:, 0], placed[:, 1], "o", ms=3, mfc="white", mec="black", mew=0.5)
+            axis.plot(targets[:, 0], targets[:, 1], "o", ms=2.5, mfc="red", mec="black", mew=0.4)
             axis.set_xlim(0, 1)
             axis.set_ylim(0, 1)
         axes[0][k].set_title(cell.name, fontsize=8)

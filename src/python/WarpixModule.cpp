@@ -4,9 +4,8 @@
 // measured as warpix-render does.
 #include <Python.h>
 
-#include <cstring>
-#include <sstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -60,21 +59,25 @@ const Keyword kKeywords[] = {
     {"history", "History", Section::kGeneral},
 };
 
-// One scalar value as a parameter token: true/false, a whole number, the
-// shortest text that reads back as the same double, or a word.
+// One scalar value as a parameter token: true/false (Python's or numpy's
+// bools), a whole number, the shortest text that reads back as the same
+// double, or a word (no blanks or brackets, which the grammar would split).
 std::string ScalarToken(const py::handle& value, const std::string& keyword) {
-  if (PyBool_Check(value.ptr())) return value.ptr() == Py_True ? "true" : "false";
+  const py::object object = py::reinterpret_borrow<py::object>(value);
+  const bool numpyBool = py::type::of(value).attr("__name__").cast<std::string>() == "bool_";
+  if (PyBool_Check(value.ptr()) || numpyBool) {
+    return object.cast<bool>() ? "true" : "false";
+  }
   if (py::isinstance<py::str>(value)) {
     const std::string word = value.cast<std::string>();
-    if (word.empty() || word.find_first_of(" \t\r\n") != std::string::npos) {
+    if (word.empty() || word.find_first_of(" \t\r\n[]") != std::string::npos) {
       throw py::value_error(keyword + ": '" + word + "' is not one word");
     }
     return word;
   }
-  if (PyIndex_Check(value.ptr())) return py::str(py::int_(py::reinterpret_borrow<py::object>(value)));
+  if (PyIndex_Check(value.ptr())) return py::str(py::int_(object));
   if (PyFloat_Check(value.ptr()) || py::hasattr(value, "__float__")) {
-    const double number = py::float_(py::reinterpret_borrow<py::object>(value));
-    return py::repr(py::float_(number));
+    return py::repr(py::float_(py::float_(object).cast<double>()));
   }
   throw py::type_error(keyword + ": expected a word, a number or a bool, not " +
                        std::string(py::str(py::type::of(value))));
@@ -117,9 +120,6 @@ void CheckModuleName(const std::string& module) {
   }
 }
 
-// The picture of image: a path (read by the program's readers) or an array.
-std::shared_ptr<R2Image> LoadPicture(const py::object& image);
-
 // Reads path; false with the readers' messages and "[ERROR] Cannot read image <path>".
 bool ReadPicture(const std::string& path, R2Image& image, std::string& message) {
   StderrCapture errors;
@@ -138,6 +138,7 @@ bool IsPath(const py::object& object) {
   return py::isinstance<py::str>(object) || py::hasattr(object, "__fspath__");
 }
 
+// The picture of image: a path (read by the program's readers) or an array.
 std::shared_ptr<R2Image> LoadPicture(const py::object& image) {
   auto picture = std::make_shared<R2Image>();
   if (!IsPath(image)) {
@@ -231,7 +232,9 @@ std::unique_ptr<PyDeformator> MakeDeformator(const std::string& type, const py::
     if (deformator != nullptr) PrepareCellForRender(*deformator);
   });
   if (result.stop) throw WarpixError(result.console + StopReport(*result.stop));
-  if (deformator == nullptr) throw py::value_error(result.console + "'" + type + "' is not a method");
+  if (deformator == nullptr) {
+    throw py::value_error(result.console + "'" + type + "' is not a method");
+  }
   Echo(result.console);
   return std::make_unique<PyDeformator>(
       picture, RenderCell(std::move(deformator), type, MeshRasterizer::TextureSource::kAuto));
@@ -319,7 +322,7 @@ Raises WarpixError with the reader's message when the file cannot be read.)doc")
 the extension. PNG and raw keep alpha; the others drop it. Raises WarpixError when the
 file cannot be written.)doc");
 
-  py::class_<PyDeformator>(m, "Deformator", R"doc(One deformation method on one picture: a cell of the program.
+  py::class_<PyDeformator>(m, "Deformator", R"doc(One deformation method on one picture: a cell.
 
 Deformator(type, image, **settings) builds it with the program's factory, as
 a parameter file would: type is the module's Type word (NullDeformator,
@@ -338,8 +341,9 @@ or a picture file's path. Keywords, each a parameter key:
   parameter file without DeformSetting);
   General: points -> InitCtrlPnts, targets -> DeformCtrlPnts ((n, 2) arrays),
   history -> History (the text of the history attribute).
-warpix.KEYWORDS maps every keyword to its key. An unknown keyword raises TypeError; an unknown type ValueError; what the
-program refuses at start raises WarpixError with its message.
+warpix.KEYWORDS maps every keyword to its key. An unknown keyword raises
+TypeError; an unknown type ValueError; what the program refuses at start
+raises WarpixError with its message.
 
 Every change (points added, targets moved, clear, save, mode keys) leaves
 the mesh up to date, as the window's redraw after an input.)doc")
