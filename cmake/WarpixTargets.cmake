@@ -23,8 +23,11 @@ function(warpix_library folder)
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${target} PUBLIC ${ARG_DEPENDS})
   # Position-independent, so that the Python module (a shared object) can
-  # link the same libraries as the programs.
+  # link the same libraries as the programs; without semantic interposition,
+  # so that the compiler still inlines and calls directly within a library as
+  # in the programs' position-independent executables.
   set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  target_compile_options(${target} PRIVATE -fno-semantic-interposition)
   set_property(GLOBAL APPEND PROPERTY WARPIX_LIBRARIES ${target})
 endfunction()
 

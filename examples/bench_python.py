@@ -10,7 +10,9 @@ uniform_int_distribution and uniform_real_distribution) is reproduced here
 draw for draw. It then times Deformator.set_targets, which moves every target
 and brings the mesh up to date (Deform and MapMeshVertices), and runs the
 benchmark binary between its rounds, so both are measured on the same
-machine at the same time. Medians of the rounds are printed.
+machine at the same time. Medians of the rounds are printed, of wall time and
+of CPU time (which other work on a shared machine disturbs less), and the cost
+of the call itself, measured on the smallest cell.
 
     PYTHONPATH=build-rel/python /usr/bin/python3 examples/bench_python.py \\
         --bench build-rel/bench/warpix_bench
@@ -92,15 +94,16 @@ def benchmark_points(rest, count):
 
 
 def python_round(cell, targets, seconds):
-    """Median seconds per set_targets over batches lasting about `seconds`."""
-    batch, times = 50, []
+    """Median (wall, CPU) seconds per set_targets over batches lasting about `seconds`."""
+    batch, walls, cpus = 50, [], []
     end = time.perf_counter() + seconds
-    while time.perf_counter() < end or len(times) < 5:
-        start = time.perf_counter()
+    while time.perf_counter() < end or len(walls) < 5:
+        wall, cpu = time.perf_counter(), time.process_time()
         for _ in range(batch):
             cell.set_targets(targets)
-        times.append((time.perf_counter() - start) / batch)
-    return statistics.median(times)
+        walls.append((time.perf_counter() - wall) / batch)
+        cpus.append((time.process_time() - cpu) / batch)
+    return statistics.median(walls), statistics.median(cpus)
 
 
 def call_cost(seconds):
@@ -108,11 +111,11 @@ def call_cost(seconds):
     three points): what the way through Python costs by itself."""
     cell = warpix.Deformator("NullDeformator", np.zeros((4, 4, 3), np.uint8), mesh=(1, 1))
     cell.add_points([[0.2, 0.2], [0.8, 0.2], [0.5, 0.8]])
-    return python_round(cell, cell.targets, seconds)
+    return python_round(cell, cell.targets, seconds)[0]
 
 
 def cpp_round(binary):
-    """The benchmark's median real time in seconds (three repetitions)."""
+    """The benchmark's median (real, CPU) time in seconds (three repetitions)."""
     done = subprocess.run(
         [binary, f"--benchmark_filter=^{BENCHMARK}$", "--benchmark_repetitions=3",
          "--benchmark_report_aggregates_only=true", "--benchmark_format=json"],
@@ -120,7 +123,7 @@ def cpp_round(binary):
     for entry in json.loads(done.stdout)["benchmarks"]:
         if entry.get("aggregate_name") == "median":
             scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[entry["time_unit"]]
-            return entry["real_time"] * scale
+            return entry["real_time"] * scale, entry["cpu_time"] * scale
     raise RuntimeError("no median in the benchmark's output")
 
 
@@ -149,15 +152,17 @@ def main(argv):
         if args.bench:
             cpp_times.append(cpp_round(args.bench))
         python_times.append(python_round(cell, targets, args.seconds))
-    python_us = statistics.median(python_times) * 1e6
-    rounds = " ".join(f"{t * 1e6:.1f}" for t in python_times)
-    print(f"Python  Deformator.set_targets  {python_us:9.1f} us (median of rounds: {rounds})")
-    print(f"Python  the call itself (NullDeformator, 1 x 1 mesh) {overhead_us:.2f} us")
-    if cpp_times:
-        cpp_us = statistics.median(cpp_times) * 1e6
-        runs = " ".join(f"{t * 1e6:.1f}" for t in cpp_times)
-        print(f"C++     {BENCHMARK:24s} {cpp_us:9.1f} us (median of runs: {runs})")
-        print(f"Python costs {100.0 * (python_us / cpp_us - 1.0):+.1f} % over C++")
+    # Wall time, and CPU time, which another load on the machine disturbs less.
+    print(f"Python: the call itself (NullDeformator, 1 x 1 mesh) {overhead_us:.2f} us")
+    for column, name in ((0, "wall"), (1, "CPU")):
+        python_us = statistics.median(t[column] for t in python_times) * 1e6
+        rounds = " ".join(f"{t[column] * 1e6:.0f}" for t in python_times)
+        print(f"{name:4s} Python Deformator.set_targets {python_us:7.1f} us  (rounds: {rounds})")
+        if cpp_times:
+            cpp_us = statistics.median(t[column] for t in cpp_times) * 1e6
+            runs = " ".join(f"{t[column] * 1e6:.0f}" for t in cpp_times)
+            print(f"{name:4s} C++    {BENCHMARK:22s} {cpp_us:7.1f} us  (runs:   {runs})")
+            print(f"{name:4s} Python costs {100.0 * (python_us / cpp_us - 1.0):+.1f} % over C++")
     return 0
 
 
