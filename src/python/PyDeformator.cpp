@@ -84,10 +84,22 @@ MeshRasterizer::Background ParseBackground(const py::object& background) {
 PyDeformator::PyDeformator(std::shared_ptr<R2Image> image, RenderCell cell)
     : m_Image(std::move(image)), m_Cell(std::make_unique<RenderCell>(std::move(cell))) {}
 
+namespace {
+
+bool InterpreterFinalizing() {
+#if PY_VERSION_HEX >= 0x030D0000
+  return Py_IsFinalizing();
+#else
+  return _Py_IsFinalizing();
+#endif
+}
+
+}  // namespace
+
 PyDeformator::~PyDeformator() {
   // Another thread may be inside the libraries: wait for the lock without
   // the GIL (while the interpreter still runs).
-  if (_Py_IsFinalizing()) {
+  if (InterpreterFinalizing()) {
     std::lock_guard<std::mutex> lock(LibraryMutex());
     m_Cell.reset();
     return;
