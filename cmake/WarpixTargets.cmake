@@ -12,7 +12,8 @@ set(WARPIX_KERNEL_OPTIONS -fno-math-errno -ffp-contract=off -fno-tree-vectorize)
 # warpix_library(<folder> [DEPENDS <libraries below it> ...] SOURCES <files> ...)
 # The static library warpix_<folder> of one folder of src/. Its includes are
 # written from src/ ("deform/Warpixator.h"); DEPENDS are linked PUBLIC, since
-# their headers appear in this folder's headers.
+# their headers appear in this folder's headers. The library is built as
+# position-independent code.
 function(warpix_library folder)
   cmake_parse_arguments(ARG "" "" "DEPENDS;SOURCES" ${ARGN})
   set(target warpix_${folder})
@@ -21,6 +22,12 @@ function(warpix_library folder)
   target_compile_options(${target} PRIVATE -Wall -Wextra)
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${target} PUBLIC ${ARG_DEPENDS})
+  # Position-independent, so that the Python module (a shared object) can
+  # link the same libraries as the programs; without semantic interposition,
+  # so that the compiler still inlines and calls directly within a library as
+  # in the programs' position-independent executables.
+  set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  target_compile_options(${target} PRIVATE -fno-semantic-interposition)
   set_property(GLOBAL APPEND PROPERTY WARPIX_LIBRARIES ${target})
 endfunction()
 

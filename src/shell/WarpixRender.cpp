@@ -4,7 +4,6 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -14,7 +13,6 @@
 #include "image/R2Image.h"
 #include "render/AnimationPlayer.h"
 #include "render/CellExport.h"
-#include "render/DistortionHeatMap.h"
 #include "render/DistortionMetrics.h"
 #include "render/ReportPage.h"
 #include "render/SweepStatistics.h"
@@ -33,8 +31,6 @@
 #include "support/ZelStringList.h"
 
 namespace {
-
-using Cell = RenderCell;
 
 // Where and how every file is written.
 struct Output {
@@ -62,19 +58,19 @@ bool ReportFile(const ZelString& path, bool written, const Output& output) {
 
 // Writes the heat map of cell k from the faces just measured, or says why
 // there is none. False when the file could not be written.
-bool WriteHeatMap(const Cell& cell, int k, const Output& output, int frame,
+bool WriteHeatMap(const RenderCell& cell, int k, const Output& output, int frame,
                   const CellDistortion& distortion, const std::vector<FaceDistortion>& faces) {
   if (!distortion.m_bMeasured) {
-    std::cout << "No heat map for " << cell.deformator->m_ModuleName << ": not measured ("
+    std::cout << "No heat map for " << cell.Deformator().m_ModuleName << ": not measured ("
               << DistortionMetrics::NotMeasuredReason() << ")" << std::endl;
     return true;
   }
-  const ZelString heatPath = CellFileName(output.prefix, k, cell.deformator->m_ModuleName + "_heat",
+  const ZelString heatPath = CellFileName(output.prefix, k,
+                                          cell.Deformator().m_ModuleName + "_heat",
                                           output.extension.c_str(), frame);
   R2Image heat;
   const bool written =
-      DistortionHeatMap::Render(*cell.metrics, faces, output.width, output.height,
-                                output.background, heat) &&
+      cell.HeatMap(faces, output.width, output.height, output.background, heat) &&
       WriteRenderedImage(heat, heatPath.c_str(), output.png);
   return ReportFile(heatPath, written, output);
 }
@@ -82,27 +78,28 @@ bool WriteHeatMap(const Cell& cell, int k, const Output& output, int frame,
 // Writes every cell's file of one frame (-1: no animation) and names each on
 // standard output. False when a file could not be written; the others are
 // written all the same.
-bool WriteFrame(std::vector<Cell>& cells, const Output& output, int frame,
+bool WriteFrame(std::vector<RenderCell>& cells, const Output& output, int frame,
                 nlohmann::json& report) {
   bool allWritten = true;
   for (size_t k = 0; k < cells.size(); ++k) {
-    Cell& cell = cells[k];
+    RenderCell& cell = cells[k];
+    Warpixator& deformator = cell.Deformator();
     const int index = static_cast<int>(k);
-    const ZelString path = CellFileName(output.prefix, index, cell.deformator->m_ModuleName,
+    const ZelString path = CellFileName(output.prefix, index, deformator.m_ModuleName,
                                         output.extension.c_str(), frame);
-    const bool written = WriteCellImage(*cell.deformator, output.width, output.height,
-                                        output.background, path.c_str(), cell.rasterizer.get(),
+    const bool written = WriteCellImage(deformator, output.width, output.height,
+                                        output.background, path.c_str(), &cell.Rasterizer(),
                                         output.png);
     allWritten = ReportFile(path, written, output) && allWritten;
     if (!output.metrics && !output.heatmap) continue;
 
     // The distortion of the state just rendered.
     std::vector<FaceDistortion> faces;
-    const CellDistortion distortion = cell.Metrics().Measure(&faces);
+    const CellDistortion distortion = cell.Measure(&faces);
     if (output.metrics) {
-      std::cout << DistortionMetrics::ConsoleLine(cell.deformator->GetDeformatorName(), distortion)
+      std::cout << DistortionMetrics::ConsoleLine(deformator.GetDeformatorName(), distortion)
                 << std::endl;
-      report.push_back(DistortionEntry(*cell.deformator, cell.type, index, frame, distortion));
+      report.push_back(DistortionEntry(deformator, cell.Type(), index, frame, distortion));
     }
     if (output.heatmap) {
       allWritten = WriteHeatMap(cell, index, output, frame, distortion, faces) && allWritten;
@@ -127,10 +124,10 @@ int CountLines(const std::string& path) {
 // later line of numbers gives the next frame, other lines give none. Returns
 // the exit status (1 also for malformed lines 1 and 2, which the window
 // treats as fatal).
-int PlayAnimation(std::vector<Cell>& cells, const Output& output, const std::string& scriptPath,
-                  nlohmann::json& report) {
+int PlayAnimation(std::vector<RenderCell>& cells, const Output& output,
+                  const std::string& scriptPath, nlohmann::json& report) {
   std::vector<Warpixator*> deformators;
-  for (Cell& cell : cells) deformators.push_back(cell.deformator.get());
+  for (RenderCell& cell : cells) deformators.push_back(&cell.Deformator());
   // Steps: frame 0, then one per later line (a skipped line is a step too).
   ProgressBar progress(CountLines(scriptPath) - 1);
   AnimationPlayer player;
@@ -165,43 +162,6 @@ bool ParameterFileReadable(const RenderOptions& options) {
   return false;
 }
 
-// General's Image and Deformators; false with the error line when one is missing.
-bool ReadGeneralKeys(const ParamParser& parameters, ZelString& imagePath, ZelStringList& names) {
-  bool valid = false;
-  imagePath = parameters.GetStrValue("General", "Image", valid);
-  if (!valid) {
-    std::cout << "[ERROR] General: the key Image is missing" << std::endl;
-    return false;
-  }
-  names = parameters.GetStrValues("General", "Deformators", valid);
-  if (!valid) {
-    std::cout << "[ERROR] General: the key Deformators is missing" << std::endl;
-    return false;
-  }
-  return true;
-}
-
-// The deformators of names, in cell order; an unknown type is skipped and
-// takes no cell. A cell drawn for many frames copies its texture once (the
-// faster route per frame); a single frame samples the picture in place.
-std::vector<Cell> BuildCells(ParamParser& parameters, const ZelStringList& names, R2Image& image,
-                             bool manyFrames) {
-  const MeshRasterizer::TextureSource source =
-      manyFrames ? MeshRasterizer::TextureSource::kCopy : MeshRasterizer::TextureSource::kAuto;
-  std::vector<Cell> cells;
-  bool valid = false;
-  for (const ZelString& name : names) {
-    Warpixator* deformator = GetDeformator(parameters, name, image);
-    if (deformator == nullptr) continue;
-    Cell cell;
-    cell.deformator.reset(deformator);
-    cell.type = parameters.GetStrValue(name, "Type", valid).toStdString();
-    cell.rasterizer = std::make_unique<MeshRasterizer>(*deformator, source);
-    cells.push_back(std::move(cell));
-  }
-  return cells;
-}
-
 // Makes the folder dir (a failure shows in every file that follows) and
 // returns it as a prefix of file names: dir and '/', nothing for no folder.
 ZelString MakeFolder(const std::string& dir) {
@@ -233,7 +193,7 @@ Output PrepareOutput(const RenderOptions& options, const R2Image& image) {
 
 // One file per cell, or one per cell and frame of the script; then the
 // report. Returns the exit status.
-int WriteFiles(std::vector<Cell>& cells, const Output& output, const RenderOptions& options) {
+int WriteFiles(std::vector<RenderCell>& cells, const Output& output, const RenderOptions& options) {
   nlohmann::json report = nlohmann::json::array();
   int result = 0;
   if (!options.animFile.empty()) {
@@ -247,7 +207,7 @@ int WriteFiles(std::vector<Cell>& cells, const Output& output, const RenderOptio
 
 // The page's pictures, one and a heat map per cell under <DIR>/images, and
 // their distortion entries. False when a file could not be written.
-bool WriteReportPictures(std::vector<Cell>& cells, Output output, const RenderOptions& options,
+bool WriteReportPictures(std::vector<RenderCell>& cells, Output output, const RenderOptions& options,
                          nlohmann::json& entries) {
   MakeFolder(options.reportDir);
   output.prefix = MakeFolder(options.reportDir + "/images");
@@ -258,7 +218,7 @@ bool WriteReportPictures(std::vector<Cell>& cells, Output output, const RenderOp
 
 // The sweep of --cases: records to the --metrics file (or standard output
 // for "-") and into statistics. Returns the exit status.
-int RunSweep(std::vector<Cell>& cells, const RenderOptions& options, std::ostream& standardOutput,
+int RunSweep(std::vector<RenderCell>& cells, const RenderOptions& options, std::ostream& standardOutput,
              SweepStatistics& statistics, int& cases) {
   std::ifstream file;
   std::istream* in = &std::cin;
@@ -299,7 +259,7 @@ int RunSweep(std::vector<Cell>& cells, const RenderOptions& options, std::ostrea
 // --report, --cases and --records: the page's pictures from the cells as the
 // parameters leave them, then the sweep or the records, then the page.
 // Returns the exit status.
-int WriteSweepAndReport(std::vector<Cell>& cells, const Output& output,
+int WriteSweepAndReport(std::vector<RenderCell>& cells, const Output& output,
                         const RenderOptions& options, std::ostream& standardOutput) {
   int result = 0;
   nlohmann::json entries = nlohmann::json::array();
@@ -372,7 +332,7 @@ int WarpixRenderMain(int argc, char const** argv) {
   ParamParser parameters(options.paramFile, options.overrides, options.overrideCount);
   ZelString imagePath;
   ZelStringList names;
-  if (!ReadGeneralKeys(parameters, imagePath, names)) return 1;
+  if (!ReadCellKeys(parameters, imagePath, names)) return 1;
 
   // Image: the one picture every deformator shows.
   R2Image image(imagePath.c_str());
@@ -381,8 +341,13 @@ int WarpixRenderMain(int argc, char const** argv) {
     return 1;
   }
 
-  // Deformators, in cell order.
-  std::vector<Cell> cells = BuildCells(parameters, names, image, !options.animFile.empty());
+  // Deformators, in cell order (an unknown type takes no cell). A cell drawn
+  // for many frames copies its texture once (the faster route per frame); a
+  // single frame samples the picture in place.
+  const MeshRasterizer::TextureSource source = options.animFile.empty()
+                                                   ? MeshRasterizer::TextureSource::kAuto
+                                                   : MeshRasterizer::TextureSource::kCopy;
+  std::vector<RenderCell> cells = BuildRenderCells(parameters, names, image, source);
   if (cells.empty()) {
     std::cout << "[WARNING] No deformator to render" << std::endl;
     return 0;

@@ -11,10 +11,14 @@ namespace {
 
 int s_ConfigurationStopStatus = 0;
 
-void Report(const char* condition, const char* function, const char* file, int line) {
-  // Only the file's own name: the build directory says nothing to a user.
+// Only the file's own name: the build directory says nothing to a user.
+const char* FileName(const char* file) {
   const char* slash = std::strrchr(file, '/');
-  const char* fileName = slash ? slash + 1 : file;
+  return slash ? slash + 1 : file;
+}
+
+void Report(const char* condition, const char* function, const char* file, int line) {
+  const char* fileName = FileName(file);
   std::cout.flush();
   std::fflush(stdout);
   std::fprintf(stderr, "Assertion failed: (%s), function %s, file %s, line %d.\n",
@@ -28,7 +32,7 @@ void AssertFailed(const char* condition, const char* function, const char* file,
                   int line) {
   Report(condition, function, file, line);
 #ifdef WARPIX_ASSERT_UNWINDS
-  throw AssertUnwind{condition, function, line, false};
+  throw AssertUnwind{condition, function, line, false, FileName(file)};
 #else
   std::abort();
 #endif
@@ -38,7 +42,7 @@ void ConfigurationStop(const char* condition, const char* function, const char* 
                        int line) {
   Report(condition, function, file, line);
 #ifdef WARPIX_ASSERT_UNWINDS
-  throw AssertUnwind{condition, function, line, true};
+  throw AssertUnwind{condition, function, line, true, FileName(file)};
 #else
   // Nothing is half written at start, so no destructor needs to run.
   if (s_ConfigurationStopStatus > 0) std::_Exit(s_ConfigurationStopStatus);

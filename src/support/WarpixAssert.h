@@ -31,10 +31,10 @@ namespace warpix {
 /// and aborts. Never returns.
 ///
 /// Only where this file's implementation is compiled with WARPIX_ASSERT_UNWINDS
-/// (the fuzz targets and their replay, never the programs) do both failures
-/// write the same line and then throw AssertUnwind instead, so that a fuzz
-/// target can tell a documented fatal stop from a crash and go on with the
-/// next input.
+/// (the fuzz targets and their replay, and the Python module; never the
+/// programs) do both failures write the same line and then throw AssertUnwind
+/// instead, so that a fuzz target can tell a documented fatal stop from a
+/// crash and go on with the next input, and Python gets an exception.
 [[noreturn]] void AssertFailed(const char* condition, const char* function,
                                const char* file, int line);
 
@@ -54,6 +54,7 @@ struct AssertUnwind {
   const char* function;
   int line;
   bool configuration;
+  const char* file;  // the source file's own name, as the report gives it
 };
 
 }  // namespace warpix

@@ -4,7 +4,8 @@
 # (the DEPENDS of its CMakeLists.txt), lowest first:
 #   support <- image, linalg <- deform <- render <- window
 # and the programs' library shell on render and below; only the window
-# program's main (shell/main.cpp) includes the window. Only window/ includes
+# program's main (shell/main.cpp) includes the window. The Python module
+# (python/) stands on shell and below, without the window. Only window/ includes
 # GL or GLUT headers, and only warpix_window links them. Deformators draw on
 # the canvas interface of deform/, which the window implements: nothing in
 # deform includes the window.
@@ -22,6 +23,8 @@ allowed() { # allowed <from folder> <to folder> <header path>
     window:support | window:image | window:linalg | window:deform | window:render) return 0 ;;
     shell:window) [ "$file" = shell/main.cpp ] && return 0 ;;
     shell:*) return 0 ;;
+    python:window) return 1 ;;
+    python:*) return 0 ;;
   esac
   return 1
 }
@@ -42,7 +45,7 @@ while IFS= read -r file; do
     esac
     # A library's own folder (e.g. "hwy/highway.h") is not one of the floors.
     case "$to" in
-      support | image | linalg | deform | render | window | shell) ;;
+      support | image | linalg | deform | render | window | shell | python) ;;
       *) continue ;;
     esac
     if ! allowed "$from" "$to" "$header" "$rel"; then
