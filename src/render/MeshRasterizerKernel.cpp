@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "render/MeshRasterizerKernel.h"
 #include "support/SimdPack-inl.h"
@@ -138,6 +139,78 @@ HWY_INLINE void Sample(const Sampler<Texels> texture, double u, double v, unsign
 #endif
 }
 
+// (Defined anew for every target this file is compiled for.)
+#undef WARPIX_RGB_BLOCKS
+#if HWY_TARGET != HWY_SCALAR && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#define WARPIX_RGB_BLOCKS 1
+// The bilinear samples of a block of pixels of an RGB picture in place, one
+// lane per pixel (Sample's operations lane by lane, so the same bytes): the
+// four texels of every lane gathered as words at once. Only the covered
+// lanes (bits) are written. False, with nothing written, where a lane's
+// texel would end past the last word (the picture's last texel) or byte
+// offsets do not fit 32 bits: the caller then samples pixel by pixel.
+HWY_INLINE bool SampleRgbBlock(const Sampler<RgbTexels>& texture, Pack u, Pack v, int bits,
+                               unsigned char* out) {
+  const Pack::D dd;
+  const hn::Rebind<float, Pack::D> df;
+  const hn::Rebind<int32_t, Pack::D> di;
+  const hn::Rebind<uint32_t, Pack::D> du;
+  const RgbTexels& t = texture.texels;
+  if (static_cast<unsigned long long>(t.lastWord - t.texels) > 0x7fffffffull) return false;
+  // std::min(1.0, std::max(0.0, u)): not-a-number becomes 0.
+  const auto zero = hn::Zero(dd), one = hn::Set(dd, 1.0);
+  auto clamp = [&](hn::Vec<Pack::D> a) {
+    a = hn::IfThenElse(hn::Lt(zero, a), a, zero);
+    return hn::IfThenElse(hn::Lt(a, one), a, one);
+  };
+  const auto x = hn::Sub(hn::Mul(clamp(u.m_V), hn::Set(dd, texture.widthD)), hn::Set(dd, 0.5));
+  const auto y = hn::Sub(hn::Mul(clamp(v.m_V), hn::Set(dd, texture.heightD)), hn::Set(dd, 0.5));
+  const auto oneI = hn::Set(di, 1);
+  const auto fx = hn::Sub(hn::DemoteTo(di, hn::Add(x, one)), oneI);
+  const auto fy = hn::Sub(hn::DemoteTo(di, hn::Add(y, one)), oneI);
+  const auto ax = hn::DemoteTo(df, hn::Sub(x, hn::PromoteTo(dd, fx)));
+  const auto ay = hn::DemoteTo(df, hn::Sub(y, hn::PromoteTo(dd, fy)));
+  const auto zeroI = hn::Zero(di);
+  const auto x0 = hn::Max(fx, zeroI), x1 = hn::Min(hn::Add(fx, oneI), hn::Set(di, texture.width - 1));
+  const auto y0 = hn::Max(fy, zeroI), y1 = hn::Min(hn::Add(fy, oneI), hn::Set(di, texture.height - 1));
+  const auto rowBytes = hn::Set(di, static_cast<int32_t>(t.rowBytes)), three = hn::Set(di, 3);
+  const auto row0 = hn::Mul(y0, rowBytes), row1 = hn::Mul(y1, rowBytes);
+  const auto col0 = hn::Mul(x0, three), col1 = hn::Mul(x1, three);
+  const auto o00 = hn::Add(row0, col0), o10 = hn::Add(row0, col1);
+  const auto o01 = hn::Add(row1, col0), o11 = hn::Add(row1, col1);
+  // The largest offset is the top right texel's.
+  const auto last = hn::Set(di, static_cast<int32_t>(t.lastWord - t.texels));
+  if (!hn::AllFalse(di, hn::Gt(o11, last))) return false;
+  const uint32_t* base = reinterpret_cast<const uint32_t*>(t.texels);
+  const auto w00 = hn::GatherOffset(du, base, o00), w10 = hn::GatherOffset(du, base, o10);
+  const auto w01 = hn::GatherOffset(du, base, o01), w11 = hn::GatherOffset(du, base, o11);
+  const auto byteMask = hn::Set(du, 0xffu);
+  auto channel = [&](hn::Vec<decltype(du)> w, int shift) {
+    return hn::ConvertTo(df, hn::BitCast(di, hn::And(hn::ShiftRightSame(w, shift), byteMask)));
+  };
+  const auto half = hn::Set(df, 0.5f);
+  const auto top255 = hn::Set(di, 255);
+  auto word = hn::Set(du, 0xff000000u);  // alpha: four texels of 255 give 255
+  for (int c = 0; c < 3; ++c) {
+    const int shift = 8 * c;
+    const auto a00 = channel(w00, shift), a10 = channel(w10, shift);
+    const auto a01 = channel(w01, shift), a11 = channel(w11, shift);
+    const auto bottom = hn::Add(a00, hn::Mul(ax, hn::Sub(a10, a00)));
+    const auto top = hn::Add(a01, hn::Mul(ax, hn::Sub(a11, a01)));
+    const auto value = hn::Add(hn::Add(bottom, hn::Mul(ay, hn::Sub(top, bottom))), half);
+    const auto whole = hn::Min(hn::Max(hn::ConvertTo(di, value), zeroI), top255);
+    word = hn::Or(word, hn::ShiftLeftSame(hn::BitCast(du, whole), shift));
+  }
+  uint32_t words[Pack::kLanes];
+  hn::StoreU(word, du, words);
+  for (; bits != 0; bits &= bits - 1) {
+    const int lane = static_cast<int>(hwy::Num0BitsBelowLS1Bit_Nonzero32(static_cast<uint32_t>(bits)));
+    std::memcpy(out + static_cast<size_t>(lane) * 4, &words[lane], 4);
+  }
+  return true;
+}
+#endif
+
 // Scans pixel centres i0 + 0.5 .. i1 + 0.5 of a row, P::kLanes at a time,
 // and calls covered(first, bits, e) for each block with a covered pixel:
 // lane l (bit l of bits) is pixel i0 + first + l, e its three edge values.
@@ -203,9 +276,15 @@ int TexturedSpanOf(const RasterFace& face, const double* row, int i0, int i1,
   return ScanSpan<Pack>(face, row, i0, i1, [&](int first, int bits, const Pack* e) {
     // The covered lanes' texture coordinates, then one sample each.
     const Pack w0 = e[0] * inverse, w1 = e[1] * inverse, w2 = e[2] * inverse;
+    const Pack us = w0 * u0 + w1 * u1 + w2 * u2, vs = w0 * v0 + w1 * v1 + w2 * v2;
+#ifdef WARPIX_RGB_BLOCKS
+    if constexpr (std::is_same<Texels, RgbTexels>::value) {
+      if (SampleRgbBlock(picture, us, vs, bits, start + static_cast<size_t>(first) * 4)) return;
+    }
+#endif
     double u[Pack::kLanes], v[Pack::kLanes];
-    (w0 * u0 + w1 * u1 + w2 * u2).Store(u);
-    (w0 * v0 + w1 * v1 + w2 * v2).Store(v);
+    us.Store(u);
+    vs.Store(v);
     for (; bits != 0; bits &= bits - 1) {
       const int lane = LowestLane(bits);
       Sample(picture, u[lane], v[lane], start + static_cast<size_t>(first + lane) * 4);

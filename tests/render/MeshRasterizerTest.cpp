@@ -337,9 +337,11 @@ TEST(MeshRasterizer, WorkIsBoundedByTheOutputWhateverTheCornersHold) {
   }
 }
 
-// An RGB picture with nothing transparent is sampled in place; a copy of it
-// as the texture gives the same bytes: folded meshes partly off the output
-// and pixel mode, both kinds of background, padded rows, on every target.
+// An RGB picture with nothing transparent is sampled in place (blocks of
+// pixels at once where the vector allows); a copy of it as the texture gives
+// the same bytes: folded meshes partly off the output, clamped texture
+// coordinates and pixel mode, both kinds of background, padded rows, on every
+// target.
 TEST(MeshRasterizer, InPlacePictureGivesTheCopiedTexturesPixels) {
   std::mt19937 gen(9);
   std::uniform_real_distribution<double> move(-0.3, 0.3);
@@ -352,7 +354,11 @@ TEST(MeshRasterizer, InPlacePictureGivesTheCopiedTexturesPixels) {
       Warpixator d(picture, "d");
       if (mesh) {
         deform_test::Mesh(d, 6, 5);
-        for (auto& v : d.m_Vertices) v.m_fX += move(gen), v.m_fY += move(gen);
+        // Texture coordinates a little beyond [0, 1] too: clamped samples.
+        for (auto& v : d.m_Vertices) {
+          v.m_fX += move(gen), v.m_fY += move(gen);
+          v.m_fTexU = 1.1 * v.m_fTexU - 0.05, v.m_fTexV = 1.1 * v.m_fTexV - 0.05;
+        }
       }
       MeshRasterizer inPlace(d), copied(d, MeshRasterizer::TextureSource::kCopy);
       warpix_test::ForEveryTarget([&](const char* name) {
