@@ -202,6 +202,7 @@ HWY_INLINE void Diagonalise(P (&mr)[6][6], P (&mi)[6][6], P (&vr)[6][6], P (&vi)
         constexpr int q = p + 1 + decltype(qc)::value;
         const P a = mr[p][p], d = mr[q][q], br = mr[p][q], bi = mi[p][q];
         const P skip = GreaterEqual(tiny * (a * a + d * d) + floor, br * br + bi * bi);
+        if (Not(skip).Bits() == 0) return;  // the identity in every lane
         P c, sr, si, shift;
         Rotation(a, d, br, bi, skip, c, sr, si, shift);
         // Columns p and q of V, and of M outside the pair.
