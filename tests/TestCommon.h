@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "hwy/targets.h"
+#include "support/CoutCapture.h"
 
 namespace warpix_test {
 
@@ -50,15 +51,9 @@ int ForEveryTarget(F&& f) {
 }
 
 /// Captures what is written to std::cout (the C++ stream) while alive.
-class CoutCapture {
+class CoutCapture : public warpix::CoutCapture {
  public:
-  CoutCapture() : m_Old(std::cout.rdbuf(m_Buffer.rdbuf())) {}
-  ~CoutCapture() { std::cout.rdbuf(m_Old); }
-  std::string str() const { return m_Buffer.str(); }
-
- private:
-  std::ostringstream m_Buffer;
-  std::streambuf* m_Old;
+  std::string str() const { return Text(); }
 };
 
 /// A file path in the temporary directory, unique to this process (tests run

@@ -32,10 +32,6 @@ std::string StopReport(const warpix::AssertUnwind& stop) {
   return report.str();
 }
 
-ConsoleCapture::ConsoleCapture() : m_Previous(std::cout.rdbuf(&m_Text)) {}
-
-ConsoleCapture::~ConsoleCapture() { std::cout.rdbuf(m_Previous); }
-
 StderrCapture::StderrCapture() {
   std::fflush(stderr);
   m_File = std::tmpfile();

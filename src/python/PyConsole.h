@@ -12,6 +12,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include "support/CoutCapture.h"
 #include "support/WarpixAssert.h"
 
 namespace warpix_python {
@@ -36,18 +37,7 @@ void Echo(const std::string& text);
 std::string StopReport(const warpix::AssertUnwind& stop);
 
 /// Everything written to std::cout while it lives.
-class ConsoleCapture {
- public:
-  ConsoleCapture();
-  ~ConsoleCapture();
-  ConsoleCapture(const ConsoleCapture&) = delete;
-  ConsoleCapture& operator=(const ConsoleCapture&) = delete;
-  std::string Text() const { return m_Text.str(); }
-
- private:
-  std::stringbuf m_Text;
-  std::streambuf* m_Previous;
-};
+using ConsoleCapture = warpix::CoutCapture;
 
 /// Everything written to file descriptor 2 (standard error, where the picture
 /// readers and writers report) while it lives; the text is read by Finish.

@@ -6,21 +6,10 @@
 #include "render/CellExport.h"
 #include "render/SweepStatistics.h"
 #include "shell/RenderReport.h"
+#include "support/CoutCapture.h"
 #include "support/ProgressBar.h"
 
 namespace {
-
-// Keeps what std::cout receives while alive.
-class CoutToBuffer {
- public:
-  CoutToBuffer() : m_Old(std::cout.rdbuf(m_Buffer.rdbuf())) {}
-  ~CoutToBuffer() { std::cout.rdbuf(m_Old); }
-  std::string Text() const { return m_Buffer.str(); }
-
- private:
-  std::ostringstream m_Buffer;
-  std::streambuf* m_Old;
-};
 
 // A number of a record: "inf" and "-inf" are infinity, null or anything else none.
 bool RecordNumber(const nlohmann::json& record, const char* key, double& value) {
@@ -81,7 +70,7 @@ std::vector<nlohmann::json> RenderSweep::Run(const SweepCase& sweepCase) {
     if (reason.empty()) {
       std::string printed;
       {
-        CoutToBuffer quiet;
+        warpix::CoutCapture quiet;
         Reset(deformator);
         std::vector<double> orig = sweepCase.m_Orig, target = sweepCase.m_Target;
         deformator.InitializeCtrlPntState(orig, target);
@@ -98,7 +87,7 @@ std::vector<nlohmann::json> RenderSweep::Run(const SweepCase& sweepCase) {
         }
       }
       if (!reason.empty()) {
-        CoutToBuffer quiet;
+        warpix::CoutCapture quiet;
         Recover(deformator);
       }
     }
