@@ -1,8 +1,12 @@
 #include "deform/DeformAsRigidAsPossible.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <iostream>
+#include <mutex>
 
+#include "deform/AsRigidAsPossibleDetail.h"
 #include "deform/quasiconf/DeformQuasiConf.h"
 #include "support/WarpixAssert.h"
 
@@ -123,7 +127,7 @@ void DeformAsRigidAsPossible::Deform() {
   if (m_bUseQuasiConf) {
     MapFreeVerticesByQuasiConf();
   } else if (u.Rows() > 0) {
-    m_pStep1Map->Multiply(q, u);
+    Step1Product();
     for (int k = 0; k < freeVertices; ++k) {
       ImgVertex& v = m_Vertices[m_FreeParamToVertex[k]];
       v.m_fX = u(2 * k);
@@ -132,6 +136,47 @@ void DeformAsRigidAsPossible::Deform() {
   }
   if (!m_bRescale || u.Rows() == 0) return;
 
+  if (m_bFlatFrame) {
+    Step2RhsFlat();
+  } else {
+    Step2RhsByObjects();
+  }
+  SolveStep2();
+  for (int k = 0; k < freeVertices; ++k) {
+    ImgVertex& v = m_Vertices[m_FreeParamToVertex[k]];
+    v.m_fX = u(2 * k);
+    v.m_fY = u(2 * k + 1);
+  }
+}
+
+void DeformAsRigidAsPossible::Step1Product() {
+  LinAlgVectorReal& q = *m_pConstrainedParams;
+  LinAlgVectorReal& u = *m_pFreeParams;
+  if (!m_bFlatFrame || !m_pStep1Memo) {
+    m_pStep1Map->Multiply(q, u);
+    return;
+  }
+  // The same bits in q give the same bits in u: the memo's product is the
+  // one this cell would compute.
+  // (Deform calls this with free and constrained parameters, so both
+  // vectors have a first entry.)
+  arap_detail::Step1Memo& memo = *m_pStep1Memo;
+  const size_t nC = static_cast<size_t>(q.Rows()), nF = static_cast<size_t>(u.Rows());
+  const double* const qData = &q(0);
+  double* const uData = &u(0);
+  std::lock_guard<std::mutex> lock(memo.mutex);
+  if (memo.q.size() == nC && memo.u.size() == nF &&
+      std::memcmp(memo.q.data(), qData, nC * sizeof(double)) == 0) {
+    std::copy(memo.u.begin(), memo.u.end(), uData);
+    return;
+  }
+  m_pStep1Map->Multiply(q, u);
+  memo.q.assign(qData, qData + nC);
+  memo.u.assign(uData, uData + nF);
+}
+
+void DeformAsRigidAsPossible::Step2RhsByObjects() {
+  const LinAlgVectorReal& q = *m_pConstrainedParams;
   m_pStep2Rhs->SetAll(0.0);
   m_pStep2F->SetAll(0.0);
   for (const auto& t : m_FittedTriangles) {
@@ -145,12 +190,64 @@ void DeformAsRigidAsPossible::Deform() {
   for (const LinAlgTriplet& e : m_Step2Coupling) rhs(e.row) += e.value * q(e.col);
   m_pStep2Rhs->Add(*m_pStep2F);
   m_pStep2Rhs->Multiply(-1.0);
-  SolveStep2();
-  for (int k = 0; k < freeVertices; ++k) {
-    ImgVertex& v = m_Vertices[m_FreeParamToVertex[k]];
-    v.m_fX = u(2 * k);
-    v.m_fY = u(2 * k + 1);
+}
+
+namespace {
+
+// One face's fitted corners f from its corners c: the arithmetic of
+// FittedTriangle::GetFittedTriangle on the flat copy of its terms.
+inline void FitFace(const DeformAsRigidAsPossible::FaceFit& t, const double c[6], bool restRule,
+                    double f[6]) {
+  if (!t.valid) {
+    std::copy(c, c + 6, f);
+    return;
   }
+  const double x = t.x01, y = t.y01;
+  const double b0 = 2 * c[0] + 2 * (1 - x) * c[4] + 2 * y * c[5];
+  const double b1 = 2 * c[1] + 2 * (1 - x) * c[5] - 2 * y * c[4];
+  const double b2 = 2 * c[2] + 2 * x * c[4] - 2 * y * c[5];
+  const double b3 = 2 * c[3] + 2 * x * c[5] + 2 * y * c[4];
+  const double* const F = t.F;
+  for (int i = 0; i < 4; ++i) f[i] = F[i] * b0 + F[4 + i] * b1 + F[8 + i] * b2 + F[12 + i] * b3;
+  f[4] = f[0] + x * (f[2] - f[0]) + y * (f[3] - f[1]);
+  f[5] = f[1] + x * (f[3] - f[1]) + y * (f[0] - f[2]);
+  arap_detail::ScaleFitted(c, f, restRule, t.restEdge, DeformAsRigidAsPossible::kNoSize,
+                           DeformAsRigidAsPossible::kMaxEdgeScale);
+}
+
+}  // namespace
+
+void DeformAsRigidAsPossible::Step2RhsFlat() {
+  // The operations of Step2RhsByObjects in the same order, on flat arrays
+  // (Deform calls this with free and constrained parameters).
+  const double* const q = &(*m_pConstrainedParams)(0);
+  double* const fSum = &(*m_pStep2F)(0);
+  double* const rhs = &(*m_pStep2Rhs)(0);
+  const size_t nF = static_cast<size_t>(m_pStep2Rhs->Rows());
+  std::fill(fSum, fSum + nF, 0.0);
+  std::fill(rhs, rhs + nF, 0.0);
+  const bool restRule = m_ScaleRule == ScaleRule::kRest;
+  m_Fitted.resize(6 * m_FaceFits.size());
+  double* fitted = m_Fitted.data();
+  for (const FaceFit& t : m_FaceFits) {
+    double c[6];
+    for (int i = 0; i < 3; ++i) {
+      const ImgVertex& v = m_Vertices[t.vertex[i]];
+      c[2 * i] = v.m_fX;
+      c[2 * i + 1] = v.m_fY;
+    }
+    FitFace(t, c, restRule, fitted);
+    for (int i = 0; i < 3; ++i) {
+      if (t.row[i] < 0) continue;
+      const int j = (i + 1) % 3, k = (i + 2) % 3;
+      double* const to = fSum + 2 * t.row[i];
+      to[0] += 2 * fitted[2 * j] + 2 * fitted[2 * k] - 4 * fitted[2 * i];
+      to[1] += 2 * fitted[2 * j + 1] + 2 * fitted[2 * k + 1] - 4 * fitted[2 * i + 1];
+    }
+    fitted += 6;
+  }
+  for (const LinAlgTriplet& e : m_Step2Coupling) rhs[e.row] += e.value * q[e.col];
+  for (size_t i = 0; i < nF; ++i) rhs[i] = -(rhs[i] + fSum[i]);
 }
 
 void DeformAsRigidAsPossible::MapFreeVerticesByQuasiConf() {
@@ -183,6 +280,11 @@ void DeformAsRigidAsPossible::SolveStep2() {
     return;
   }
   WARPIX_ASSERT(m_pStep2Cholesky != nullptr);
+  if (m_bFlatFrame) {
+    // x and y of each free vertex are a row of the two-column block.
+    m_pStep2Cholesky->SolveRows(&(*m_pStep2Rhs)(0), &(*m_pFreeParams)(0), 2);
+    return;
+  }
   // The factor is the x block's: x and y solve as its two columns.
   const int n = m_pStep2Cholesky->Order();
   std::vector<double> rhs(2 * n), x(2 * n);

@@ -134,6 +134,7 @@ class SharedSystems {
   };
   struct Systems {
     std::weak_ptr<LinAlgMatrixReal> step1Map;
+    std::weak_ptr<arap_detail::Step1Memo> step1Memo;
     std::weak_ptr<LinAlgMatrixReal> step2HC;
     std::weak_ptr<const LinAlgSparseCholesky> step2Factor;
   };
@@ -198,6 +199,9 @@ void DeformAsRigidAsPossible::Release() {
   m_iNumFreeParams = m_iNumConstrainedParams = 0;
   m_pStep1Map.reset();
   m_FittedTriangles.clear();
+  m_FaceFits.clear();
+  m_Fitted.clear();
+  m_pStep1Memo.reset();
   m_pStep2H.reset();
   m_pStep2HC.reset();
   m_Step2Coupling.clear();
@@ -295,10 +299,11 @@ double DeformAsRigidAsPossible::PreparationBytes(bool dense) {
   double bytes = 3 * sizeof(double) * nF * nC;
   if (m_bRescale) {
     // Step 2's coupling block and one fitted triangle (with its three small
-    // heap arrays) per face.
+    // heap arrays) per face, and its flat record and fitted corners.
     bytes += sizeof(double) * nF * nC +
              faces * (sizeof(FittedTriangle) + 2 * sizeof(LinAlgVectorReal) +
-                      sizeof(LinAlgMatrixReal) + 24 * sizeof(double) + 64);
+                      sizeof(LinAlgMatrixReal) + 24 * sizeof(double) + 64 + sizeof(FaceFit) +
+                      6 * sizeof(double));
   }
   if (dense) {
     // G, A, its transpose and the LU's copy; with step 2 also Hfull, H and
@@ -350,6 +355,27 @@ void DeformAsRigidAsPossible::BuildFittedTriangles() {
         std::make_unique<FittedTriangle>(corner[0], corner[1], corner[2], static_cast<int>(l)));
     if (!m_FittedTriangles.back()->Valid()) ++unfitted;
   }
+  // The same fits as flat records, for the frames.
+  const int vF = m_iNumFreeParams / 2;
+  m_FaceFits.resize(m_Faces.size());
+  for (size_t l = 0; l < m_Faces.size(); ++l) {
+    const ImgFace& f = m_Faces[l];
+    const FittedTriangle& t = *m_FittedTriangles[l];
+    FaceFit& fit = m_FaceFits[l];
+    const int vertex[3] = {f.m_iV0, f.m_iV1, f.m_iV2};
+    for (int i = 0; i < 3; ++i) {
+      fit.vertex[i] = vertex[i];
+      const int param = m_iVertexToParam[vertex[i]];
+      fit.row[i] = param < vF ? param : -1;
+    }
+    fit.valid = t.Valid();
+    fit.x01 = t.x01;
+    fit.y01 = t.y01;
+    fit.restEdge = t.m_fRestEdge;
+    for (int j = 0; j < 4; ++j)
+      for (int i = 0; i < 4; ++i) fit.F[i + 4 * j] = (*t.m_pF)(i, j);
+  }
+  m_Fitted.assign(6 * m_Faces.size(), 0.0);
   // Said once per number of such triangles, not at every preparation.
   if (unfitted > 0 && unfitted != m_iWarnedUnfitted) {
     std::cout << "[WARNING] " << m_Name << ": " << unfitted << " of " << m_Faces.size()
@@ -451,9 +477,14 @@ bool DeformAsRigidAsPossible::PrepareSparse() {
   SharedSystems::Systems shared = SharedSystems::Find(key);
   if (std::shared_ptr<LinAlgMatrixReal> map = shared.step1Map.lock()) {
     m_pStep1Map = map;
+    m_pStep1Memo = shared.step1Memo.lock();
   } else {
     if (!PrepareSparseStep1()) return false;
     shared.step1Map = m_pStep1Map;
+  }
+  if (!m_pStep1Memo) {
+    m_pStep1Memo = std::make_shared<arap_detail::Step1Memo>();
+    shared.step1Memo = m_pStep1Memo;
   }
   if (m_bRescale) {
     std::shared_ptr<const LinAlgSparseCholesky> factor = shared.step2Factor.lock();

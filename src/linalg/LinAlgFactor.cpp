@@ -99,6 +99,61 @@ void LinAlgSparseCholesky::SolveColumns(const double* b, double* x, int k) const
   out = m_pBackend->solver.solve(rhs);
 }
 
+void LinAlgSparseCholesky::SolveRows(const double* b, double* x, int k) const {
+  WARPIX_ASSERT(m_bOk);
+  WARPIX_ASSERT(k>=0);
+  const int n = m_iOrder;
+  if (n == 0 || k == 0) return;
+  // P A P^T = L D L^T with L unit lower (column-major, strictly lower part
+  // stored): the operations of the column solve, with each entry of L read
+  // once for the whole block.
+  const auto& solver = m_pBackend->solver;
+  const Eigen::SparseMatrix<double>& L = solver.matrixL().nestedExpression();
+  const int* const start = L.outerIndexPtr();
+  const int* const row = L.innerIndexPtr();
+  const double* const value = L.valuePtr();
+  const auto& ordering = solver.permutationP().indices();
+  const bool permuted = ordering.size() == n;
+  const size_t width = static_cast<size_t>(k);
+  // Cells share a factor: the permuted block is the calling thread's.
+  thread_local std::vector<double> w;
+  w.resize(width * n);
+  for (int i = 0; i < n; ++i) {
+    const size_t to = (permuted ? ordering[i] : i) * width;
+    for (size_t c = 0; c < width; ++c) w[to + c] = b[i * width + c];
+  }
+  // Forward: L y = P b.
+  for (int j = 0; j < n; ++j) {
+    const double* const wj = &w[j * width];
+    for (int p = start[j]; p < start[j + 1]; ++p) {
+      const double l = value[p];
+      double* const wi = &w[row[p] * width];
+      for (size_t c = 0; c < width; ++c) wi[c] -= l * wj[c];
+    }
+  }
+  // D.
+  const auto& d = solver.vectorD();
+  for (int j = 0; j < n; ++j) {
+    const double inverse = 1.0 / d[j];
+    double* const wj = &w[j * width];
+    for (size_t c = 0; c < width; ++c) wj[c] *= inverse;
+  }
+  // Backward: L^T z = y; row j of L^T is column j of L.
+  for (int j = n - 1; j >= 0; --j) {
+    double* const wj = &w[j * width];
+    for (int p = start[j]; p < start[j + 1]; ++p) {
+      const double l = value[p];
+      const double* const wi = &w[row[p] * width];
+      for (size_t c = 0; c < width; ++c) wj[c] -= l * wi[c];
+    }
+  }
+  // x = P^T z.
+  for (int i = 0; i < n; ++i) {
+    const size_t from = (permuted ? ordering[i] : i) * width;
+    for (size_t c = 0; c < width; ++c) x[i * width + c] = w[from + c];
+  }
+}
+
 struct LinAlgSparseCholeskyComplex::Backend {
   using Matrix = Eigen::SparseMatrix<std::complex<double>>;
   Eigen::SimplicialLDLT<Matrix, Eigen::Lower, Eigen::AMDOrdering<int>> solver;
