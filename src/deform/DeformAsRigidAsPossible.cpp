@@ -227,9 +227,10 @@ void DeformAsRigidAsPossible::Step2RhsFlat() {
   std::fill(fSum, fSum + nF, 0.0);
   std::fill(rhs, rhs + nF, 0.0);
   const bool restRule = m_ScaleRule == ScaleRule::kRest;
-  m_Fitted.resize(6 * m_FaceFits.size());
+  const std::vector<FaceFit>& fits = *m_pFaceFits;
+  m_Fitted.resize(6 * fits.size());
   double* fitted = m_Fitted.data();
-  for (const FaceFit& t : m_FaceFits) {
+  for (const FaceFit& t : fits) {
     double c[6];
     for (int i = 0; i < 3; ++i) {
       const ImgVertex& v = m_Vertices[t.vertex[i]];

@@ -171,7 +171,9 @@ class DeformAsRigidAsPossible : public Warpixator {
     double x01, y01, restEdge;
     double F[16];  // the inverse normal matrix, column-major
   };
-  std::vector<FaceFit> m_FaceFits;  // per face, with Rescale
+  /// Per face, with Rescale; read only once prepared, and shared like step
+  /// 2's factor (a frame of the next cell then finds them in the cache).
+  std::shared_ptr<const std::vector<FaceFit>> m_pFaceFits;
   /// The corners the last frame fitted, 6 per face (x0, y0, x1, y1, x2, y2).
   std::vector<double> m_Fitted;
 

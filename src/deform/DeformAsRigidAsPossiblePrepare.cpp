@@ -137,6 +137,7 @@ class SharedSystems {
     std::weak_ptr<arap_detail::Step1Memo> step1Memo;
     std::weak_ptr<LinAlgMatrixReal> step2HC;
     std::weak_ptr<const LinAlgSparseCholesky> step2Factor;
+    std::weak_ptr<const std::vector<DeformAsRigidAsPossible::FaceFit>> faceFits;
   };
 
   static Key KeyOf(const std::vector<Warpixator::ImgVertex>& vertices,
@@ -199,7 +200,7 @@ void DeformAsRigidAsPossible::Release() {
   m_iNumFreeParams = m_iNumConstrainedParams = 0;
   m_pStep1Map.reset();
   m_FittedTriangles.clear();
-  m_FaceFits.clear();
+  m_pFaceFits.reset();
   m_Fitted.clear();
   m_pStep1Memo.reset();
   m_pStep2H.reset();
@@ -357,11 +358,11 @@ void DeformAsRigidAsPossible::BuildFittedTriangles() {
   }
   // The same fits as flat records, for the frames.
   const int vF = m_iNumFreeParams / 2;
-  m_FaceFits.resize(m_Faces.size());
+  auto fits = std::make_shared<std::vector<FaceFit>>(m_Faces.size());
   for (size_t l = 0; l < m_Faces.size(); ++l) {
     const ImgFace& f = m_Faces[l];
     const FittedTriangle& t = *m_FittedTriangles[l];
-    FaceFit& fit = m_FaceFits[l];
+    FaceFit& fit = (*fits)[l];
     const int vertex[3] = {f.m_iV0, f.m_iV1, f.m_iV2};
     for (int i = 0; i < 3; ++i) {
       fit.vertex[i] = vertex[i];
@@ -375,6 +376,7 @@ void DeformAsRigidAsPossible::BuildFittedTriangles() {
     for (int j = 0; j < 4; ++j)
       for (int i = 0; i < 4; ++i) fit.F[i + 4 * j] = (*t.m_pF)(i, j);
   }
+  m_pFaceFits = fits;
   m_Fitted.assign(6 * m_Faces.size(), 0.0);
   // Said once per number of such triangles, not at every preparation.
   if (unfitted > 0 && unfitted != m_iWarnedUnfitted) {
@@ -496,6 +498,12 @@ bool DeformAsRigidAsPossible::PrepareSparse() {
       if (!PrepareSparseStep2()) return false;
       shared.step2Factor = m_pStep2Cholesky;
       shared.step2HC = m_pStep2HC;
+    }
+    // The flat fit records depend on the same rest mesh and numbering.
+    if (std::shared_ptr<const std::vector<FaceFit>> fits = shared.faceFits.lock()) {
+      m_pFaceFits = fits;
+    } else {
+      shared.faceFits = m_pFaceFits;
     }
   }
   SharedSystems::Remember(key, shared);

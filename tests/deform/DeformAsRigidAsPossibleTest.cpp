@@ -512,6 +512,7 @@ TEST(DeformAsRigidAsPossible, CellsWithTheSameMeshAndPointsShareTheirSystems) {
   EXPECT_EQ(first->m_pStep1Map, second->m_pStep1Map);
   EXPECT_EQ(first->m_pStep1Map, plain->m_pStep1Map);
   EXPECT_EQ(first->m_pStep2HC, second->m_pStep2HC);
+  EXPECT_EQ(first->m_pFaceFits, second->m_pFaceFits);
   EXPECT_NE(first->m_pStep1Map, coarser->m_pStep1Map);
 
   // The same results as a cell that built its own (after the others are gone).
