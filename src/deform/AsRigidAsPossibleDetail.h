@@ -43,48 +43,4 @@ struct Step1Memo {
   std::vector<double> q, u;
 };
 
-// Scales the fitted corners f (x0, y0, x1, y1, x2, y2) about their centroid
-// by the rule's ratio (see FittedTriangle::GetFittedTriangle); c are the
-// corners they were fitted to; restRule: the rest rule (restEdge, noSize),
-// else the fitted one (maxEdgeScale). The edge lengths are sqrt(dx^2 + dy^2), the
-// same as hypot to rounding for the coordinates a mesh has, at a fraction of
-// its cost; a length that overflows or underflows gives a ratio that is not
-// finite (or a collapse to the centroid under the rest rule), never NaN.
-inline void ScaleFitted(const double c[6], double f[6], bool restRule, double restEdge,
-                        double noSize, double maxEdgeScale) {
-  auto rmsSize = [](const double* p) {
-    const double mx = (p[0] + p[2] + p[4]) / 3, my = (p[1] + p[3] + p[5]) / 3;
-    const double s = (p[0] - mx) * (p[0] - mx) + (p[1] - my) * (p[1] - my) +
-                     (p[2] - mx) * (p[2] - mx) + (p[3] - my) * (p[3] - my) +
-                     (p[4] - mx) * (p[4] - mx) + (p[5] - my) * (p[5] - my);
-    return std::sqrt(s / 3);
-  };
-  // The first edge's length.
-  auto edge = [](const double* p) {
-    return std::sqrt((p[0] - p[2]) * (p[0] - p[2]) + (p[1] - p[3]) * (p[1] - p[3]));
-  };
-  double s = 1.0;
-  if (restRule) {
-    // Similar to the rest shape: scaled to the rest first edge it is the
-    // rest triangle, rotated and moved. One of no size is kept: the corners
-    // of a mirror image of the rest shape fit to a point, whose first edge
-    // is rounding noise and gives no direction.
-    const double fittedEdge = edge(f);
-    if (fittedEdge > noSize * restEdge) s = restEdge / fittedEdge;
-    if (!std::isfinite(s)) s = 1.0;
-  } else {
-    s = edge(f) / edge(c);
-    if (!(s <= maxEdgeScale)) {
-      // A collapsed or nearly collapsed first edge: the whole triangles' sizes.
-      s = rmsSize(f) / rmsSize(c);
-      if (!(s <= maxEdgeScale)) s = 1.0;
-    }
-  }
-  const double mx = (f[0] + f[2] + f[4]) / 3, my = (f[1] + f[3] + f[5]) / 3;
-  for (int i = 0; i < 6; i += 2) {
-    f[i] = mx + s * (f[i] - mx);
-    f[i + 1] = my + s * (f[i + 1] - my);
-  }
-}
-
 }  // namespace arap_detail

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "deform/AsRigidAsPossibleDetail.h"
+#include "deform/AsRigidAsPossibleKernel.h"
 #include "deform/quasiconf/DeformQuasiConf.h"
 #include "support/WarpixAssert.h"
 
@@ -192,31 +193,6 @@ void DeformAsRigidAsPossible::Step2RhsByObjects() {
   m_pStep2Rhs->Multiply(-1.0);
 }
 
-namespace {
-
-// One face's fitted corners f from its corners c: the arithmetic of
-// FittedTriangle::GetFittedTriangle on the flat copy of its terms.
-inline void FitFace(const DeformAsRigidAsPossible::FaceFit& t, const double c[6], bool restRule,
-                    double f[6]) {
-  if (!t.valid) {
-    std::copy(c, c + 6, f);
-    return;
-  }
-  const double x = t.x01, y = t.y01;
-  const double b0 = 2 * c[0] + 2 * (1 - x) * c[4] + 2 * y * c[5];
-  const double b1 = 2 * c[1] + 2 * (1 - x) * c[5] - 2 * y * c[4];
-  const double b2 = 2 * c[2] + 2 * x * c[4] - 2 * y * c[5];
-  const double b3 = 2 * c[3] + 2 * x * c[5] + 2 * y * c[4];
-  const double* const F = t.F;
-  for (int i = 0; i < 4; ++i) f[i] = F[i] * b0 + F[4 + i] * b1 + F[8 + i] * b2 + F[12 + i] * b3;
-  f[4] = f[0] + x * (f[2] - f[0]) + y * (f[3] - f[1]);
-  f[5] = f[1] + x * (f[3] - f[1]) + y * (f[0] - f[2]);
-  arap_detail::ScaleFitted(c, f, restRule, t.restEdge, DeformAsRigidAsPossible::kNoSize,
-                           DeformAsRigidAsPossible::kMaxEdgeScale);
-}
-
-}  // namespace
-
 void DeformAsRigidAsPossible::Step2RhsFlat() {
   // The operations of Step2RhsByObjects in the same order, on flat arrays
   // (Deform calls this with free and constrained parameters).
@@ -226,26 +202,34 @@ void DeformAsRigidAsPossible::Step2RhsFlat() {
   const size_t nF = static_cast<size_t>(m_pStep2Rhs->Rows());
   std::fill(fSum, fSum + nF, 0.0);
   std::fill(rhs, rhs + nF, 0.0);
-  const bool restRule = m_ScaleRule == ScaleRule::kRest;
-  const std::vector<FaceFit>& fits = *m_pFaceFits;
-  m_Fitted.resize(6 * fits.size());
-  double* fitted = m_Fitted.data();
-  for (const FaceFit& t : fits) {
-    double c[6];
+  // The corners of every face, the fits of all of them in one call, then
+  // each face's terms of the right-hand side in face order.
+  const FaceFits& fits = *m_pFaceFits;
+  const size_t faces = fits.valid.size();
+  const int freeVertices = static_cast<int>(nF / 2);
+  m_FitCorners.resize(6 * faces);
+  m_Fitted.resize(6 * faces);
+  double* const corners = m_FitCorners.data();
+  const double* const fitted = m_Fitted.data();
+  for (size_t l = 0; l < faces; ++l) {
     for (int i = 0; i < 3; ++i) {
-      const ImgVertex& v = m_Vertices[t.vertex[i]];
-      c[2 * i] = v.m_fX;
-      c[2 * i + 1] = v.m_fY;
+      const ImgVertex& v = m_Vertices[fits.vertex[3 * l + i]];
+      corners[2 * i * faces + l] = v.m_fX;
+      corners[(2 * i + 1) * faces + l] = v.m_fY;
     }
-    FitFace(t, c, restRule, fitted);
+  }
+  warpix::ArapFitFaces(static_cast<int>(faces), corners, fits.terms.data(), fits.valid.data(),
+                       m_ScaleRule == ScaleRule::kRest, kNoSize, kMaxEdgeScale, m_Fitted.data());
+  for (size_t l = 0; l < faces; ++l) {
     for (int i = 0; i < 3; ++i) {
-      if (t.row[i] < 0) continue;
+      const int param = fits.param[3 * l + i];
+      if (param >= freeVertices) continue;
       const int j = (i + 1) % 3, k = (i + 2) % 3;
-      double* const to = fSum + 2 * t.row[i];
-      to[0] += 2 * fitted[2 * j] + 2 * fitted[2 * k] - 4 * fitted[2 * i];
-      to[1] += 2 * fitted[2 * j + 1] + 2 * fitted[2 * k + 1] - 4 * fitted[2 * i + 1];
+      const double* const x = fitted + l;  // x of corner c at x[2 c faces], y one row on
+      double* const to = fSum + 2 * param;
+      to[0] += 2 * x[2 * j * faces] + 2 * x[2 * k * faces] - 4 * x[2 * i * faces];
+      to[1] += 2 * x[(2 * j + 1) * faces] + 2 * x[(2 * k + 1) * faces] - 4 * x[(2 * i + 1) * faces];
     }
-    fitted += 6;
   }
   for (const LinAlgTriplet& e : m_Step2Coupling) rhs[e.row] += e.value * q[e.col];
   for (size_t i = 0; i < nF; ++i) rhs[i] = -(rhs[i] + fSum[i]);

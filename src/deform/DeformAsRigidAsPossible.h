@@ -161,21 +161,23 @@ class DeformAsRigidAsPossible : public Warpixator {
   /// objects and a column-by-column solve: the same results up to rounding.
   bool m_bFlatFrame = true;
 
-  /// One face's fit on the flat arrays: its vertices, the free parameter
-  /// pair of each (x at 2 row, y at 2 row + 1; -1 for a constrained vertex),
-  /// and what its FittedTriangle holds.
-  struct FaceFit {
-    int vertex[3];
-    int row[3];
-    bool valid;
-    double x01, y01, restEdge;
-    double F[16];  // the inverse normal matrix, column-major
+  /// The fits of all faces as flat arrays: each face's vertices and their
+  /// parameters (3 per face; x at 2 param, y at 2 param + 1, the free ones
+  /// first), whether its FittedTriangle is valid, and what that holds as
+  /// warpix::ArapFitTerm rows of one double per face.
+  struct FaceFits {
+    std::vector<int> vertex;  // 3 per face
+    std::vector<int> param;
+    std::vector<unsigned char> valid;
+    std::vector<double> terms;
   };
-  /// Per face, with Rescale; read only once prepared, and shared like step
-  /// 2's factor (a frame of the next cell then finds them in the cache).
-  std::shared_ptr<const std::vector<FaceFit>> m_pFaceFits;
-  /// The corners the last frame fitted, 6 per face (x0, y0, x1, y1, x2, y2).
+  /// With Rescale; read only once prepared, and shared like step 2's factor
+  /// (a frame of the next cell then finds them in the cache).
+  std::shared_ptr<const FaceFits> m_pFaceFits;
+  /// The corners the last frame fitted: rows x0, y0, x1, y1, x2, y2 of one
+  /// double per face (and the corners it fitted them to, in the same layout).
   std::vector<double> m_Fitted;
+  std::vector<double> m_FitCorners;
 
   /// True once a preparation has built step 1's map.
   bool Prepared() const { return m_pStep1Map != nullptr; }

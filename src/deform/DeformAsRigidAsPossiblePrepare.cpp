@@ -10,6 +10,7 @@
 #include <string>
 
 #include "deform/AsRigidAsPossibleDetail.h"
+#include "deform/AsRigidAsPossibleKernel.h"
 #include "deform/DeformAsRigidAsPossible.h"
 #include "deform/quasiconf/DeformQuasiConf.h"
 #include "support/WarpixAssert.h"
@@ -137,7 +138,7 @@ class SharedSystems {
     std::weak_ptr<arap_detail::Step1Memo> step1Memo;
     std::weak_ptr<LinAlgMatrixReal> step2HC;
     std::weak_ptr<const LinAlgSparseCholesky> step2Factor;
-    std::weak_ptr<const std::vector<DeformAsRigidAsPossible::FaceFit>> faceFits;
+    std::weak_ptr<const DeformAsRigidAsPossible::FaceFits> faceFits;
   };
 
   static Key KeyOf(const std::vector<Warpixator::ImgVertex>& vertices,
@@ -202,6 +203,7 @@ void DeformAsRigidAsPossible::Release() {
   m_FittedTriangles.clear();
   m_pFaceFits.reset();
   m_Fitted.clear();
+  m_FitCorners.clear();
   m_pStep1Memo.reset();
   m_pStep2H.reset();
   m_pStep2HC.reset();
@@ -300,11 +302,11 @@ double DeformAsRigidAsPossible::PreparationBytes(bool dense) {
   double bytes = 3 * sizeof(double) * nF * nC;
   if (m_bRescale) {
     // Step 2's coupling block and one fitted triangle (with its three small
-    // heap arrays) per face, and its flat record and fitted corners.
+    // heap arrays) per face, and its flat terms, corners and fitted corners.
     bytes += sizeof(double) * nF * nC +
              faces * (sizeof(FittedTriangle) + 2 * sizeof(LinAlgVectorReal) +
-                      sizeof(LinAlgMatrixReal) + 24 * sizeof(double) + 64 + sizeof(FaceFit) +
-                      6 * sizeof(double));
+                      sizeof(LinAlgMatrixReal) + 24 * sizeof(double) + 64 +
+                      (warpix::kFitTerms + 12) * sizeof(double) + 3 * sizeof(int) + 1);
   }
   if (dense) {
     // G, A, its transpose and the LU's copy; with step 2 also Hfull, H and
@@ -356,28 +358,32 @@ void DeformAsRigidAsPossible::BuildFittedTriangles() {
         std::make_unique<FittedTriangle>(corner[0], corner[1], corner[2], static_cast<int>(l)));
     if (!m_FittedTriangles.back()->Valid()) ++unfitted;
   }
-  // The same fits as flat records, for the frames.
-  const int vF = m_iNumFreeParams / 2;
-  auto fits = std::make_shared<std::vector<FaceFit>>(m_Faces.size());
-  for (size_t l = 0; l < m_Faces.size(); ++l) {
+  // The same fits as flat arrays, for the frames.
+  const size_t faces = m_Faces.size();
+  auto fits = std::make_shared<FaceFits>();
+  fits->vertex.resize(3 * faces);
+  fits->param.resize(3 * faces);
+  fits->valid.resize(faces);
+  fits->terms.resize(warpix::kFitTerms * faces);
+  double* const terms = fits->terms.data();
+  for (size_t l = 0; l < faces; ++l) {
     const ImgFace& f = m_Faces[l];
     const FittedTriangle& t = *m_FittedTriangles[l];
-    FaceFit& fit = (*fits)[l];
     const int vertex[3] = {f.m_iV0, f.m_iV1, f.m_iV2};
     for (int i = 0; i < 3; ++i) {
-      fit.vertex[i] = vertex[i];
-      const int param = m_iVertexToParam[vertex[i]];
-      fit.row[i] = param < vF ? param : -1;
+      fits->vertex[3 * l + i] = vertex[i];
+      fits->param[3 * l + i] = m_iVertexToParam[vertex[i]];
     }
-    fit.valid = t.Valid();
-    fit.x01 = t.x01;
-    fit.y01 = t.y01;
-    fit.restEdge = t.m_fRestEdge;
+    fits->valid[l] = t.Valid() ? 1 : 0;
+    terms[warpix::kFitX01 * faces + l] = t.x01;
+    terms[warpix::kFitY01 * faces + l] = t.y01;
+    terms[warpix::kFitRestEdge * faces + l] = t.m_fRestEdge;
     for (int j = 0; j < 4; ++j)
-      for (int i = 0; i < 4; ++i) fit.F[i + 4 * j] = (*t.m_pF)(i, j);
+      for (int i = 0; i < 4; ++i) terms[(warpix::kFitF + i + 4 * j) * faces + l] = (*t.m_pF)(i, j);
   }
   m_pFaceFits = fits;
-  m_Fitted.assign(6 * m_Faces.size(), 0.0);
+  m_Fitted.assign(6 * faces, 0.0);
+  m_FitCorners.assign(6 * faces, 0.0);
   // Said once per number of such triangles, not at every preparation.
   if (unfitted > 0 && unfitted != m_iWarnedUnfitted) {
     std::cout << "[WARNING] " << m_Name << ": " << unfitted << " of " << m_Faces.size()
@@ -500,7 +506,7 @@ bool DeformAsRigidAsPossible::PrepareSparse() {
       shared.step2HC = m_pStep2HC;
     }
     // The flat fit records depend on the same rest mesh and numbering.
-    if (std::shared_ptr<const std::vector<FaceFit>> fits = shared.faceFits.lock()) {
+    if (std::shared_ptr<const FaceFits> fits = shared.faceFits.lock()) {
       m_pFaceFits = fits;
     } else {
       shared.faceFits = m_pFaceFits;

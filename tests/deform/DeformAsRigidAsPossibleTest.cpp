@@ -2,6 +2,7 @@
 // against loaded points, save and replay, pixel mode and points on one spot:
 // DeformPropertiesTest.)
 #include "deform/DeformAsRigidAsPossible.h"
+#include "deform/AsRigidAsPossibleKernel.h"
 
 #include <cmath>
 #include <algorithm>
@@ -281,8 +282,9 @@ TEST(DeformAsRigidAsPossible, StepOneMinimisesTheEnergyAndStepTwoMatchesTheFitte
       for (size_t l = 0; l < d->m_Faces.size(); ++l) {
         const auto& f = d->m_Faces[l];
         const int v[3] = {f.m_iV0, f.m_iV1, f.m_iV2};
-        const double* t = &d->m_Fitted[6 * l];
-        const double fx[3] = {t[0], t[2], t[4]}, fy[3] = {t[1], t[3], t[5]};
+        const size_t n = d->m_Faces.size();
+        const double* t = &d->m_Fitted[l];
+        const double fx[3] = {t[0], t[2 * n], t[4 * n]}, fy[3] = {t[n], t[3 * n], t[5 * n]};
         for (int i = 0; i < 3; ++i)
           for (int j = 0; j < 3; ++j) {
             if (i == j) continue;
@@ -601,6 +603,42 @@ TEST(DeformAsRigidAsPossible, FlatFramesEqualTheFittedTriangleObjects) {
         }
       }
     }
+  }
+}
+
+// The fits of many faces at a time give the one-face loop's bits on every
+// vector target the processor runs, under both rules, for a face count that
+// leaves a remainder, with faces that cannot be fitted, fits of no size and
+// corners whose first edge has none (the ratio of the RMS sizes).
+TEST(DeformAsRigidAsPossible, FaceFitsOnEveryTargetAreTheOneFaceLoop) {
+  const int n = 203;
+  std::mt19937 gen(3);
+  std::uniform_real_distribution<double> u(-2.0, 2.0);
+  std::vector<double> corners(6 * n), terms(warpix::kFitTerms * n);
+  std::vector<unsigned char> valid(n, 1);
+  for (double& v : corners) v = u(gen);
+  for (double& v : terms) v = u(gen);
+  for (int l = 0; l < n; ++l) {
+    terms[warpix::kFitRestEdge * n + l] = std::fabs(terms[warpix::kFitRestEdge * n + l]);
+    if (l % 7 == 0) valid[l] = 0;
+    if (l % 5 == 1) corners[2 * n + l] = corners[l], corners[3 * n + l] = corners[n + l];
+    if (l % 11 == 2)
+      for (int k = 0; k < 16; ++k) terms[(warpix::kFitF + k) * n + l] = 0.0;
+  }
+  for (bool restRule : {false, true}) {
+    std::vector<double> expected(6 * n), got(6 * n);
+    warpix::ArapFitFacesOneByOne(n, corners.data(), terms.data(), valid.data(), restRule,
+                                 ARAP::kNoSize, ARAP::kMaxEdgeScale, expected.data());
+    const int targets = warpix_test::ForEveryTarget([&](const char* target) {
+      std::fill(got.begin(), got.end(), 0.0);
+      warpix::ArapFitFaces(n, corners.data(), terms.data(), valid.data(), restRule, ARAP::kNoSize,
+                           ARAP::kMaxEdgeScale, got.data());
+      for (int i = 0; i < 6 * n; ++i) {
+        ASSERT_TRUE(warpix_test::SameBits(got[i], expected[i]) && std::isfinite(got[i]))
+            << target << (restRule ? " rest" : " fitted") << " at " << i;
+      }
+    });
+    EXPECT_GE(targets, 1);
   }
 }
 
