@@ -1,7 +1,8 @@
 #pragma once
 
 // Internal to the as-rigid-as-possible deformator: the local frame of a
-// triangle and the tolerance its reproduction checks use.
+// triangle, the tolerance its reproduction checks use, and the step-1
+// product cells on one map share.
 #include <algorithm>
 #include <cmath>
 #include <mutex>
