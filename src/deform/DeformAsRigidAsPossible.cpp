@@ -158,9 +158,8 @@ void DeformAsRigidAsPossible::Step1Product() {
     return;
   }
   // The same bits in q give the same bits in u: the memo's product is the
-  // one this cell would compute.
-  // (Deform calls this with free and constrained parameters, so both
-  // vectors have a first entry.)
+  // one this cell would compute. (Deform calls this with free and
+  // constrained parameters, so both vectors have a first entry.)
   arap_detail::Step1Memo& memo = *m_pStep1Memo;
   const size_t nC = static_cast<size_t>(q.Rows()), nF = static_cast<size_t>(u.Rows());
   const double* const qData = &q(0);
@@ -194,8 +193,9 @@ void DeformAsRigidAsPossible::Step2RhsByObjects() {
 }
 
 void DeformAsRigidAsPossible::Step2RhsFlat() {
-  // The operations of Step2RhsByObjects in the same order, on flat arrays
-  // (Deform calls this with free and constrained parameters).
+  // Step2RhsByObjects on flat arrays: the same sums in the same order, of
+  // fits equal to the objects' to rounding (Deform calls this with free and
+  // constrained parameters).
   const double* const q = &(*m_pConstrainedParams)(0);
   double* const fSum = &(*m_pStep2F)(0);
   double* const rhs = &(*m_pStep2Rhs)(0);
