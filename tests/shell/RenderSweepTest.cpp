@@ -61,10 +61,10 @@ class RenderSweepTest : public ::testing::Test {
     std::vector<RenderCell> cells;
     CoutCapture quiet;
     for (const ZelString& name : parameters.GetStrValues("General", "Deformators", valid)) {
-      RenderCell cell(std::unique_ptr<Warpixator>(GetDeformator(parameters, name, m_Image)),
-                      parameters.GetStrValue(name, "Type", valid).toStdString(),
-                      MeshRasterizer::TextureSource::kAuto);
-      PrepareCellForRender(cell.Deformator());
+      RenderCell cell;
+      cell.deformator.reset(GetDeformator(parameters, name, m_Image));
+      cell.type = parameters.GetStrValue(name, "Type", valid).toStdString();
+      PrepareCellForRender(*cell.deformator);
       cells.push_back(std::move(cell));
     }
     return cells;
@@ -99,8 +99,8 @@ TEST_F(RenderSweepTest, ReusedCellsEqualFreshCellsBitForBit) {
         EXPECT_TRUE(records[k]["k_max"].is_null());
         continue;
       }
-      const std::vector<Warpixator::ImgVertex>& a = reused[k].Deformator().m_Vertices;
-      const std::vector<Warpixator::ImgVertex>& b = fresh[k].Deformator().m_Vertices;
+      const std::vector<Warpixator::ImgVertex>& a = reused[k].deformator->m_Vertices;
+      const std::vector<Warpixator::ImgVertex>& b = fresh[k].deformator->m_Vertices;
       ASSERT_EQ(a.size(), b.size());
       for (size_t v = 0; v < a.size(); ++v) {
         ASSERT_TRUE(SameBits(a[v].m_fX, b[v].m_fX) && SameBits(a[v].m_fY, b[v].m_fY)) << "vertex " << v;
