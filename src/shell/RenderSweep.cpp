@@ -86,7 +86,7 @@ std::vector<nlohmann::json> RenderSweep::Run(const SweepCase& sweepCase) {
         std::vector<double> orig = sweepCase.m_Orig, target = sweepCase.m_Target;
         deformator.InitializeCtrlPntState(orig, target);
         PrepareCellForRender(deformator);
-        distortion = cell.Measure();
+        distortion = cell.Metrics().Measure();
         printed = quiet.Text();
       }
       std::istringstream lines(printed);
@@ -103,7 +103,7 @@ std::vector<nlohmann::json> RenderSweep::Run(const SweepCase& sweepCase) {
       }
     }
     if (!reason.empty()) distortion.m_bMeasured = false;
-    nlohmann::json entry = DistortionEntry(deformator, cell.Type(), static_cast<int>(k), -1, distortion);
+    nlohmann::json entry = DistortionEntry(deformator, cell.type, static_cast<int>(k), -1, distortion);
     nlohmann::json record = {{"case", sweepCase.m_Name}, {"line", sweepCase.m_iLine}};
     record.update(entry);
     if (!reason.empty()) record["reason"] = reason;
