@@ -66,7 +66,7 @@ ReportContent BuildReportContent(std::vector<RenderCell>& cells, const nlohmann:
   content.m_CommandLine = options.commandLine;
   content.m_WorkingDir = options.workingDir;
   for (size_t k = 0; k < cells.size(); ++k) {
-    Warpixator& deformator = cells[k].Deformator();
+    Warpixator& deformator = *cells[k].deformator;
     ReportFigure figure;
     figure.m_Name = deformator.GetDeformatorName();
     figure.m_Picture = CellFileName("images/", static_cast<int>(k), deformator.m_ModuleName,
@@ -93,7 +93,7 @@ ReportContent BuildReportContent(std::vector<RenderCell>& cells, const nlohmann:
   }
   // The first cell's state, as the p key prints it, and its history.
   if (!cells.empty()) {
-    Warpixator& first = cells.front().Deformator();
+    Warpixator& first = *cells.front().deformator;
     std::ostringstream printed;
     std::streambuf* old = std::cout.rdbuf(printed.rdbuf());
     first.PrintCtrlPntState();

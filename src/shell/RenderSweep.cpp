@@ -74,7 +74,7 @@ std::vector<nlohmann::json> RenderSweep::Run(const SweepCase& sweepCase) {
   std::vector<nlohmann::json> records;
   for (size_t k = 0; k < m_Cells.size(); ++k) {
     RenderCell& cell = m_Cells[k];
-    Warpixator& deformator = cell.Deformator();
+    Warpixator& deformator = *cell.deformator;
     CellDistortion distortion;
     std::string reason = sweepCase.m_Reason;
     nlohmann::json notes = nlohmann::json::array();
