@@ -1,9 +1,12 @@
 #pragma once
 
 // Internal to the as-rigid-as-possible deformator: the local frame of a
-// triangle and the tolerance its reproduction checks use.
+// triangle, the tolerance its reproduction checks use, and the step-1
+// product cells on one map share.
 #include <algorithm>
 #include <cmath>
+#include <mutex>
+#include <vector>
 
 namespace arap_detail {
 
@@ -33,5 +36,12 @@ inline bool LocalCoordinates(double ax, double ay, double bx, double by, double 
 // The tolerance of the reproduction checks: 1e-6, relative to the size of
 // the coordinates once they exceed 1.
 inline double ReproductionTolerance(double extent) { return 1e-6 * std::max(1.0, extent); }
+
+// The last step-1 product of one map: the targets q and u = M q. Cells that
+// share the map share it, so that a frame computes the product once.
+struct Step1Memo {
+  std::mutex mutex;
+  std::vector<double> q, u;
+};
 
 }  // namespace arap_detail

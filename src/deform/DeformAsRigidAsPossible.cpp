@@ -1,8 +1,13 @@
 #include "deform/DeformAsRigidAsPossible.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <iostream>
+#include <mutex>
 
+#include "deform/AsRigidAsPossibleDetail.h"
+#include "deform/AsRigidAsPossibleKernel.h"
 #include "deform/quasiconf/DeformQuasiConf.h"
 #include "support/WarpixAssert.h"
 
@@ -123,7 +128,7 @@ void DeformAsRigidAsPossible::Deform() {
   if (m_bUseQuasiConf) {
     MapFreeVerticesByQuasiConf();
   } else if (u.Rows() > 0) {
-    m_pStep1Map->Multiply(q, u);
+    Step1Product();
     for (int k = 0; k < freeVertices; ++k) {
       ImgVertex& v = m_Vertices[m_FreeParamToVertex[k]];
       v.m_fX = u(2 * k);
@@ -132,6 +137,46 @@ void DeformAsRigidAsPossible::Deform() {
   }
   if (!m_bRescale || u.Rows() == 0) return;
 
+  if (m_bFlatFrame) {
+    Step2RhsFlat();
+  } else {
+    Step2RhsByObjects();
+  }
+  SolveStep2();
+  for (int k = 0; k < freeVertices; ++k) {
+    ImgVertex& v = m_Vertices[m_FreeParamToVertex[k]];
+    v.m_fX = u(2 * k);
+    v.m_fY = u(2 * k + 1);
+  }
+}
+
+void DeformAsRigidAsPossible::Step1Product() {
+  LinAlgVectorReal& q = *m_pConstrainedParams;
+  LinAlgVectorReal& u = *m_pFreeParams;
+  if (!m_bFlatFrame || !m_pStep1Memo) {
+    m_pStep1Map->Multiply(q, u);
+    return;
+  }
+  // The same bits in q give the same bits in u: the memo's product is the
+  // one this cell would compute. (Deform calls this with free and
+  // constrained parameters, so both vectors have a first entry.)
+  arap_detail::Step1Memo& memo = *m_pStep1Memo;
+  const size_t nC = static_cast<size_t>(q.Rows()), nF = static_cast<size_t>(u.Rows());
+  const double* const qData = &q(0);
+  double* const uData = &u(0);
+  std::lock_guard<std::mutex> lock(memo.mutex);
+  if (memo.q.size() == nC && memo.u.size() == nF &&
+      std::memcmp(memo.q.data(), qData, nC * sizeof(double)) == 0) {
+    std::copy(memo.u.begin(), memo.u.end(), uData);
+    return;
+  }
+  m_pStep1Map->Multiply(q, u);
+  memo.q.assign(qData, qData + nC);
+  memo.u.assign(uData, uData + nF);
+}
+
+void DeformAsRigidAsPossible::Step2RhsByObjects() {
+  const LinAlgVectorReal& q = *m_pConstrainedParams;
   m_pStep2Rhs->SetAll(0.0);
   m_pStep2F->SetAll(0.0);
   for (const auto& t : m_FittedTriangles) {
@@ -145,12 +190,49 @@ void DeformAsRigidAsPossible::Deform() {
   for (const LinAlgTriplet& e : m_Step2Coupling) rhs(e.row) += e.value * q(e.col);
   m_pStep2Rhs->Add(*m_pStep2F);
   m_pStep2Rhs->Multiply(-1.0);
-  SolveStep2();
-  for (int k = 0; k < freeVertices; ++k) {
-    ImgVertex& v = m_Vertices[m_FreeParamToVertex[k]];
-    v.m_fX = u(2 * k);
-    v.m_fY = u(2 * k + 1);
+}
+
+void DeformAsRigidAsPossible::Step2RhsFlat() {
+  // Step2RhsByObjects on flat arrays: the same sums in the same order, of
+  // fits equal to the objects' to rounding (Deform calls this with free and
+  // constrained parameters).
+  const double* const q = &(*m_pConstrainedParams)(0);
+  double* const fSum = &(*m_pStep2F)(0);
+  double* const rhs = &(*m_pStep2Rhs)(0);
+  const size_t nF = static_cast<size_t>(m_pStep2Rhs->Rows());
+  std::fill(fSum, fSum + nF, 0.0);
+  std::fill(rhs, rhs + nF, 0.0);
+  // The corners of every face, the fits of all of them in one call, then
+  // each face's terms of the right-hand side in face order.
+  const FaceFits& fits = *m_pFaceFits;
+  const size_t faces = fits.valid.size();
+  const int freeVertices = static_cast<int>(nF / 2);
+  m_FitCorners.resize(6 * faces);
+  m_Fitted.resize(6 * faces);
+  double* const corners = m_FitCorners.data();
+  const double* const fitted = m_Fitted.data();
+  for (size_t l = 0; l < faces; ++l) {
+    for (int i = 0; i < 3; ++i) {
+      const ImgVertex& v = m_Vertices[fits.vertex[3 * l + i]];
+      corners[2 * i * faces + l] = v.m_fX;
+      corners[(2 * i + 1) * faces + l] = v.m_fY;
+    }
   }
+  warpix::ArapFitFaces(static_cast<int>(faces), corners, fits.terms.data(), fits.valid.data(),
+                       m_ScaleRule == ScaleRule::kRest, kNoSize, kMaxEdgeScale, m_Fitted.data());
+  for (size_t l = 0; l < faces; ++l) {
+    for (int i = 0; i < 3; ++i) {
+      const int param = fits.param[3 * l + i];
+      if (param >= freeVertices) continue;
+      const int j = (i + 1) % 3, k = (i + 2) % 3;
+      const double* const x = fitted + l;  // x of corner c at x[2 c faces], y one row on
+      double* const to = fSum + 2 * param;
+      to[0] += 2 * x[2 * j * faces] + 2 * x[2 * k * faces] - 4 * x[2 * i * faces];
+      to[1] += 2 * x[(2 * j + 1) * faces] + 2 * x[(2 * k + 1) * faces] - 4 * x[(2 * i + 1) * faces];
+    }
+  }
+  for (const LinAlgTriplet& e : m_Step2Coupling) rhs[e.row] += e.value * q[e.col];
+  for (size_t i = 0; i < nF; ++i) rhs[i] = -(rhs[i] + fSum[i]);
 }
 
 void DeformAsRigidAsPossible::MapFreeVerticesByQuasiConf() {
@@ -183,6 +265,11 @@ void DeformAsRigidAsPossible::SolveStep2() {
     return;
   }
   WARPIX_ASSERT(m_pStep2Cholesky != nullptr);
+  if (m_bFlatFrame) {
+    // x and y of each free vertex are a row of the two-column block.
+    m_pStep2Cholesky->SolveRows(&(*m_pStep2Rhs)(0), &(*m_pFreeParams)(0), 2);
+    return;
+  }
   // The factor is the x block's: x and y solve as its two columns.
   const int n = m_pStep2Cholesky->Order();
   std::vector<double> rhs(2 * n), x(2 * n);

@@ -31,6 +31,9 @@
 #include "linalg/LinAlgVectorReal.h"
 
 class DeformQuasiConf;
+namespace arap_detail {
+struct Step1Memo;
+}
 
 class DeformAsRigidAsPossible : public Warpixator {
  public:
@@ -152,6 +155,29 @@ class DeformAsRigidAsPossible : public Warpixator {
   std::unique_ptr<DeformQuasiConf> m_pQuasiConf;
   /// Build the dense route's matrices (default: false, the sparse route).
   bool m_bDenseRoute = false;
+  /// Run each frame on flat per-face arrays, step 2's x and y in one pass
+  /// through its factor, and step 1's product shared with the cells on the
+  /// same systems and targets (default: true). False runs the fitted-triangle
+  /// objects and a column-by-column solve: the same results up to rounding.
+  bool m_bFlatFrame = true;
+
+  /// The fits of all faces as flat arrays: each face's vertices and their
+  /// parameters (3 per face; x at 2 param, y at 2 param + 1, the free ones
+  /// first), whether its FittedTriangle is valid, and what that holds as
+  /// warpix::ArapFitTerm rows of one double per face.
+  struct FaceFits {
+    std::vector<int> vertex;  // 3 per face
+    std::vector<int> param;
+    std::vector<unsigned char> valid;
+    std::vector<double> terms;
+  };
+  /// With Rescale; read only once prepared, and shared like step 2's factor
+  /// (a frame of the next cell then finds them in the cache).
+  std::shared_ptr<const FaceFits> m_pFaceFits;
+  /// The corners the last frame fitted: rows x0, y0, x1, y1, x2, y2 of one
+  /// double per face (and the corners it fitted them to, in the same layout).
+  std::vector<double> m_Fitted;
+  std::vector<double> m_FitCorners;
 
   /// True once a preparation has built step 1's map.
   bool Prepared() const { return m_pStep1Map != nullptr; }
@@ -178,6 +204,13 @@ class DeformAsRigidAsPossible : public Warpixator {
   /// entries into m_iStep1Entries.
   double PreparationBytes(bool dense);
   void BuildFittedTriangles();
+  /// Step 1's u = M q; a cell on the same map with the same targets as the
+  /// last product takes its result.
+  void Step1Product();
+  /// Step 2's right-hand side from the current positions into m_pStep2Rhs:
+  /// on the fitted-triangle objects, or on the flat arrays.
+  void Step2RhsByObjects();
+  void Step2RhsFlat();
   /// Step 2's solve of H u = rhs into m_pFreeParams.
   void SolveStep2();
   /// Step 1 with QuasiConf: the free vertices' rest positions through the
@@ -193,4 +226,5 @@ class DeformAsRigidAsPossible : public Warpixator {
   size_t m_iWarnedUnfitted = 0;         // unfittable triangles last reported by BuildFittedTriangles
   std::unique_ptr<LinAlgDenseLU> m_pStep2LU;
   std::shared_ptr<const LinAlgSparseCholesky> m_pStep2Cholesky;  // free vertices' x (and y) block
+  std::shared_ptr<arap_detail::Step1Memo> m_pStep1Memo;  // held with m_pStep1Map
 };

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "deform/AsRigidAsPossibleDetail.h"
+#include "deform/AsRigidAsPossibleKernel.h"
 #include "deform/DeformAsRigidAsPossible.h"
 #include "deform/quasiconf/DeformQuasiConf.h"
 #include "support/WarpixAssert.h"
@@ -134,8 +135,10 @@ class SharedSystems {
   };
   struct Systems {
     std::weak_ptr<LinAlgMatrixReal> step1Map;
+    std::weak_ptr<arap_detail::Step1Memo> step1Memo;
     std::weak_ptr<LinAlgMatrixReal> step2HC;
     std::weak_ptr<const LinAlgSparseCholesky> step2Factor;
+    std::weak_ptr<const DeformAsRigidAsPossible::FaceFits> faceFits;
   };
 
   static Key KeyOf(const std::vector<Warpixator::ImgVertex>& vertices,
@@ -198,6 +201,10 @@ void DeformAsRigidAsPossible::Release() {
   m_iNumFreeParams = m_iNumConstrainedParams = 0;
   m_pStep1Map.reset();
   m_FittedTriangles.clear();
+  m_pFaceFits.reset();
+  m_Fitted.clear();
+  m_FitCorners.clear();
+  m_pStep1Memo.reset();
   m_pStep2H.reset();
   m_pStep2HC.reset();
   m_Step2Coupling.clear();
@@ -295,10 +302,11 @@ double DeformAsRigidAsPossible::PreparationBytes(bool dense) {
   double bytes = 3 * sizeof(double) * nF * nC;
   if (m_bRescale) {
     // Step 2's coupling block and one fitted triangle (with its three small
-    // heap arrays) per face.
+    // heap arrays) per face, and its flat terms, corners and fitted corners.
     bytes += sizeof(double) * nF * nC +
              faces * (sizeof(FittedTriangle) + 2 * sizeof(LinAlgVectorReal) +
-                      sizeof(LinAlgMatrixReal) + 24 * sizeof(double) + 64);
+                      sizeof(LinAlgMatrixReal) + 24 * sizeof(double) + 64 +
+                      (warpix::kFitTerms + 12) * sizeof(double) + 3 * sizeof(int) + 1);
   }
   if (dense) {
     // G, A, its transpose and the LU's copy; with step 2 also Hfull, H and
@@ -350,6 +358,32 @@ void DeformAsRigidAsPossible::BuildFittedTriangles() {
         std::make_unique<FittedTriangle>(corner[0], corner[1], corner[2], static_cast<int>(l)));
     if (!m_FittedTriangles.back()->Valid()) ++unfitted;
   }
+  // The same fits as flat arrays, for the frames.
+  const size_t faces = m_Faces.size();
+  auto fits = std::make_shared<FaceFits>();
+  fits->vertex.resize(3 * faces);
+  fits->param.resize(3 * faces);
+  fits->valid.resize(faces);
+  fits->terms.resize(warpix::kFitTerms * faces);
+  double* const terms = fits->terms.data();
+  for (size_t l = 0; l < faces; ++l) {
+    const ImgFace& f = m_Faces[l];
+    const FittedTriangle& t = *m_FittedTriangles[l];
+    const int vertex[3] = {f.m_iV0, f.m_iV1, f.m_iV2};
+    for (int i = 0; i < 3; ++i) {
+      fits->vertex[3 * l + i] = vertex[i];
+      fits->param[3 * l + i] = m_iVertexToParam[vertex[i]];
+    }
+    fits->valid[l] = t.Valid() ? 1 : 0;
+    terms[warpix::kFitX01 * faces + l] = t.x01;
+    terms[warpix::kFitY01 * faces + l] = t.y01;
+    terms[warpix::kFitRestEdge * faces + l] = t.m_fRestEdge;
+    for (int j = 0; j < 4; ++j)
+      for (int i = 0; i < 4; ++i) terms[(warpix::kFitF + i + 4 * j) * faces + l] = (*t.m_pF)(i, j);
+  }
+  m_pFaceFits = fits;
+  m_Fitted.assign(6 * faces, 0.0);
+  m_FitCorners.assign(6 * faces, 0.0);
   // Said once per number of such triangles, not at every preparation.
   if (unfitted > 0 && unfitted != m_iWarnedUnfitted) {
     std::cout << "[WARNING] " << m_Name << ": " << unfitted << " of " << m_Faces.size()
@@ -451,9 +485,14 @@ bool DeformAsRigidAsPossible::PrepareSparse() {
   SharedSystems::Systems shared = SharedSystems::Find(key);
   if (std::shared_ptr<LinAlgMatrixReal> map = shared.step1Map.lock()) {
     m_pStep1Map = map;
+    m_pStep1Memo = shared.step1Memo.lock();
   } else {
     if (!PrepareSparseStep1()) return false;
     shared.step1Map = m_pStep1Map;
+  }
+  if (!m_pStep1Memo) {
+    m_pStep1Memo = std::make_shared<arap_detail::Step1Memo>();
+    shared.step1Memo = m_pStep1Memo;
   }
   if (m_bRescale) {
     std::shared_ptr<const LinAlgSparseCholesky> factor = shared.step2Factor.lock();
@@ -465,6 +504,12 @@ bool DeformAsRigidAsPossible::PrepareSparse() {
       if (!PrepareSparseStep2()) return false;
       shared.step2Factor = m_pStep2Cholesky;
       shared.step2HC = m_pStep2HC;
+    }
+    // The flat fit records depend on the same rest mesh and numbering.
+    if (std::shared_ptr<const FaceFits> fits = shared.faceFits.lock()) {
+      m_pFaceFits = fits;
+    } else {
+      shared.faceFits = m_pFaceFits;
     }
   }
   SharedSystems::Remember(key, shared);

@@ -99,6 +99,74 @@ void LinAlgSparseCholesky::SolveColumns(const double* b, double* x, int k) const
   out = m_pBackend->solver.solve(rhs);
 }
 
+namespace {
+
+// The block solve of SolveRows on w (n rows of width values, permuted):
+// forward through the unit lower L (column-major, strictly lower part
+// stored), D, backward through L^T. A width known at compile time keeps a
+// row in registers (twice as fast for two columns as a run-time width).
+template <int kWidth>
+void SolveRowsPermuted(int n, const int* start, const int* row, const double* value,
+                       const double* d, double* w, int width) {
+  const int k = kWidth > 0 ? kWidth : width;
+  for (int j = 0; j < n; ++j) {
+    const double* const wj = w + static_cast<size_t>(j) * k;
+    for (int p = start[j]; p < start[j + 1]; ++p) {
+      const double l = value[p];
+      double* const wi = w + static_cast<size_t>(row[p]) * k;
+      for (int c = 0; c < k; ++c) wi[c] -= l * wj[c];
+    }
+  }
+  for (int j = 0; j < n; ++j) {
+    const double inverse = 1.0 / d[j];
+    double* const wj = w + static_cast<size_t>(j) * k;
+    for (int c = 0; c < k; ++c) wj[c] *= inverse;
+  }
+  // Row j of L^T is column j of L.
+  for (int j = n - 1; j >= 0; --j) {
+    double* const wj = w + static_cast<size_t>(j) * k;
+    for (int p = start[j]; p < start[j + 1]; ++p) {
+      const double l = value[p];
+      const double* const wi = w + static_cast<size_t>(row[p]) * k;
+      for (int c = 0; c < k; ++c) wj[c] -= l * wi[c];
+    }
+  }
+}
+
+}  // namespace
+
+void LinAlgSparseCholesky::SolveRows(const double* b, double* x, int k) const {
+  WARPIX_ASSERT(m_bOk);
+  WARPIX_ASSERT(k>=0);
+  const int n = m_iOrder;
+  if (n == 0 || k == 0) return;
+  // P A P^T = L D L^T: the operations of the column solve, with each entry
+  // of L read once for the whole block.
+  const auto& solver = m_pBackend->solver;
+  const Eigen::SparseMatrix<double>& L = solver.matrixL().nestedExpression();
+  const auto& ordering = solver.permutationP().indices();
+  const bool permuted = ordering.size() == n;
+  const size_t width = static_cast<size_t>(k);
+  // Cells share a factor: the permuted block is this call's own.
+  const std::unique_ptr<double[]> w(new double[width * n]);
+  for (int i = 0; i < n; ++i) {
+    const size_t to = (permuted ? ordering[i] : i) * width;
+    for (size_t c = 0; c < width; ++c) w[to + c] = b[i * width + c];
+  }
+  // vectorD() returns a copy: held here for the whole solve.
+  const Eigen::VectorXd diagonal = solver.vectorD();
+  const double* const d = diagonal.data();
+  if (k == 2) {
+    SolveRowsPermuted<2>(n, L.outerIndexPtr(), L.innerIndexPtr(), L.valuePtr(), d, w.get(), k);
+  } else {
+    SolveRowsPermuted<0>(n, L.outerIndexPtr(), L.innerIndexPtr(), L.valuePtr(), d, w.get(), k);
+  }
+  for (int i = 0; i < n; ++i) {
+    const size_t from = (permuted ? ordering[i] : i) * width;
+    for (size_t c = 0; c < width; ++c) x[i * width + c] = w[from + c];
+  }
+}
+
 struct LinAlgSparseCholeskyComplex::Backend {
   using Matrix = Eigen::SparseMatrix<std::complex<double>>;
   Eigen::SimplicialLDLT<Matrix, Eigen::Lower, Eigen::AMDOrdering<int>> solver;

@@ -56,6 +56,10 @@ class LinAlgSparseCholesky {
   void Solve(const double* b, double* x) const;
   /// X = A^-1 B column by column for the n x k column-major block at b.
   void SolveColumns(const double* b, double* x, int k) const;
+  /// X = A^-1 B for the n x k block at b held row by row (row i: its k
+  /// values together), into x in the same layout; they may not overlap
+  /// (fatal when not Ok). One pass through the factor serves all k columns.
+  void SolveRows(const double* b, double* x, int k) const;
 
  private:
   struct Backend;

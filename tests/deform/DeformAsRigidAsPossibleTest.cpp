@@ -2,6 +2,7 @@
 // against loaded points, save and replay, pixel mode and points on one spot:
 // DeformPropertiesTest.)
 #include "deform/DeformAsRigidAsPossible.h"
+#include "deform/AsRigidAsPossibleKernel.h"
 
 #include <cmath>
 #include <algorithm>
@@ -278,10 +279,12 @@ TEST(DeformAsRigidAsPossible, StepOneMinimisesTheEnergyAndStepTwoMatchesTheFitte
       // the gradient of sum |(vi - vj) - (fi - fj)|^2 over the face pairs
       // vanishes at every free vertex.
       std::vector<double> grad(2 * d->m_Vertices.size(), 0.0);
-      for (const auto& t : d->m_FittedTriangles) {
-        const auto& f = d->m_Faces[t->m_iFace];
+      for (size_t l = 0; l < d->m_Faces.size(); ++l) {
+        const auto& f = d->m_Faces[l];
         const int v[3] = {f.m_iV0, f.m_iV1, f.m_iV2};
-        const double fx[3] = {t->x0f, t->x1f, t->x2f}, fy[3] = {t->y0f, t->y1f, t->y2f};
+        const size_t n = d->m_Faces.size();
+        const double* t = &d->m_Fitted[l];
+        const double fx[3] = {t[0], t[2 * n], t[4 * n]}, fy[3] = {t[n], t[3 * n], t[5 * n]};
         for (int i = 0; i < 3; ++i)
           for (int j = 0; j < 3; ++j) {
             if (i == j) continue;
@@ -511,6 +514,7 @@ TEST(DeformAsRigidAsPossible, CellsWithTheSameMeshAndPointsShareTheirSystems) {
   EXPECT_EQ(first->m_pStep1Map, second->m_pStep1Map);
   EXPECT_EQ(first->m_pStep1Map, plain->m_pStep1Map);
   EXPECT_EQ(first->m_pStep2HC, second->m_pStep2HC);
+  EXPECT_EQ(first->m_pFaceFits, second->m_pFaceFits);
   EXPECT_NE(first->m_pStep1Map, coarser->m_pStep1Map);
 
   // The same results as a cell that built its own (after the others are gone).
@@ -534,6 +538,108 @@ TEST(DeformAsRigidAsPossible, CellsWithTheSameMeshAndPointsShareTheirSystems) {
   }
   Add(*saved, kFour);
   EXPECT_NE(saved->m_pStep1Map, alone->m_pStep1Map);
+}
+
+// Frames on the flat arrays (step 1's product shared between cells, x and y
+// in one pass through step 2's factor) against the fitted-triangle objects
+// and the column solve, for every variant on seeded meshes, points and
+// targets, including the awkward ones: targets mirrored (fits to a point),
+// collapsed onto one spot or thrown far, a mesh too thin to fit, points on
+// one vertex, and one vertex for all points (not prepared). Cells are
+// dragged to alternating targets, so that the shared product is sometimes
+// current and sometimes not.
+TEST(DeformAsRigidAsPossible, FlatFramesEqualTheFittedTriangleObjects) {
+  R2Image image(4, 4, 3);
+  const Options variants[] = {{false}, {true}, {true, false, false, 6, Rule::kRest}, {true, true}};
+  struct Case {
+    const char* what;
+    int cells;
+    double width;  // of the mesh (its height is 1)
+    int points;    // drawn on vertices; 0: the fixed ones below
+    Points fixed;
+    int targets;  // 0 jittered, 1 mirrored, 2 collapsed, 3 far
+  };
+  const Case cases[] = {{"jittered", 9, 1, 7, {}, 0},
+                        {"jittered, coarse", 4, 1, 5, {}, 0},
+                        {"mirrored", 8, 1, 6, {}, 1},
+                        {"collapsed", 7, 1, 6, {}, 2},
+                        {"far", 6, 1, 5, {}, 3},
+                        {"thin mesh", 3, 1e-8, 0, {0, 0, 0, 1.0 / 3, 1e-8, 2.0 / 3, 1e-8, 1}, 0},
+                        {"two on one vertex", 6, 1, 0, {0.2, 0.2, 0.21, 0.19, 0.8, 0.2, 0.8, 0.8, 0.5, 0.4}, 0},
+                        {"one vertex", 6, 1, 0, {0.5, 0.5, 0.51, 0.5, 0.5, 0.49, 0.49, 0.5}, 0}};
+  std::mt19937 gen(7);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Points orig = c.points > 0 ? OnVertices(gen, c.cells, c.points) : c.fixed;
+    Points targets[2];
+    for (Points& t : targets) {
+      t = Jittered(gen, orig, 0.06);
+      for (size_t k = 0; k < t.size(); k += 2) {
+        if (c.targets == 1) t[k] = 1 - t[k];
+        if (c.targets == 2) t[k] = 0.5, t[k + 1] = 0.5;
+        if (c.targets == 3) t[k] *= 1e6, t[k + 1] *= -3e5;
+      }
+    }
+    std::vector<std::unique_ptr<ARAP>> flat, objects;
+    for (const Options& o : variants) {
+      for (auto* cells : {&flat, &objects}) {
+        auto d = std::make_unique<ARAP>(o.quasiConf, o.rescale, image, "arap", o.rule);
+        deform_test::Mesh(*d, c.cells, c.cells, 0, c.width, 0, 1);
+        d->m_bFlatFrame = cells == &flat;
+        Add(*d, orig);
+        cells->push_back(std::move(d));
+      }
+    }
+    for (int frame = 0; frame < 3; ++frame) {
+      for (size_t k = 0; k < flat.size(); ++k) {
+        SCOPED_TRACE("variant " + std::to_string(k) + ", frame " + std::to_string(frame));
+        const Points& t = targets[(frame + k / 2) % 2];
+        const Points a = Drag(*flat[k], t), b = Drag(*objects[k], t);
+        double scale = 1.0;
+        for (double v : b) scale = std::fmax(scale, std::fabs(v));
+        for (size_t i = 0; i < a.size(); ++i) {
+          ASSERT_TRUE(std::isfinite(a[i]) && std::fabs(a[i] - b[i]) <= 1e-12 * scale)
+              << "at " << i << ": " << a[i] << " against " << b[i];
+        }
+      }
+    }
+  }
+}
+
+// The fits of many faces at a time give the one-face loop's bits on every
+// vector target the processor runs, under both rules, for a face count that
+// leaves a remainder, with faces that cannot be fitted, fits of no size and
+// corners whose first edge has none (the ratio of the RMS sizes).
+TEST(DeformAsRigidAsPossible, FaceFitsOnEveryTargetAreTheOneFaceLoop) {
+  const int n = 203;
+  std::mt19937 gen(3);
+  std::uniform_real_distribution<double> u(-2.0, 2.0);
+  std::vector<double> corners(6 * n), terms(warpix::kFitTerms * n);
+  std::vector<unsigned char> valid(n, 1);
+  for (double& v : corners) v = u(gen);
+  for (double& v : terms) v = u(gen);
+  for (int l = 0; l < n; ++l) {
+    terms[warpix::kFitRestEdge * n + l] = std::fabs(terms[warpix::kFitRestEdge * n + l]);
+    if (l % 7 == 0) valid[l] = 0;
+    if (l % 5 == 1) corners[2 * n + l] = corners[l], corners[3 * n + l] = corners[n + l];
+    if (l % 11 == 2)
+      for (int k = 0; k < 16; ++k) terms[(warpix::kFitF + k) * n + l] = 0.0;
+  }
+  for (bool restRule : {false, true}) {
+    std::vector<double> expected(6 * n), got(6 * n);
+    warpix::ArapFitFacesOneByOne(n, corners.data(), terms.data(), valid.data(), restRule,
+                                 ARAP::kNoSize, ARAP::kMaxEdgeScale, expected.data());
+    const int targets = warpix_test::ForEveryTarget([&](const char* target) {
+      std::fill(got.begin(), got.end(), 0.0);
+      warpix::ArapFitFaces(n, corners.data(), terms.data(), valid.data(), restRule, ARAP::kNoSize,
+                           ARAP::kMaxEdgeScale, got.data());
+      for (int i = 0; i < 6 * n; ++i) {
+        ASSERT_TRUE(warpix_test::SameBits(got[i], expected[i]) && std::isfinite(got[i]))
+            << target << (restRule ? " rest" : " fitted") << " at " << i;
+      }
+    });
+    EXPECT_GE(targets, 1);
+  }
 }
 
 }  // namespace
