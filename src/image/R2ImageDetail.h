@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <memory>
 
@@ -17,6 +18,10 @@ namespace r2image_detail {
 /// when the file cannot be opened (default: the BMP, PPM and JPEG wording).
 FILE* OpenFile(const char* filename, const char* mode,
                const char* format = "Unable to open image file: %s");
+
+/// Bytes a writer hands to the stream at once (a block of rows, a PNG data
+/// chunk): more than the stream's own buffer, so each is one write call.
+constexpr size_t kWriteBlockBytes = 256 * 1024;
 
 /// An open file, closed when it goes out of scope.
 struct FileCloser {

@@ -198,6 +198,8 @@ int R2Image::WritePNG(const char* filename, PngCompression compression) const {
   static const int kColourTypes[5] = {0, PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA,
                                       PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGB_ALPHA};
   png_init_io(s->png, fp);
+  // Data chunks of a block each, so the stream writes each in one call.
+  png_set_compression_buffer_size(s->png, r2image_detail::kWriteBlockBytes);
   if (compression == PngCompression::kSmallest) {
     png_set_compression_level(s->png, Z_BEST_COMPRESSION);
     png_set_filter(s->png, PNG_FILTER_TYPE_BASE, PNG_ALL_FILTERS);

@@ -1,4 +1,5 @@
 // PPM reading (binary P6 and text P3) and writing of R2Image.
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdio>
@@ -21,16 +22,24 @@ int R2Image::WritePPM(const char* filename, int ascii) const {
   if (!CheckWritable(filename)) return 0;
   File fp(OpenFile(filename, ascii ? "w" : "wb"));
   if (!fp) return 0;
-  std::unique_ptr<unsigned char[]> row(new (std::nothrow) unsigned char[3 * static_cast<size_t>(width)]);
-  bool ok = row != nullptr && fprintf(fp.get(), "%s\n%d %d\n255\n", ascii ? "P3" : "P6", width, height) > 0;
-  for (int y = height - 1; ok && y >= 0; --y) {
-    RowRGB(y, row.get());
-    if (!ascii) {
-      ok = fwrite(row.get(), 3, width, fp.get()) == static_cast<size_t>(width);
-      continue;
-    }
+  // Binary rows go out a block of rows at a time: one fwrite of more than the
+  // stream's buffer is one write call, where row by row would be one call
+  // per 4 KiB.
+  const size_t rowBytes = 3 * static_cast<size_t>(width);
+  const int blockRows =
+      ascii ? 1 : std::max(1, static_cast<int>(r2image_detail::kWriteBlockBytes / std::max<size_t>(rowBytes, 1)));
+  std::unique_ptr<unsigned char[]> rows(new (std::nothrow) unsigned char[rowBytes * blockRows]);
+  bool ok = rows != nullptr && fprintf(fp.get(), "%s\n%d %d\n255\n", ascii ? "P3" : "P6", width, height) > 0;
+  for (int y = height - 1; ok && !ascii && y >= 0; y -= blockRows) {
+    const int count = std::min(blockRows, y + 1);
+    for (int k = 0; k < count; ++k) RowRGB(y - k, rows.get() + rowBytes * k);
+    ok = fwrite(rows.get(), 1, rowBytes * count, fp.get()) == rowBytes * count;
+  }
+  for (int y = height - 1; ok && ascii && y >= 0; --y) {
+    unsigned char* const row = rows.get();
+    RowRGB(y, row);
     for (int x = 0; ok && x < width; ++x) {
-      const unsigned char* rgb = row.get() + 3 * x;
+      const unsigned char* rgb = row + 3 * x;
       ok = fprintf(fp.get(), "%-3d %-3d %-3d  ", rgb[0], rgb[1], rgb[2]) > 0;
       if ((x + 1) % 4 == 0) fputc('\n', fp.get());
     }
