@@ -17,11 +17,14 @@
 
 namespace {
 
-// A cells x cells mesh over a 512 x 512 gradient picture, bent by a smooth wave.
+// A cells x cells mesh over a width x height gradient picture (512 x 512 by
+// default), bent by a smooth wave.
 struct BentMesh {
-  explicit BentMesh(int cells) : picture(512, 512, 3), deformator(picture, "bench") {
-    for (int y = 0; y < 512; ++y)
-      for (int x = 0; x < 512; ++x) picture.SetPixelRGB(x, y, RNRgb(x / 511.0, y / 511.0, 0.5));
+  explicit BentMesh(int cells, int width = 512, int height = 512)
+      : picture(width, height, 3), deformator(picture, "bench") {
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x)
+        picture.SetPixelRGB(x, y, RNRgb(x / (width - 1.0), y / (height - 1.0), 0.5));
     std::ostringstream quiet;
     std::streambuf* const console = std::cout.rdbuf(quiet.rdbuf());
     deformator.SwitchMeshBasedDeformation(cells, cells, false, false, RNRgb(0, 0, 0), -1.0, 0.0,
@@ -38,9 +41,11 @@ struct BentMesh {
 
 // The picture sampled in place (source kAuto, as a single render does) or
 // copied as float texels first (kCopy, as an animation does).
-void BenchRender(benchmark::State& state, MeshRasterizer::TextureSource source) {
+void BenchRender(benchmark::State& state, MeshRasterizer::TextureSource source,
+                 bool pictureAtOutputSize = false) {
   const int width = static_cast<int>(state.range(1)), height = width * 3 / 4;
-  BentMesh mesh(static_cast<int>(state.range(0)));
+  BentMesh mesh(static_cast<int>(state.range(0)), pictureAtOutputSize ? width : 512,
+                pictureAtOutputSize ? height : 512);
   MeshRasterizer rasterizer(mesh.deformator, source);
   R2Image out;
   for (auto _ : state) {
@@ -54,6 +59,13 @@ void BenchRender(benchmark::State& state, MeshRasterizer::TextureSource source) 
 void BenchRenderMesh(benchmark::State& state) { BenchRender(state, MeshRasterizer::TextureSource::kAuto); }
 void BenchRenderMeshCopied(benchmark::State& state) { BenchRender(state, MeshRasterizer::TextureSource::kCopy); }
 
+// A single render of a picture at the output's size with a coarse mesh (the
+// end-to-end case of warpix-render): long spans, one texel pair per pixel.
+void BenchRenderPicture(benchmark::State& state) {
+  BenchRender(state, MeshRasterizer::TextureSource::kAuto, true);
+}
+
+BENCHMARK(BenchRenderPicture)->Name("Render/Picture")->Args({20, 1024})->Unit(benchmark::kMillisecond);
 BENCHMARK(BenchRenderMesh)->Name("Render/Mesh")->Args({100, 1024})->Unit(benchmark::kMillisecond);
 BENCHMARK(BenchRenderMeshCopied)->Name("Render/MeshCopied")->Args({100, 1024})->Unit(benchmark::kMillisecond);
 

@@ -178,12 +178,37 @@ HWY_INLINE bool SampleRgbBlock(const Sampler<RgbTexels>& texture, Pack u, Pack v
   const auto col0 = hn::Mul(x0, three), col1 = hn::Mul(x1, three);
   const auto o00 = hn::Add(row0, col0), o10 = hn::Add(row0, col1);
   const auto o01 = hn::Add(row1, col0), o11 = hn::Add(row1, col1);
-  // The largest offset is the top right texel's.
-  const auto last = hn::Set(di, static_cast<int32_t>(t.lastWord - t.texels));
-  if (!hn::AllFalse(di, hn::Gt(o11, last))) return false;
-  const uint32_t* base = reinterpret_cast<const uint32_t*>(t.texels);
-  const auto w00 = hn::GatherOffset(du, base, o00), w10 = hn::GatherOffset(du, base, o10);
-  const auto w01 = hn::GatherOffset(du, base, o01), w11 = hn::GatherOffset(du, base, o11);
+  hn::Vec<decltype(du)> w00, w10, w01, w11;
+  const int32_t lastWord = static_cast<int32_t>(t.lastWord - t.texels);
+  if (hn::AllFalse(di, hn::Gt(o01, hn::Set(di, lastWord - 4)))) {
+    // Eight bytes from a row's left texel hold its right neighbour too, so
+    // one 64-bit gather per row reads both (gathers cost per element). The
+    // largest such offset is the top left texel's. A right texel clamped onto
+    // its left one (the picture's edge) is the left one.
+    const hn::Rebind<uint64_t, Pack::D> dq;
+    alignas(64) int32_t offset0[Pack::kLanes], offset1[Pack::kLanes];
+    alignas(64) uint64_t pair0[Pack::kLanes], pair1[Pack::kLanes];
+    hn::Store(o00, di, offset0);
+    hn::Store(o01, di, offset1);
+    for (size_t lane = 0; lane < Pack::kLanes; ++lane) {
+      std::memcpy(&pair0[lane], t.texels + offset0[lane], 8);
+      std::memcpy(&pair1[lane], t.texels + offset1[lane], 8);
+    }
+    const auto q0 = hn::Load(dq, pair0), q1 = hn::Load(dq, pair1);
+    const auto sameColumn = hn::RebindMask(du, hn::Eq(x0, x1));
+    w00 = hn::TruncateTo(du, q0);
+    w01 = hn::TruncateTo(du, q1);
+    w10 = hn::IfThenElse(sameColumn, w00, hn::TruncateTo(du, hn::ShiftRight<24>(q0)));
+    w11 = hn::IfThenElse(sameColumn, w01, hn::TruncateTo(du, hn::ShiftRight<24>(q1)));
+  } else {
+    // The largest offset is the top right texel's.
+    if (!hn::AllFalse(di, hn::Gt(o11, hn::Set(di, lastWord)))) return false;
+    const uint32_t* base = reinterpret_cast<const uint32_t*>(t.texels);
+    w00 = hn::GatherOffset(du, base, o00);
+    w10 = hn::GatherOffset(du, base, o10);
+    w01 = hn::GatherOffset(du, base, o01);
+    w11 = hn::GatherOffset(du, base, o11);
+  }
   const auto byteMask = hn::Set(du, 0xffu);
   auto channel = [&](hn::Vec<decltype(du)> w, int shift) {
     return hn::ConvertTo(df, hn::BitCast(di, hn::And(hn::ShiftRightSame(w, shift), byteMask)));
@@ -200,6 +225,11 @@ HWY_INLINE bool SampleRgbBlock(const Sampler<RgbTexels>& texture, Pack u, Pack v
     const auto value = hn::Add(hn::Add(bottom, hn::Mul(ay, hn::Sub(top, bottom))), half);
     const auto whole = hn::Min(hn::Max(hn::ConvertTo(di, value), zeroI), top255);
     word = hn::Or(word, hn::ShiftLeftSame(hn::BitCast(du, whole), shift));
+  }
+  if (bits == (1 << Pack::kLanes) - 1) {
+    // Every lane covered (the inside of a span): one store.
+    hn::StoreU(word, du, reinterpret_cast<uint32_t*>(out));
+    return true;
   }
   uint32_t words[Pack::kLanes];
   hn::StoreU(word, du, words);

@@ -338,9 +338,11 @@ TEST(MeshRasterizer, WorkIsBoundedByTheOutputWhateverTheCornersHold) {
 }
 
 // An RGB picture with nothing transparent is sampled in place (blocks of
-// pixels at once where the vector allows); a copy of it as the texture gives
-// the same bytes: folded meshes partly off the output, clamped texture
-// coordinates and pixel mode, both kinds of background, padded rows, on every
+// pixels at once where the vector allows: a texel pair per row read at once,
+// words near the picture's last byte one by one, whole blocks stored at once);
+// a copy of it as the texture gives the same bytes: folded meshes partly off
+// the output, clamped texture coordinates and pixel mode, pictures smaller and
+// larger than the output, both kinds of background, padded rows, on every
 // target.
 TEST(MeshRasterizer, InPlacePictureGivesTheCopiedTexturesPixels) {
   std::mt19937 gen(9);
@@ -348,7 +350,7 @@ TEST(MeshRasterizer, InPlacePictureGivesTheCopiedTexturesPixels) {
   MeshRasterizer::Background grey;
   grey.transparent = false;
   grey.rgb[0] = 40, grey.rgb[1] = 80, grey.rgb[2] = 120;
-  for (const auto& size : {std::pair<int, int>{23, 17}, {1, 1}, {2, 9}}) {
+  for (const auto& size : {std::pair<int, int>{23, 17}, {1, 1}, {2, 9}, {101, 67}}) {
     R2Image picture = image_test::RandomImage(size.first, size.second, 3, 11);
     for (const bool mesh : {true, false}) {
       Warpixator d(picture, "d");
