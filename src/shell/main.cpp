@@ -6,6 +6,7 @@
 #include "deform/Warpixator.h"
 #include "image/R2Image.h"
 #include "support/ParamParser.h"
+#include "support/VectorLibrary.h"
 #include "shell/Warpix.h"
 #include "support/WarpixAssert.h"
 #include "window/WarpixWindow.h"
@@ -32,6 +33,8 @@ void CheckPair(const ParamParser& parameters, const std::vector<int>& values, bo
 }  // namespace
 
 int main(int argc, char const** argv) {
+  // The vector library loads on another core while the inputs are read.
+  warpix::StartLoading({&warpix::VectorLibrary()});
   // Console lines reach a reader (a terminal, a pipe, a test) as they are written.
   std::cout << std::unitbuf;
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
