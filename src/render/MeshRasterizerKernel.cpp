@@ -182,9 +182,10 @@ HWY_INLINE bool SampleRgbBlock(const Sampler<RgbTexels>& texture, Pack u, Pack v
   const int32_t lastWord = static_cast<int32_t>(t.lastWord - t.texels);
   if (hn::AllFalse(di, hn::Gt(o01, hn::Set(di, lastWord - 4)))) {
     // Eight bytes from a row's left texel hold its right neighbour too, so
-    // one 64-bit gather per row reads both (gathers cost per element). The
-    // largest such offset is the top left texel's. A right texel clamped onto
-    // its left one (the picture's edge) is the left one.
+    // one 8-byte load per lane and row reads both: loaded one by one, as this
+    // processor's gathers cost more than the loads. The largest such offset
+    // is the top left texel's. A right texel clamped onto its left one (the
+    // picture's edge) is the left one.
     const hn::Rebind<uint64_t, Pack::D> dq;
     alignas(64) int32_t offset0[Pack::kLanes], offset1[Pack::kLanes];
     alignas(64) uint64_t pair0[Pack::kLanes], pair1[Pack::kLanes];
