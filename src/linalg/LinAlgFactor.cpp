@@ -7,15 +7,8 @@
 
 #include "linalg/LinAlgBackend.h"
 #include "linalg/LinAlgLapack.h"
+#include "linalg/LinAlgLapackApi.h"
 #include "support/WarpixAssert.h"
-
-extern "C" {
-void dgetrf_(const int* m, const int* n, double* a, const int* lda, int* ipiv, int* info);
-void dgetri_(const int* n, double* a, const int* lda, const int* ipiv, double* work,
-             const int* lwork, int* info);
-void dgetrs_(const char* trans, const int* n, const int* nrhs, const double* a, const int* lda,
-             const int* ipiv, double* b, const int* ldb, int* info, size_t transLen);
-}
 
 LinAlgDenseLU::LinAlgDenseLU(const LinAlgMatrixReal& a) : m_iOrder(a.Rows()), m_bOk(false) {
   WARPIX_ASSERT(a.Rows()==a.Cols());

@@ -12,28 +12,12 @@
 
 #include "linalg/LinAlgBackend.h"
 #include "linalg/LinAlgLapack.h"
+#include "linalg/LinAlgLapackApi.h"
 #include "support/WarpixAssert.h"
 
 // The element array goes to LAPACK and CBLAS as double complex.
 static_assert(sizeof(LinAlgComplex) == 2 * sizeof(double), "LinAlgComplex must be two doubles");
 static_assert(std::is_standard_layout<LinAlgComplex>::value, "LinAlgComplex must be standard layout");
-
-// LAPACK through its Fortran symbols: every scalar by address; the trailing
-// size_t arguments are the hidden lengths of the character options.
-extern "C" {
-void zgesv_(const int* n, const int* nrhs, LinAlgComplex* a, const int* lda, int* ipiv,
-            LinAlgComplex* b, const int* ldb, int* info);
-void zgetrf_(const int* m, const int* n, LinAlgComplex* a, const int* lda, int* ipiv, int* info);
-void zgetri_(const int* n, LinAlgComplex* a, const int* lda, const int* ipiv, LinAlgComplex* work,
-             const int* lwork, int* info);
-void zgels_(const char* trans, const int* m, const int* n, const int* nrhs, LinAlgComplex* a,
-            const int* lda, LinAlgComplex* b, const int* ldb, LinAlgComplex* work,
-            const int* lwork, int* info, size_t transLen);
-void zgesvd_(const char* jobu, const char* jobvt, const int* m, const int* n, LinAlgComplex* a,
-             const int* lda, double* s, LinAlgComplex* u, const int* ldu, LinAlgComplex* vt,
-             const int* ldvt, LinAlgComplex* work, const int* lwork, double* rwork, int* info,
-             size_t jobuLen, size_t jobvtLen);
-}
 
 namespace {
 

@@ -12,26 +12,9 @@
 
 #include "linalg/LinAlgBackend.h"
 #include "linalg/LinAlgLapack.h"
+#include "linalg/LinAlgLapackApi.h"
 #include "linalg/LinAlgVectorReal.h"
 #include "support/WarpixAssert.h"
-
-// LAPACK through its Fortran symbols: every scalar by address; the trailing
-// size_t arguments are the hidden lengths of the character options.
-extern "C" {
-void dgesv_(const int* n, const int* nrhs, double* a, const int* lda, int* ipiv, double* b,
-            const int* ldb, int* info);
-void dgetrf_(const int* m, const int* n, double* a, const int* lda, int* ipiv, int* info);
-void dgetri_(const int* n, double* a, const int* lda, const int* ipiv, double* work,
-             const int* lwork, int* info);
-void dgels_(const char* trans, const int* m, const int* n, const int* nrhs, double* a,
-            const int* lda, double* b, const int* ldb, double* work, const int* lwork, int* info,
-            size_t transLen);
-void dgesvd_(const char* jobu, const char* jobvt, const int* m, const int* n, double* a,
-             const int* lda, double* s, double* u, const int* ldu, double* vt, const int* ldvt,
-             double* work, const int* lwork, int* info, size_t jobuLen, size_t jobvtLen);
-void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda, double* w,
-            double* work, const int* lwork, int* info, size_t jobzLen, size_t uploLen);
-}
 
 namespace {
 
