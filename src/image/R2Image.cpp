@@ -210,37 +210,10 @@ int R2Image::WriteTIFF(const char*) const {
 // The writers of 3-channel formats (BMP, PPM, JPEG) take any image of 1 to 4
 // components through RowRGB; the raw writer keeps every component.
 bool R2Image::CheckWritable(const char* filename) const {
-  if (pixels == nullptr || width <= 0 || height <= 0) {
-    fprintf(stderr, "Unable to write image file %s: the image has no pixels\n", filename);
-    return false;
-  }
-  if (ncomponents < 1 || ncomponents > 4) {
-    fprintf(stderr, "Unable to write image file %s: %d components per pixel\n", filename,
-            ncomponents);
-    return false;
-  }
-  return true;
+  if (pixels == nullptr) return r2image_detail::CheckWritableShape(0, 0, ncomponents, filename);
+  return r2image_detail::CheckWritableShape(width, height, ncomponents, filename);
 }
 
 void R2Image::RowRGB(int y, unsigned char* rgb) const {
-  const unsigned char* p = pixels + static_cast<size_t>(y) * rowsize;
-  if (ncomponents == 3) {
-    memcpy(rgb, p, static_cast<size_t>(width) * 3);
-    return;
-  }
-  if (ncomponents == 4) {
-    // One 4-byte copy per pixel: its alpha byte lands on the next pixel's
-    // red, which that pixel's copy overwrites; the last pixel copies 3.
-    for (int x = 0; x + 1 < width; ++x) memcpy(rgb + 3 * x, p + 4 * x, 4);
-    memcpy(rgb + 3 * (width - 1), p + 4 * (width - 1), 3);
-    return;
-  }
-  // Offsets of green and blue within a pixel: grey repeats its one byte.
-  const int g = ncomponents >= 3 ? 1 : 0;
-  const int b = ncomponents >= 3 ? 2 : 0;
-  for (int x = 0; x < width; ++x, p += ncomponents, rgb += 3) {
-    rgb[0] = p[0];
-    rgb[1] = p[g];
-    rgb[2] = p[b];
-  }
+  r2image_detail::RowToRGB(pixels + static_cast<size_t>(y) * rowsize, width, ncomponents, rgb);
 }

@@ -32,6 +32,16 @@ using File = std::unique_ptr<FILE, FileCloser>;
 /// Closes a file that was written; false when buffered data could not go out.
 inline bool CloseWritten(File file) { return fclose(file.release()) == 0; }
 
+/// True when a writer can take a width x height picture of ncomponents
+/// bytes per pixel (sizes at least 1, 1 to 4 components); otherwise false
+/// with the reason naming filename on standard error.
+bool CheckWritableShape(int width, int height, int ncomponents, const char* filename);
+
+/// Red, green and blue bytes of a row of width pixels of ncomponents bytes
+/// (1 to 4) into rgb (3 x width bytes): grey is repeated into the three
+/// channels, alpha is dropped.
+void RowToRGB(const unsigned char* row, int width, int ncomponents, unsigned char* rgb);
+
 /// Bytes per row: width x ncomponents rounded up to a multiple of 4.
 inline long long PaddedRow(long long width, long long ncomponents) {
   return (width * ncomponents + 3) / 4 * 4;

@@ -5,11 +5,13 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <new>
 #include <utility>
 
 #include "image/R2Image.h"
 #include "image/R2ImageDetail.h"
+#include "image/R2ImageRowWriter.h"
 
 using r2image_detail::CloseWritten;
 using r2image_detail::CountResult;
@@ -18,34 +20,100 @@ using r2image_detail::FitsLimit;
 using r2image_detail::OpenFile;
 using r2image_detail::RemainingBytes;
 
+namespace {
+
+// Binary PPM, a block of rows at a time: one fwrite of more than the
+// stream's buffer is one write call, where row by row would be one call per
+// 4 KiB.
+class PpmRowWriter final : public R2ImageRowWriter {
+ public:
+  PpmRowWriter(File file, const char* filename, int width, int ncomponents)
+      : m_File(std::move(file)),
+        m_Name(filename),
+        m_iWidth(width),
+        m_iComponents(ncomponents),
+        m_RowBytes(3 * static_cast<size_t>(width)),
+        m_iBlockRows(std::max(1, static_cast<int>(r2image_detail::kWriteBlockBytes / m_RowBytes))) {}
+
+  bool Start(int height) {
+    m_Block.reset(new (std::nothrow) unsigned char[m_RowBytes * m_iBlockRows]);
+    m_bOk = m_Block != nullptr && fprintf(m_File.get(), "P6\n%d %d\n255\n", m_iWidth, height) > 0;
+    return m_bOk;
+  }
+
+  bool WriteRow(const unsigned char* row) override {
+    if (!m_bOk) return false;
+    r2image_detail::RowToRGB(row, m_iWidth, m_iComponents, m_Block.get() + m_RowBytes * m_iPending);
+    if (++m_iPending == m_iBlockRows) Flush();
+    return m_bOk;
+  }
+
+  bool Finish() override {
+    if (!m_File) return false;
+    Flush();
+    if (ferror(m_File.get())) m_bOk = false;
+    if (!CloseWritten(std::move(m_File)) || !m_bOk) {
+      fprintf(stderr, "Unable to write image file %s\n", m_Name.c_str());
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  void Flush() {
+    const size_t bytes = m_RowBytes * m_iPending;
+    if (m_bOk && bytes > 0) m_bOk = fwrite(m_Block.get(), 1, bytes, m_File.get()) == bytes;
+    m_iPending = 0;
+  }
+
+  File m_File;
+  std::string m_Name;
+  int m_iWidth, m_iComponents;
+  size_t m_RowBytes;
+  int m_iBlockRows;
+  int m_iPending = 0;
+  bool m_bOk = false;
+  std::unique_ptr<unsigned char[]> m_Block;
+};
+
+}  // namespace
+
+std::unique_ptr<R2ImageRowWriter> R2ImageRowWriter::OpenPPM(const char* filename, int width,
+                                                            int height, int ncomponents) {
+  if (!r2image_detail::CheckWritableShape(width, height, ncomponents, filename)) return nullptr;
+  File fp(OpenFile(filename, "wb"));
+  if (!fp) return nullptr;
+  std::unique_ptr<PpmRowWriter> writer(new PpmRowWriter(std::move(fp), filename, width, ncomponents));
+  if (!writer->Start(height)) {
+    writer->Finish();  // says the file could not be written
+    return nullptr;
+  }
+  return writer;
+}
+
 int R2Image::WritePPM(const char* filename, int ascii) const {
   if (!CheckWritable(filename)) return 0;
-  File fp(OpenFile(filename, ascii ? "w" : "wb"));
-  if (!fp) return 0;
-  // Binary rows go out a block of rows at a time: one fwrite of more than the
-  // stream's buffer is one write call, where row by row would be one call
-  // per 4 KiB.
-  const size_t rowBytes = 3 * static_cast<size_t>(width);
-  const int blockRows =
-      ascii ? 1 : std::max(1, static_cast<int>(r2image_detail::kWriteBlockBytes / std::max<size_t>(rowBytes, 1)));
-  std::unique_ptr<unsigned char[]> rows(new (std::nothrow) unsigned char[rowBytes * blockRows]);
-  bool ok = rows != nullptr && fprintf(fp.get(), "%s\n%d %d\n255\n", ascii ? "P3" : "P6", width, height) > 0;
-  for (int y = height - 1; ok && !ascii && y >= 0; y -= blockRows) {
-    const int count = std::min(blockRows, y + 1);
-    for (int k = 0; k < count; ++k) RowRGB(y - k, rows.get() + rowBytes * k);
-    ok = fwrite(rows.get(), 1, rowBytes * count, fp.get()) == rowBytes * count;
+  if (!ascii) {
+    std::unique_ptr<R2ImageRowWriter> writer = R2ImageRowWriter::OpenPPM(filename, width, height, ncomponents);
+    if (!writer) return 0;
+    for (int y = height - 1; y >= 0; --y) writer->WriteRow(pixels + static_cast<size_t>(y) * rowsize);
+    if (!writer->Finish()) return 0;
+    return CountResult(static_cast<long long>(width) * height * ncomponents);
   }
-  for (int y = height - 1; ok && ascii && y >= 0; --y) {
-    unsigned char* const row = rows.get();
-    RowRGB(y, row);
+  File fp(OpenFile(filename, "w"));
+  if (!fp) return 0;
+  std::unique_ptr<unsigned char[]> row(new (std::nothrow) unsigned char[3 * static_cast<size_t>(width)]);
+  bool ok = row != nullptr && fprintf(fp.get(), "P3\n%d %d\n255\n", width, height) > 0;
+  for (int y = height - 1; ok && y >= 0; --y) {
+    RowRGB(y, row.get());
     for (int x = 0; ok && x < width; ++x) {
-      const unsigned char* rgb = row + 3 * x;
+      const unsigned char* rgb = row.get() + 3 * x;
       ok = fprintf(fp.get(), "%-3d %-3d %-3d  ", rgb[0], rgb[1], rgb[2]) > 0;
       if ((x + 1) % 4 == 0) fputc('\n', fp.get());
     }
     if (width % 4 != 0) fputc('\n', fp.get());
   }
-  if (ascii) fputc('\n', fp.get());
+  fputc('\n', fp.get());
   if (ferror(fp.get())) ok = false;
   if (!CloseWritten(std::move(fp)) || !ok) {
     fprintf(stderr, "Unable to write image file %s\n", filename);

@@ -1,12 +1,21 @@
 #include "render/CellExport.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <optional>
 
 #include "deform/Warpixator.h"
 #include "image/R2Image.h"
+#include "image/R2ImageRowWriter.h"
 
 namespace {
+
+// Rows of a render handed to a file at once: a few hundred kilobytes, which
+// stay in the cache between the rasteriser and the writer.
+constexpr size_t kBandBytes = 256 * 1024;
 
 bool IsFileNameCharacter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
@@ -59,15 +68,28 @@ bool WriteCellImage(Warpixator& deformator, int width, int height,
                     MeshRasterizer* rasterizer, R2Image::PngCompression png) {
   if (path == nullptr) return false;
   PrepareCellForRender(deformator);
-  R2Image out;
-  bool rendered = false;
-  if (rasterizer != nullptr) {
-    rendered = rasterizer->Render(width, height, background, out);
-  } else {
-    MeshRasterizer own(deformator);
-    rendered = own.Render(width, height, background, out);
+  std::optional<MeshRasterizer> own;
+  if (rasterizer == nullptr) rasterizer = &own.emplace(deformator);
+  const bool ppm = HasExtension(path, "ppm");
+  if ((ppm || HasExtension(path, "png")) && rasterizer->CanRender(width, height)) {
+    // Rows go to the file a band at a time, top first, while they are still
+    // in the cache: the whole RGBA picture is never held.
+    std::unique_ptr<R2ImageRowWriter> writer = ppm ? R2ImageRowWriter::OpenPPM(path, width, height, 4)
+                                                   : R2ImageRowWriter::OpenPNG(path, width, height, 4, png);
+    if (!writer) return false;
+    const size_t rowBytes = 4 * static_cast<size_t>(width);
+    const int bandRows = static_cast<int>(std::max<size_t>(1, kBandBytes / rowBytes));
+    const bool rendered =
+        rasterizer->RenderBands(width, height, background, bandRows, [&](int, int count, const unsigned char* rgba) {
+          for (int k = count - 1; k >= 0; --k) {
+            if (!writer->WriteRow(rgba + rowBytes * k)) return false;
+          }
+          return true;
+        });
+    return writer->Finish() && rendered;
   }
-  return rendered && WriteRenderedImage(out, path, png);
+  R2Image out;
+  return rasterizer->Render(width, height, background, out) && WriteRenderedImage(out, path, png);
 }
 
 bool WriteRenderedImage(const R2Image& image, const char* path, R2Image::PngCompression png) {

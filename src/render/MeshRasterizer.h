@@ -9,6 +9,7 @@
 // rule); a later face overwrites an earlier one. Texture coordinates are
 // interpolated barycentrically and the picture is sampled bilinearly,
 // clamped at its border; alpha follows the deformator's transparency rule.
+#include <functional>
 #include <vector>
 
 #include "deform/Warpixator.h"
@@ -45,6 +46,24 @@ class MeshRasterizer {
   /// untouched) for an empty picture or size.
   bool Render(int width, int height, const Background& background, R2Image& out);
 
+  /// True when Render and RenderBands can draw a width x height picture:
+  /// both at least 1, and the picture not empty (nor, sampled in place,
+  /// changed in size since this rasteriser was built).
+  bool CanRender(int width, int height) const;
+
+  /// Receives rows [first, first + count) of a render: count rows of 4 x
+  /// width bytes, row first at rgba, the next rows after it. False stops the
+  /// render.
+  using BandSink = std::function<bool(int first, int count, const unsigned char* rgba)>;
+
+  /// Render's picture a band of at most bandRows rows at a time (at least
+  /// one), the top band first, each handed to sink: the same bytes as Render,
+  /// with one band's buffer instead of the whole picture's, so that a writer
+  /// can take the rows while they are still in the cache. False (sink not
+  /// called) for an empty picture or size, or when sink returned false.
+  bool RenderBands(int width, int height, const Background& background, int bandRows,
+                   const BandSink& sink);
+
   /// Draws faces over vertices (positions m_fX, m_fY in cell units; texture
   /// coordinates m_fTexU, m_fTexV) into rgba, width x height x 4 bytes, rows
   /// bottom first. Returns the number of pixels written (a pixel drawn by two
@@ -66,6 +85,11 @@ class MeshRasterizer {
   /// The texture as the span kernel reads it: m_Texels, or the picture
   /// itself. False when there is none (an empty picture).
   bool Texture(warpix::RasterTexture& texture) const;
+  /// The background under the mesh, on rows of width x 4 bytes (pixel mode
+  /// covers every pixel: nothing to do).
+  void FillBackground(const Background& background, int width, int rows, unsigned char* rgba) const;
+  /// Transparent texels over an opaque background: composited, alpha 255.
+  void Composite(const Background& background, int width, int rows, unsigned char* rgba) const;
 
   int m_iWidth;
   int m_iHeight;

@@ -1,5 +1,7 @@
 #include "render/CellExport.h"
 
+#include <string>
+
 #include "../deform/DeformTesting.h"
 #include "../image/ImageTestFiles.h"
 #include "TestCommon.h"
@@ -54,4 +56,41 @@ TEST(CellExport, CoalescedMovesAreDeformedBeforeTheRender) {
   ASSERT_TRUE(MeshRasterizer(d).Render(40, 30, MeshRasterizer::Background(), expected));
   EXPECT_TRUE(SameColours(R2Image(file.c_str()), expected));
   EXPECT_FALSE(SameColours(R2Image(file.c_str()), picture));
+}
+
+// PNG and PPM files of a cell are written a band of rows at a time: the
+// same bytes as the whole render written by the picture writers, for a
+// deformed mesh over an opaque background and pixel mode, at sizes whose
+// rows are longer than a band (one row a band) and not a multiple of it.
+TEST(CellExport, BandedFilesEqualTheWholeRenderWritten) {
+  R2Image picture = RandomPicture(31, 23);
+  MeshRasterizer::Background grey;
+  grey.transparent = false;
+  grey.rgb[0] = 10, grey.rgb[1] = 200, grey.rgb[2] = 90;
+  warpix_test::CoutCapture quiet;
+  for (const bool mesh : {true, false}) {
+    DeformMLS d(picture, "mls", DeformMLS::MLS_FIT_SIMILARITY);
+    if (mesh) {
+      deform_test::Mesh(d, 6, 4);
+      // Bent so that parts of the output are uncovered.
+      std::vector<double> points{0.2, 0.2, 0.8, 0.2, 0.5, 0.8}, targets{0.1, 0.3, 0.7, 0.1, 0.6, 0.9};
+      d.InitializeCtrlPntState(points, targets);
+    }
+    for (const auto& size : {std::pair<int, int>{97, 1031}, {70000, 3}}) {
+      for (const MeshRasterizer::Background& background : {MeshRasterizer::Background(), grey}) {
+        PrepareCellForRender(d);
+        R2Image whole;
+        ASSERT_TRUE(MeshRasterizer(d).Render(size.first, size.second, background, whole));
+        for (const char* extension : {"png", "ppm"}) {
+          TempFile banded(std::string("banded.") + extension), expected(std::string("whole.") + extension);
+          ASSERT_TRUE(WriteCellImage(d, size.first, size.second, background, banded.c_str()));
+          ASSERT_TRUE(WriteRenderedImage(whole, expected.c_str()));
+          EXPECT_TRUE(banded.read() == expected.read()) << extension << " mesh " << mesh << " " << size.first;
+        }
+      }
+    }
+  }
+  // A file that cannot be opened: false, and no render is attempted.
+  Warpixator d(picture, "d");
+  EXPECT_FALSE(WriteCellImage(d, 10, 10, MeshRasterizer::Background(), "/nonexistent-folder/x.ppm"));
 }

@@ -390,3 +390,57 @@ TEST(MeshRasterizer, PixelModeCoversEveryPixelOfAnySize) {
       ASSERT_EQ(out.Pixels()[4 * k + 3], 255) << size.first << "x" << size.second << " pixel " << k;
   }
 }
+
+// A render a band at a time gives Render's bytes whatever the band height:
+// folded meshes whose faces overlap (the last face drawn wins in each band as
+// in the whole), faces off the output, pixel mode, a texture with
+// transparent texels over an opaque background (the compositing pass), one
+// band of the whole output, bands taller than it, and a sink that stops.
+TEST(MeshRasterizer, BandsGiveRendersBytes) {
+  std::mt19937 gen(4);
+  std::uniform_real_distribution<double> move(-0.35, 0.35);
+  MeshRasterizer::Background grey;
+  grey.transparent = false;
+  grey.rgb[0] = 40, grey.rgb[1] = 80, grey.rgb[2] = 120;
+  R2Image picture = image_test::RandomImage(19, 13, 3, 5);
+  for (const bool mesh : {true, false}) {
+    for (const bool whiteTransparent : {false, true}) {
+      Warpixator d(picture, "d");
+      d.m_bWhiteToTransparent = whiteTransparent;
+      if (mesh) {
+        deform_test::Mesh(d, 7, 5);
+        for (auto& v : d.m_Vertices) v.m_fX += move(gen), v.m_fY += move(gen);
+      }
+      MeshRasterizer rasterizer(d);
+      for (const MeshRasterizer::Background& background : {Transparent(), grey}) {
+        for (const auto& size : {std::pair<int, int>{37, 29}, {1, 1}, {5, 64}}) {
+          R2Image whole;
+          ASSERT_TRUE(rasterizer.Render(size.first, size.second, background, whole));
+          for (const int bandRows : {1, 3, 7, size.second, size.second + 5}) {
+            std::vector<unsigned char> banded(whole.RowSize() * whole.Height(), 0);
+            int expectedTop = size.second, bands = 0;
+            ASSERT_TRUE(rasterizer.RenderBands(size.first, size.second, background, bandRows,
+                                               [&](int first, int count, const unsigned char* rgba) {
+                                                 EXPECT_EQ(first + count, expectedTop);  // top band first, no gap
+                                                 EXPECT_LE(count, bandRows);
+                                                 expectedTop = first;
+                                                 ++bands;
+                                                 std::copy(rgba, rgba + static_cast<size_t>(count) * size.first * 4,
+                                                           banded.begin() + static_cast<size_t>(first) * size.first * 4);
+                                                 return true;
+                                               }));
+            EXPECT_EQ(expectedTop, 0);
+            EXPECT_EQ(bands, (size.second + bandRows - 1) / bandRows);
+            EXPECT_TRUE(std::equal(banded.begin(), banded.end(), whole.Pixels()))
+                << "mesh " << mesh << " white " << whiteTransparent << " " << size.first << "x" << size.second
+                << " bands of " << bandRows;
+          }
+        }
+      }
+      int calls = 0;
+      EXPECT_FALSE(rasterizer.RenderBands(9, 9, grey, 2, [&](int, int, const unsigned char*) { return ++calls < 2; }));
+      EXPECT_EQ(calls, 2);
+      EXPECT_FALSE(rasterizer.RenderBands(0, 9, grey, 2, [&](int, int, const unsigned char*) { return true; }));
+    }
+  }
+}
