@@ -158,6 +158,14 @@ using image_test::At;
 
 MeshRasterizer::Background Transparent() { return MeshRasterizer::Background(); }
 
+// An opaque background no picture pixel is likely to equal.
+MeshRasterizer::Background Grey() {
+  MeshRasterizer::Background grey;
+  grey.transparent = false;
+  grey.rgb[0] = 40, grey.rgb[1] = 80, grey.rgb[2] = 120;
+  return grey;
+}
+
 }  // namespace
 
 // Jittered grids, folded far enough to overlap, and a soup of random
@@ -347,9 +355,7 @@ TEST(MeshRasterizer, WorkIsBoundedByTheOutputWhateverTheCornersHold) {
 TEST(MeshRasterizer, InPlacePictureGivesTheCopiedTexturesPixels) {
   std::mt19937 gen(9);
   std::uniform_real_distribution<double> move(-0.3, 0.3);
-  MeshRasterizer::Background grey;
-  grey.transparent = false;
-  grey.rgb[0] = 40, grey.rgb[1] = 80, grey.rgb[2] = 120;
+  const MeshRasterizer::Background grey = Grey();
   for (const auto& size : {std::pair<int, int>{23, 17}, {1, 1}, {2, 9}, {101, 67}}) {
     R2Image picture = image_test::RandomImage(size.first, size.second, 3, 11);
     for (const bool mesh : {true, false}) {
@@ -399,9 +405,7 @@ TEST(MeshRasterizer, PixelModeCoversEveryPixelOfAnySize) {
 TEST(MeshRasterizer, BandsGiveRendersBytes) {
   std::mt19937 gen(4);
   std::uniform_real_distribution<double> move(-0.35, 0.35);
-  MeshRasterizer::Background grey;
-  grey.transparent = false;
-  grey.rgb[0] = 40, grey.rgb[1] = 80, grey.rgb[2] = 120;
+  const MeshRasterizer::Background grey = Grey();
   R2Image picture = image_test::RandomImage(19, 13, 3, 5);
   for (const bool mesh : {true, false}) {
     for (const bool whiteTransparent : {false, true}) {
