@@ -4,6 +4,7 @@
 // hand over its rows a band at a time instead of holding the whole picture:
 // binary PPM and PNG, the bytes R2Image::WritePPM and R2Image::WritePNG give
 // for the same pixels (they write through it).
+#include <cstddef>
 #include <memory>
 
 #include "image/R2Image.h"
@@ -22,6 +23,14 @@ class R2ImageRowWriter {
   /// The same as PNG, every component kept, compressed as png asks.
   static std::unique_ptr<R2ImageRowWriter> OpenPNG(const char* filename, int width, int height,
                                                    int ncomponents, R2Image::PngCompression png);
+
+  /// Writes inner's rows on a thread of its own, so that whoever makes the
+  /// rows (a renderer) goes on while the file is compressed and written: rows
+  /// are copied into bands of bandRows rows of rowBytes each, a few bands
+  /// deep. The file's bytes are inner's. Without a thread to spare, or memory
+  /// for the bands, inner itself is returned. Null when inner is null.
+  static std::unique_ptr<R2ImageRowWriter> InBackground(std::unique_ptr<R2ImageRowWriter> inner,
+                                                        size_t rowBytes, int bandRows);
 
   /// Writes the next row, top row first: width x ncomponents bytes. False
   /// once writing has failed (reported by Finish).

@@ -74,11 +74,14 @@ bool WriteCellImage(Warpixator& deformator, int width, int height,
   if ((ppm || HasExtension(path, "png")) && rasterizer->CanRender(width, height)) {
     // Rows go to the file a band at a time, top first, while they are still
     // in the cache: the whole RGBA picture is never held.
-    std::unique_ptr<R2ImageRowWriter> writer = ppm ? R2ImageRowWriter::OpenPPM(path, width, height, 4)
-                                                   : R2ImageRowWriter::OpenPNG(path, width, height, 4, png);
-    if (!writer) return false;
+    // The file is compressed and written on a second thread while the next
+    // band is drawn.
     const size_t rowBytes = 4 * static_cast<size_t>(width);
     const int bandRows = static_cast<int>(std::max<size_t>(1, kBandBytes / rowBytes));
+    std::unique_ptr<R2ImageRowWriter> writer = R2ImageRowWriter::InBackground(
+        ppm ? R2ImageRowWriter::OpenPPM(path, width, height, 4) : R2ImageRowWriter::OpenPNG(path, width, height, 4, png),
+        rowBytes, bandRows);
+    if (!writer) return false;
     const bool rendered =
         rasterizer->RenderBands(width, height, background, bandRows, [&](int, int count, const unsigned char* rgba) {
           for (int k = count - 1; k >= 0; --k) {

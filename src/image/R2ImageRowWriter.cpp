@@ -1,0 +1,143 @@
+#include "image/R2ImageRowWriter.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Rows handed to a worker thread a band at a time. The maker fills one band
+// while the worker writes another; a third lets the maker run a band ahead
+// when a band compresses slowly.
+class BackgroundRowWriter final : public R2ImageRowWriter {
+ public:
+  static constexpr int kBands = 3;
+
+  BackgroundRowWriter(std::unique_ptr<R2ImageRowWriter> inner, size_t rowBytes, int bandRows)
+      : m_Inner(std::move(inner)), m_RowBytes(rowBytes), m_BandRows(bandRows) {}
+
+  ~BackgroundRowWriter() override { Stop(); }
+
+  // Allocates the bands and starts the worker; false when either fails.
+  bool Start() {
+    for (Band& band : m_Bands) {
+      band.bytes.reset(new (std::nothrow) unsigned char[m_RowBytes * static_cast<size_t>(m_BandRows)]);
+      if (!band.bytes) return false;
+    }
+    for (int k = 0; k < kBands; ++k) m_Free.push_back(k);
+    try {
+      m_Worker = std::thread([this] { Work(); });
+    } catch (const std::system_error&) {
+      return false;
+    }
+    return true;
+  }
+
+  // The inner writer back, when the worker could not be started.
+  std::unique_ptr<R2ImageRowWriter> Release() { return std::move(m_Inner); }
+
+  bool WriteRow(const unsigned char* row) override {
+    if (m_bFailed) return false;
+    if (m_Current < 0) {
+      std::unique_lock<std::mutex> lock(m_Mutex);
+      m_Changed.wait(lock, [this] { return !m_Free.empty() || m_bFailed; });
+      if (m_bFailed) return false;
+      m_Current = m_Free.front();
+      m_Free.pop_front();
+      m_Bands[m_Current].rows = 0;
+    }
+    Band& band = m_Bands[m_Current];
+    std::memcpy(band.bytes.get() + m_RowBytes * static_cast<size_t>(band.rows), row, m_RowBytes);
+    if (++band.rows == m_BandRows) Hand();
+    return true;
+  }
+
+  bool Finish() override {
+    if (m_Current >= 0) Hand();
+    Stop();
+    // The inner writer ends the file even after a failed row, so that its
+    // message is given and the file closed.
+    const bool finished = m_Inner->Finish();
+    return finished && !m_bFailed;
+  }
+
+ private:
+  struct Band {
+    std::unique_ptr<unsigned char[]> bytes;
+    int rows = 0;
+  };
+
+  // Queues the band being filled for the worker.
+  void Hand() {
+    {
+      std::lock_guard<std::mutex> lock(m_Mutex);
+      m_Full.push_back(m_Current);
+    }
+    m_Current = -1;
+    m_Changed.notify_all();
+  }
+
+  // Lets the worker write what is queued, then ends it.
+  void Stop() {
+    if (!m_Worker.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(m_Mutex);
+      m_bClosing = true;
+    }
+    m_Changed.notify_all();
+    m_Worker.join();
+  }
+
+  void Work() {
+    std::unique_lock<std::mutex> lock(m_Mutex);
+    for (;;) {
+      m_Changed.wait(lock, [this] { return !m_Full.empty() || m_bClosing; });
+      if (m_Full.empty()) return;
+      const int index = m_Full.front();
+      m_Full.pop_front();
+      lock.unlock();
+      const Band& band = m_Bands[index];
+      bool ok = !m_bFailed;
+      for (int k = 0; k < band.rows && ok; ++k) {
+        ok = m_Inner->WriteRow(band.bytes.get() + m_RowBytes * static_cast<size_t>(k));
+      }
+      lock.lock();
+      if (!ok) m_bFailed = true;
+      m_Free.push_back(index);
+      m_Changed.notify_all();
+    }
+  }
+
+  std::unique_ptr<R2ImageRowWriter> m_Inner;
+  const size_t m_RowBytes;
+  const int m_BandRows;
+  Band m_Bands[kBands];
+  int m_Current = -1;  // the band being filled, or -1
+
+  std::mutex m_Mutex;
+  std::condition_variable m_Changed;
+  std::deque<int> m_Free;  // bands to fill, under m_Mutex
+  std::deque<int> m_Full;  // bands to write, in order, under m_Mutex
+  bool m_bClosing = false;  // under m_Mutex
+  std::atomic<bool> m_bFailed{false};
+  std::thread m_Worker;
+};
+
+}  // namespace
+
+std::unique_ptr<R2ImageRowWriter> R2ImageRowWriter::InBackground(std::unique_ptr<R2ImageRowWriter> inner,
+                                                                 size_t rowBytes, int bandRows) {
+  if (!inner) return nullptr;
+  if (rowBytes == 0 || bandRows < 1) return inner;
+  std::unique_ptr<BackgroundRowWriter> writer(
+      new (std::nothrow) BackgroundRowWriter(std::move(inner), rowBytes, bandRows));
+  if (!writer) return inner;  // the constructor never ran: inner is still ours
+  if (!writer->Start()) return writer->Release();
+  return writer;
+}
