@@ -6,9 +6,9 @@
 #include <deque>
 #include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
+
+#include "support/SideThread.h"
 
 namespace {
 
@@ -24,22 +24,17 @@ class BackgroundRowWriter final : public R2ImageRowWriter {
 
   ~BackgroundRowWriter() override { Stop(); }
 
-  // Allocates the bands and starts the worker; false when either fails.
-  bool Start() {
+  // Allocates the bands; false without the memory for them.
+  bool Allocate() {
     for (Band& band : m_Bands) {
       band.bytes.reset(new (std::nothrow) unsigned char[m_RowBytes * static_cast<size_t>(m_BandRows)]);
       if (!band.bytes) return false;
     }
     for (int k = 0; k < kBands; ++k) m_Free.push_back(k);
-    try {
-      m_Worker = std::thread([this] { Work(); });
-    } catch (const std::system_error&) {
-      return false;
-    }
     return true;
   }
 
-  // The inner writer back, when the worker could not be started.
+  // The inner writer back, when the bands could not be allocated.
   std::unique_ptr<R2ImageRowWriter> Release() { return std::move(m_Inner); }
 
   bool WriteRow(const unsigned char* row) override {
@@ -73,8 +68,22 @@ class BackgroundRowWriter final : public R2ImageRowWriter {
     int rows = 0;
   };
 
-  // Queues the band being filled for the worker.
+  // Queues the band being filled for the worker. The worker starts with the
+  // first band, which it takes at once: one started earlier would sleep until
+  // then, and a sleeping thread is woken on its waker's busy core here, up to
+  // 2 ms late. Without a thread to spare the bands are written here.
   void Hand() {
+    if (!m_bStarted) {
+      m_bStarted = true;
+      m_bInline = !m_Worker.Start([this] { Work(); });
+    }
+    if (m_bInline) {
+      if (!m_bFailed && !WriteBand(m_Bands[m_Current])) m_bFailed = true;
+      std::lock_guard<std::mutex> lock(m_Mutex);
+      m_Free.push_back(m_Current);
+      m_Current = -1;
+      return;
+    }
     {
       std::lock_guard<std::mutex> lock(m_Mutex);
       m_Full.push_back(m_Current);
@@ -83,15 +92,23 @@ class BackgroundRowWriter final : public R2ImageRowWriter {
     m_Changed.notify_all();
   }
 
+  // The band's rows to the inner writer; false once one fails.
+  bool WriteBand(const Band& band) {
+    for (int k = 0; k < band.rows; ++k) {
+      if (!m_Inner->WriteRow(band.bytes.get() + m_RowBytes * static_cast<size_t>(k))) return false;
+    }
+    return true;
+  }
+
   // Lets the worker write what is queued, then ends it.
   void Stop() {
-    if (!m_Worker.joinable()) return;
+    if (!m_Worker.Joinable()) return;
     {
       std::lock_guard<std::mutex> lock(m_Mutex);
       m_bClosing = true;
     }
     m_Changed.notify_all();
-    m_Worker.join();
+    m_Worker.Join();
   }
 
   void Work() {
@@ -102,11 +119,7 @@ class BackgroundRowWriter final : public R2ImageRowWriter {
       const int index = m_Full.front();
       m_Full.pop_front();
       lock.unlock();
-      const Band& band = m_Bands[index];
-      bool ok = !m_bFailed;
-      for (int k = 0; k < band.rows && ok; ++k) {
-        ok = m_Inner->WriteRow(band.bytes.get() + m_RowBytes * static_cast<size_t>(k));
-      }
+      const bool ok = !m_bFailed && WriteBand(m_Bands[index]);
       lock.lock();
       if (!ok) m_bFailed = true;
       m_Free.push_back(index);
@@ -118,7 +131,9 @@ class BackgroundRowWriter final : public R2ImageRowWriter {
   const size_t m_RowBytes;
   const int m_BandRows;
   Band m_Bands[kBands];
-  int m_Current = -1;  // the band being filled, or -1
+  int m_Current = -1;     // the band being filled, or -1
+  bool m_bStarted = false;  // the first band was handed over
+  bool m_bInline = false;   // no worker: bands are written by WriteRow
 
   std::mutex m_Mutex;
   std::condition_variable m_Changed;
@@ -126,7 +141,7 @@ class BackgroundRowWriter final : public R2ImageRowWriter {
   std::deque<int> m_Full;  // bands to write, in order, under m_Mutex
   bool m_bClosing = false;  // under m_Mutex
   std::atomic<bool> m_bFailed{false};
-  std::thread m_Worker;
+  warpix::SideThread m_Worker;
 };
 
 }  // namespace
@@ -138,6 +153,6 @@ std::unique_ptr<R2ImageRowWriter> R2ImageRowWriter::InBackground(std::unique_ptr
   std::unique_ptr<BackgroundRowWriter> writer(
       new (std::nothrow) BackgroundRowWriter(std::move(inner), rowBytes, bandRows));
   if (!writer) return inner;  // the constructor never ran: inner is still ours
-  if (!writer->Start()) return writer->Release();
+  if (!writer->Allocate()) return writer->Release();
   return writer;
 }

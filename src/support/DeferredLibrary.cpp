@@ -4,9 +4,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <system_error>
-#include <thread>
 #include <vector>
+
+#include "support/SideThread.h"
 
 namespace warpix {
 
@@ -44,14 +44,14 @@ void StartLoading(std::initializer_list<DeferredLibrary*> libraries) {
     if (library != nullptr && !library->Loaded()) pending.push_back(library);
   }
   if (pending.empty()) return;
-  try {
-    // Detached: a program that ends before it needs a library does not wait
-    // for it (the dynamic loader completes a load under way before the exit).
-    std::thread([pending] {
-      for (DeferredLibrary* library : pending) library->Load();
-    }).detach();
-  } catch (const std::system_error&) {
-    // No thread to spare: each library loads at its first function call.
+  // Detached: a program that ends before it needs a library does not wait
+  // for it (the dynamic loader completes a load under way before the exit).
+  // Without a thread to spare, each library loads at its first function call.
+  SideThread loader;
+  if (loader.Start([pending] {
+        for (DeferredLibrary* library : pending) library->Load();
+      })) {
+    loader.Detach();
   }
 }
 
