@@ -242,6 +242,7 @@ class PngRowWriter final : public R2ImageRowWriter {
       return false;
     }
     png_write_end(m_State->png, nullptr);
+    m_bOk = false;  // the file is ended: later rows are refused
     png_destroy_write_struct(&m_State->png, &m_State->info);
     delete m_State;
     m_State = nullptr;

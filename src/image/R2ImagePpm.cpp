@@ -52,7 +52,9 @@ class PpmRowWriter final : public R2ImageRowWriter {
     if (!m_File) return false;
     Flush();
     if (ferror(m_File.get())) m_bOk = false;
-    if (!CloseWritten(std::move(m_File)) || !m_bOk) {
+    const bool written = m_bOk;
+    m_bOk = false;  // the file is closed: later rows are refused
+    if (!CloseWritten(std::move(m_File)) || !written) {
       fprintf(stderr, "Unable to write image file %s\n", m_Name.c_str());
       return false;
     }

@@ -38,7 +38,7 @@ class BackgroundRowWriter final : public R2ImageRowWriter {
   std::unique_ptr<R2ImageRowWriter> Release() { return std::move(m_Inner); }
 
   bool WriteRow(const unsigned char* row) override {
-    if (m_bFailed) return false;
+    if (m_bFailed || m_bFinished) return false;
     if (m_Current < 0) {
       std::unique_lock<std::mutex> lock(m_Mutex);
       m_Changed.wait(lock, [this] { return !m_Free.empty() || m_bFailed; });
@@ -54,6 +54,8 @@ class BackgroundRowWriter final : public R2ImageRowWriter {
   }
 
   bool Finish() override {
+    if (m_bFinished) return false;
+    m_bFinished = true;
     if (m_Current >= 0) Hand();
     Stop();
     // The inner writer ends the file even after a failed row, so that its
@@ -134,6 +136,7 @@ class BackgroundRowWriter final : public R2ImageRowWriter {
   int m_Current = -1;     // the band being filled, or -1
   bool m_bStarted = false;  // the first band was handed over
   bool m_bInline = false;   // no worker: bands are written by WriteRow
+  bool m_bFinished = false; // Finish was called: rows are refused
 
   std::mutex m_Mutex;
   std::condition_variable m_Changed;

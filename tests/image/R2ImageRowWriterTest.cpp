@@ -132,3 +132,25 @@ TEST(R2ImageRowWriter, BackgroundFilesEqualDirectFiles) {
     }
   }
 }
+
+TEST(R2ImageRowWriter, RowsAfterTheEndAreRefused) {
+  // A caller that goes on writing after Finish gets false, not a write to a
+  // closed file or a wait for a worker that has ended; the file stays whole.
+  const R2Image picture = RandomImage(9, 4, 3, 5);
+  const unsigned char* row = picture.Pixels();
+  for (int kind = 0; kind < 4; ++kind) {
+    SCOPED_TRACE(kind);
+    TempFile file(kind % 2 == 0 ? "after.ppm" : "after.png");
+    std::unique_ptr<R2ImageRowWriter> writer =
+        kind % 2 == 0 ? R2ImageRowWriter::OpenPPM(file.c_str(), 9, 4, 3)
+                      : R2ImageRowWriter::OpenPNG(file.c_str(), 9, 4, 3, R2Image::PngCompression::kFast);
+    if (kind >= 2) writer = R2ImageRowWriter::InBackground(std::move(writer), 27, 1);
+    ASSERT_TRUE(writer);
+    for (int y = 0; y < 4; ++y) ASSERT_TRUE(writer->WriteRow(row));
+    ASSERT_TRUE(writer->Finish());
+    const std::string bytes = file.read();
+    for (int k = 0; k < 8; ++k) EXPECT_FALSE(writer->WriteRow(row));
+    EXPECT_FALSE(writer->Finish());
+    EXPECT_EQ(file.read(), bytes);
+  }
+}
