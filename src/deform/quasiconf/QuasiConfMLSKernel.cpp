@@ -324,12 +324,16 @@ HWY_INLINE P FitLanes(const double* terms, const double* basis, int n, const dou
     P c, sr, si, shift;
     Rotation(alpha, beta, gr, gi, skip, c, sr, si, shift);
     P nextAlpha = zero, nextBeta = zero, nextGr = zero, nextGi = zero;
-    for (int j = 0; j < n; ++j) {
+    // The last pair only turns V: no column is read after it. Column p is
+    // read again while it stays the next pair's p, and column q only by the
+    // pairs of column 1 (a column the pairs of 1 have turned is done).
+    for (int j = 0; j < n && !last; ++j) {
       double* bp = columns + (2 * (6 * j + p)) * L;
       double* bq = columns + (2 * (6 * j + q)) * L;
       P pr = P::Load(bp), pi = P::Load(bp + L), qr = P::Load(bq), qi = P::Load(bq + L);
       RotateColumns(pr, pi, qr, qi, c, sr, si);
-      pr.Store(bp), pi.Store(bp + L), qr.Store(bq), qi.Store(bq + L);
+      if constexpr (np == p) pr.Store(bp), pi.Store(bp + L);
+      if constexpr (p == 0) qr.Store(bq), qi.Store(bq + L);
       if constexpr (!last) {
         // The next pair's columns: p stays or moves to 1; q is never the
         // column just rotated as q.
