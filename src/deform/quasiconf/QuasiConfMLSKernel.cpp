@@ -188,22 +188,18 @@ HWY_INLINE void Diagonalise(P (&mr)[6][6], P (&mi)[6][6], P (&vr)[6][6], P (&vi)
   for (int a = 0; a < 6; ++a) trace = trace + mr[a][a];
   const P floor = tiny * trace * trace;
   for (int sweep = 0; sweep < kMaxSweeps; ++sweep) {
-    // A sweep in which no lane would rotate is not run: it changes nothing.
-    P pending = zero;
-    for (int p = 0; p < 5; ++p) {
-      for (int q = p + 1; q < 6; ++q) {
-        const P a = mr[p][p], d = mr[q][q], br = mr[p][q], bi = mi[p][q];
-        pending = Or(pending, Greater(br * br + bi * bi, tiny * (a * a + d * d) + floor));
-      }
-    }
-    if (pending.Bits() == 0) break;
+    // A sweep that rotates nothing in any lane has converged: the next one
+    // would find the same entries.
+    bool rotated = false;
     StaticFor<5>([&](auto pc) {
       constexpr int p = decltype(pc)::value;
       StaticFor<5 - p>([&](auto qc) {
         constexpr int q = p + 1 + decltype(qc)::value;
         const P a = mr[p][p], d = mr[q][q], br = mr[p][q], bi = mi[p][q];
-        const P skip = GreaterEqual(tiny * (a * a + d * d) + floor, br * br + bi * bi);
+        // (A lane whose entries are not numbers never rotates: its fit fails.)
+        const P skip = Not(Greater(br * br + bi * bi, tiny * (a * a + d * d) + floor));
         if (Not(skip).Bits() == 0) return;  // the identity in every lane
+        rotated = true;
         P c, sr, si, shift;
         Rotation(a, d, br, bi, skip, c, sr, si, shift);
         // Columns p and q of V, and of M outside the pair.
@@ -218,6 +214,7 @@ HWY_INLINE void Diagonalise(P (&mr)[6][6], P (&mi)[6][6], P (&vr)[6][6], P (&vi)
         mr[p][q] = Select(skip, br, zero), mi[p][q] = Select(skip, bi, zero);
       });
     });
+    if (!rotated) break;
   }
 }
 
